@@ -1,0 +1,48 @@
+# The JUCE modules are compiled exactly once, into vfu_juce. Everything else links it and
+# receives the module include paths and definitions from it, never the module sources.
+add_library(vfu_juce STATIC)
+
+target_link_libraries(vfu_juce
+    PRIVATE
+        juce::juce_core
+        juce::juce_events
+        juce::juce_data_structures
+        juce::juce_graphics
+        juce::juce_gui_basics
+        juce::juce_audio_basics
+        juce::juce_audio_devices
+        juce::juce_cryptography
+    PUBLIC
+        juce::juce_recommended_config_flags
+        juce::juce_recommended_warning_flags)
+
+target_compile_definitions(vfu_juce
+    PUBLIC
+        JUCE_WEB_BROWSER=0
+        JUCE_USE_CURL=0
+        JUCE_MODAL_LOOPS_PERMITTED=1
+        JUCE_STRICT_REFCOUNTEDPOINTER=1
+        JUCE_DISPLAY_SPLASH_SCREEN=0
+        JUCE_USE_XSHM=0
+        JUCE_USE_XRENDER=0
+        JUCE_USE_CAMERA=0
+        JUCE_PLUGINHOST_VST3=0
+        JUCE_PLUGINHOST_AU=0
+        JUCE_ALSA=1
+        JUCE_JACK=0
+    INTERFACE
+        $<TARGET_PROPERTY:vfu_juce,COMPILE_DEFINITIONS>)
+
+set_target_properties(vfu_juce PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    VISIBILITY_INLINES_HIDDEN ON
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden)
+
+target_include_directories(vfu_juce INTERFACE $<TARGET_PROPERTY:vfu_juce,INCLUDE_DIRECTORIES>)
+
+# Debian's JUCE links the system PNG and JPEG libraries to each app target, ahead of our
+# libraries on the link line; the module code in vfu_juce that needs them must see them after it.
+if(TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+    target_link_libraries(vfu_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+endif()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the headless window run need.
+# Quick when everything is present already: apt is only called for missing packages.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  juce-modules-source
+  libasound2-dev libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
+  libxcomposite-dev libfreetype-dev libfontconfig1-dev
+  libgtest-dev
+  fonts-league-spartan
+  xvfb xauth xdotool x11-utils imagemagick
+  zip unzip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

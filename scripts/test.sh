@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+bash scripts/build.sh
+
+build_dir="${VFU_BUILD_DIR:-build}"
+# Window tests start their own Xvfb; nothing here needs a display.
+ctest --test-dir "$build_dir" --output-on-failure --parallel 2 --timeout 600

@@ -1,0 +1,3 @@
+#include "VornFirmwareUpdaterApplication.h"
+
+START_JUCE_APPLICATION (VornFirmwareUpdaterApplication)

@@ -1,0 +1,61 @@
+#include "MainWindow.h"
+
+#include "../ui/MainComponent.h"
+
+using MainWindow = VornFirmwareUpdaterApplication::MainWindow;
+
+juce::StringArray MainWindow::MenuBar::getMenuBarNames()
+{
+    return { "Preferences" };
+}
+
+juce::PopupMenu MainWindow::MenuBar::getMenuForIndex (int, const juce::String&)
+{
+    juce::PopupMenu menu;
+    menu.addItem (1, "About " + juce::String ("Quillbox Firmware Updater"), true, false);
+    menu.addSeparator();
+    menu.addItem (2, "Preferences...", true, false);
+    return menu;
+}
+
+void MainWindow::MenuBar::menuItemSelected (int menuItemID, int)
+{
+    if (mainComponent == nullptr)
+        return;
+
+    if (menuItemID == 1)
+        mainComponent->showAboutBox();
+    else if (menuItemID == 2)
+        mainComponent->showPreferences();
+}
+
+MainWindow::MainWindow (const juce::String& title, std::unique_ptr<MainComponent> panel)
+    : DocumentWindow (title,
+                      juce::Colour (0xffd3d3d3),
+                      juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton,
+                      true)
+{
+    setUsingNativeTitleBar (true);
+
+    menuBar.mainComponent = panel.get();
+    setContentOwned (panel.release(), true);
+
+    setMenuBar (&menuBar, menuBarHeight);
+    setResizable (false, false);
+
+    // The content keeps its full size below the menu bar.
+    centreWithSize (getWidth(), getHeight() + menuBarHeight);
+    setVisible (true);
+}
+
+MainWindow::~MainWindow()
+{
+    setMenuBar (nullptr);
+    clearContentComponent();
+}
+
+void MainWindow::closeButtonPressed()
+{
+    if (auto* app = juce::JUCEApplicationBase::getInstance())
+        app->systemRequestedQuit();
+}

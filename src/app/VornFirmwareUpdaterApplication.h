@@ -1,0 +1,40 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <memory>
+
+// The application object: opens the log, creates the one main window, and closes both at the end.
+class VornFirmwareUpdaterApplication final : public juce::JUCEApplication
+{
+public:
+    class MainWindow;
+
+    VornFirmwareUpdaterApplication();
+    ~VornFirmwareUpdaterApplication() override;
+
+    const juce::String getApplicationName() override;
+    const juce::String getApplicationVersion() override;
+    bool moreThanOneInstanceAllowed() override;
+
+    void initialise (const juce::String& commandLine) override;
+    void shutdown() override;
+
+    void anotherInstanceStarted (const juce::String& commandLine) override;
+    void systemRequestedQuit() override;
+    void suspended() override;
+    void resumed() override;
+
+    MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
+
+    // The model whose firmware this build carries.
+    static constexpr const char* deviceModelName = "Quillbox";
+
+private:
+    class QuitTimer;
+
+    std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<QuitTimer> quitTimer;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VornFirmwareUpdaterApplication)
+};

@@ -1,0 +1,259 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include "../engine/FirmwareUpdaterCallback.h"
+#include "../engine/UpdaterEnvironment.h"
+#include "../midi/PollResult.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+class MIDIPortsSelector;
+
+namespace vfu
+{
+class Clock;
+class FirmwarePackageStore;
+} // namespace vfu
+
+// One device model's update: the definition loaded from a definition document (the model below,
+// read-only after construction), the engine that runs it on its own thread, and the firmware
+// packages it can send.
+//
+// The concerns live in separate files: DefinitionLoader.cpp (construction and loading),
+// FirmwareUpdaterEngine.cpp (run and the panel's operations), FirmwareUpdaterSysex.cpp
+// (SendSysEx), FirmwareUpdaterPackages.cpp (the package table).
+class FirmwareUpdater : public juce::Thread
+{
+public:
+    // A rejected definition document; the message is the complete text to show the user.
+    class FirmwareUpdaterException
+    {
+    public:
+        explicit FirmwareUpdaterException (juce::String messageText) : message (std::move (messageText)) {}
+
+        juce::String message;
+    };
+
+    // Poll result to target state name; the first entry written for a result wins.
+    using PollingStateList = std::map<PollResult, juce::String>;
+
+    class StatesMachine
+    {
+    public:
+        class State
+        {
+        public:
+            class Instruction
+            {
+            public:
+                virtual ~Instruction() = default;
+            };
+
+            using InstructionList = std::vector<std::unique_ptr<Instruction>>;
+
+            class TextFieldInstruction final : public Instruction
+            {
+            public:
+                TextFieldInstruction (juce::String name, juce::String text, bool visible);
+                ~TextFieldInstruction() override = default;
+
+                juce::String name;
+                juce::String text;
+                bool visible;
+            };
+
+            class ButtonInstruction final : public Instruction
+            {
+            public:
+                ButtonInstruction (juce::String name, juce::String text, juce::String state, juce::String gotoState);
+                ~ButtonInstruction() override = default;
+
+                juce::String name;
+                juce::String text;
+                juce::String state;
+                juce::String gotoState;
+            };
+
+            class PrintInstruction final : public Instruction
+            {
+            public:
+                explicit PrintInstruction (juce::String text);
+                ~PrintInstruction() override = default;
+
+                juce::String text;
+
+                // Reported with the text: true when the text is exactly "true". The panel ignores it.
+                bool getFlag() const { return text == "true"; }
+            };
+
+            class SendSysExInstruction final : public Instruction
+            {
+            public:
+                // Applies the value rules: a packet size below 32 becomes 256 and one above 256 becomes
+                // 256; a wait time of 0 or less becomes 0.5.
+                SendSysExInstruction (juce::String messageKind, juce::String endPollingMode, int packetSize, float waitTime);
+                ~SendSysExInstruction() override = default;
+
+                juce::String messageKind;
+                juce::String endPollingMode;
+                int packetSize;
+                float waitTime;
+                PollingStateList pollingStates;
+            };
+
+            class WaitInstruction final : public Instruction
+            {
+            public:
+                // A time of 0 or less is stored as 0.
+                explicit WaitInstruction (float time);
+                ~WaitInstruction() override = default;
+
+                float time;
+            };
+
+            class GotoStateInstruction final : public Instruction
+            {
+            public:
+                explicit GotoStateInstruction (juce::String state);
+                ~GotoStateInstruction() override = default;
+
+                juce::String state;
+            };
+
+            class CheckInstruction final : public Instruction
+            {
+            public:
+                CheckInstruction (juce::String name, bool value);
+                ~CheckInstruction() override = default;
+
+                juce::String name;
+                bool value;
+                InstructionList instructions;
+            };
+
+            explicit State (juce::String name);
+            virtual ~State() = default;
+
+            // The attribute's value, or the empty text when the state has no such attribute.
+            juce::String getAttribute (const juce::String& attributeName) const;
+            bool hasAttribute (const juce::String& attributeName) const;
+
+            juce::String name;
+            std::map<juce::String, juce::String> attributes;
+            InstructionList instructions;
+            PollingStateList pollingStates;
+
+            JUCE_DECLARE_NON_COPYABLE (State)
+        };
+
+        explicit StatesMachine (juce::String initialStateName);
+        virtual ~StatesMachine() = default;
+
+        // The state of that exact name, or null.
+        State* getState (const juce::String& stateName) const;
+
+        juce::String initialStateName;
+        std::map<juce::String, std::unique_ptr<State>> states;
+
+        JUCE_DECLARE_NON_COPYABLE (StatesMachine)
+    };
+
+    using State = StatesMachine::State;
+    using MachineKey = std::pair<juce::String, bool>;
+
+    // Loads the definition for deviceName and consoleMode from a document file or text, then
+    // collects the firmware packages in the search folders (and the program file). Throws
+    // FirmwareUpdaterException for a bad document. The thread is not started.
+    FirmwareUpdater (const juce::File& definitionFile,
+                     const juce::String& deviceName,
+                     bool consoleMode,
+                     FirmwareUpdaterCallback* callback,
+                     const juce::Array<juce::File>& firmwareSearchFolders,
+                     const vfu::UpdaterEnvironment& environment = {});
+
+    FirmwareUpdater (const juce::String& definitionText,
+                     const juce::String& deviceName,
+                     bool consoleMode,
+                     FirmwareUpdaterCallback* callback,
+                     const juce::Array<juce::File>& firmwareSearchFolders,
+                     const vfu::UpdaterEnvironment& environment = {});
+
+    // Stops the engine thread (5000 ms), then releases the model and the packages.
+    ~FirmwareUpdater() override;
+
+    // The engine.
+    void run() override;
+
+    // ----- The loaded definition (read-only after construction) -----
+    const juce::String& getDeviceName() const noexcept { return deviceName; }
+    juce::uint16 getMidiDeviceId() const noexcept { return midiDeviceId; }
+    bool getConsoleMode() const noexcept { return consoleMode; }
+    const juce::String& getFileNamePattern() const noexcept { return fileNamePattern; }
+    bool getSha256Check() const noexcept { return sha256Check; }
+    int getTimeout() const noexcept { return timeout; }
+    const juce::String& getTimeoutState() const noexcept { return timeoutState; }
+    const std::map<MachineKey, std::unique_ptr<StatesMachine>>& getMachines() const noexcept { return machines; }
+
+    // The machine for this updater's device name and console mode, or null.
+    const StatesMachine* getMachine() const;
+
+    // ----- Operations of the panel (message thread) -----
+    void buttonPressed (const juce::String& buttonName);
+    void restartFromInitialState();
+
+    // ----- Firmware packages -----
+    juce::StringArray getFirmwareVersions() const;
+    juce::String getLatestFirmwareVersion() const;
+    bool setFirmwareVersion (const juce::String& versionText);
+    vfu::FirmwarePackageStore& getPackageStore() const noexcept { return *packages; }
+
+    // ----- For tests and tools -----
+    MIDIPortsSelector& getPortsSelector() const noexcept { return portsSelector; }
+    vfu::Clock& getClock() const noexcept { return clock; }
+    double getProgress() const noexcept { return progress.load(); }
+
+private:
+    FirmwareUpdater (const juce::String& deviceName,
+                     bool consoleMode,
+                     FirmwareUpdaterCallback* callback,
+                     const vfu::UpdaterEnvironment& environment);
+
+    // ----- Definition loading (DefinitionLoader.cpp) -----
+    void loadDefinitions (juce::XmlDocument& document);
+    void collectPackages (const juce::Array<juce::File>& firmwareSearchFolders, const juce::File& programFile);
+
+    // ----- Definition fields -----
+    juce::String deviceName;
+    juce::uint16 midiDeviceId = 0;
+    bool consoleMode = false;
+    juce::String fileNamePattern;
+    bool sha256Check = false;
+    int timeout = -1;
+    juce::String timeoutState;
+    std::map<MachineKey, std::unique_ptr<StatesMachine>> machines;
+
+    // ----- Environment -----
+    FirmwareUpdaterCallback* const callback;
+    MIDIPortsSelector& portsSelector;
+    vfu::Clock& clock;
+
+    // ----- Packages (FirmwarePackageStore.cpp) -----
+    std::unique_ptr<vfu::FirmwarePackageStore> packages;
+
+    // ----- Engine run-time fields (FirmwareUpdaterEngine.cpp, FirmwareUpdaterSysex.cpp) -----
+    const StatesMachine* runningMachine = nullptr;
+    std::atomic<const State*> currentState { nullptr };
+    std::atomic<const State*> pendingState { nullptr };
+    mutable std::mutex requestLock; // guards requestedState
+    juce::String requestedState;
+    std::atomic<juce::int64> stateEntryTime { 0 };
+    std::atomic<double> progress { 0.0 };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdater)
+};

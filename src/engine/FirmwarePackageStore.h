@@ -1,0 +1,70 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace vfu
+{
+// The firmware packages of one FirmwareUpdater: collected and checked once at construction,
+// ordered by version number, and one of them selected for the transfers.
+class FirmwarePackageStore
+{
+public:
+    FirmwarePackageStore();
+    ~FirmwarePackageStore();
+
+    // Collects from the program file (opened as a ZIP archive, its ".vfw" entries) and then from
+    // each search path in order (a folder's *.vfw files, or a file). Later sources replace earlier
+    // ones with the same version number.
+    void collect (const juce::File& programFile, const juce::Array<juce::File>& searchPaths);
+
+    // Ascending by version number, each formatted by formatVersionNumber.
+    juce::StringArray getFirmwareVersions() const;
+    // The last of getFirmwareVersions, or empty.
+    juce::String getLatestFirmwareVersion() const;
+    // Selects the package with exactly that version number; false (and no change) when none has it.
+    bool setFirmwareVersion (const juce::String& versionText);
+    // The text given to the last successful setFirmwareVersion, or empty.
+    juce::String getSelectedVersionText() const;
+
+    enum class ImageReadResult
+    {
+        noPackageSelected,
+        entryMissing,
+        ok
+    };
+
+    // Reads the selected package's image for a SendSysEx messageKind ("$(version)" replaced by the
+    // selected version text, ".syx" appended) into memory. The selection cannot change while it reads.
+    ImageReadResult readSelectedImage (const juce::String& messageKind,
+                                       juce::MemoryBlock& image,
+                                       juce::String& entryName,
+                                       juce::String& versionText) const;
+
+    // One source that collection looked at, for the command-line tool.
+    struct Finding
+    {
+        juce::String source;  // a path, or "<program path>!<entry name>" for the program archive
+        int versionNumber;    // -1 when rejected
+        juce::String reason;  // why it was rejected; empty when accepted
+    };
+
+    // Every source collection looked at, in the order it looked.
+    std::vector<Finding> getFindings() const;
+
+    // Checks one package; the version number from its checksum entry's name, or -1 with a reason.
+    static int checkPackage (juce::InputStream& stream, juce::String* rejectionReason = nullptr);
+
+    // Images above this size are refused: a transfer reads the whole image into memory.
+    static constexpr juce::int64 maximumImageSize = 16 * 1024 * 1024;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwarePackageStore)
+};
+} // namespace vfu

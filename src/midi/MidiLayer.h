@@ -1,0 +1,55 @@
+#pragma once
+
+#include <juce_audio_devices/juce_audio_devices.h>
+
+#include <memory>
+
+namespace vfu
+{
+// Receives every MIDI message from an opened input, with the name of the port it came from.
+class MidiReceiver
+{
+public:
+    virtual ~MidiReceiver() = default;
+    virtual void handleIncomingMidi (const juce::String& sourceName, const juce::MidiMessage& message) = 0;
+};
+
+// An opened MIDI input. Messages reach the receiver only between start() and stop();
+// destroying a connection stops it first.
+class MidiInputConnection
+{
+public:
+    virtual ~MidiInputConnection() = default;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual juce::String getName() const = 0;
+};
+
+// An opened MIDI output; destroying it closes the port.
+class MidiOutputConnection
+{
+public:
+    virtual ~MidiOutputConnection() = default;
+    virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
+    virtual juce::String getName() const = 0;
+};
+
+// The operating system's MIDI services as the updater uses them: port lists in system order,
+// and ports opened by their index in those lists. The shipped app uses JuceMidiLayer; tests,
+// the command-line tool and the demonstration mode use VirtualMidiLayer.
+class MidiLayer
+{
+public:
+    virtual ~MidiLayer() = default;
+
+    virtual juce::StringArray getInputNames() = 0;
+    virtual juce::StringArray getOutputNames() = 0;
+
+    // Null when the index is out of range or the port cannot be opened.
+    virtual std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) = 0;
+    virtual std::unique_ptr<MidiOutputConnection> openOutput (int index) = 0;
+
+    // True when ports must be opened on the message thread (the real layer).
+    virtual bool opensOnMessageThread() const { return false; }
+};
+} // namespace vfu
