@@ -16,7 +16,8 @@ class Clock;
 
 // The program-wide MIDI port choice and device detection: sends the identity, alternative and
 // panel state requests, classifies every reply, and performs the polls the engine asks for.
-// Identity protocol in MIDIPortsSelector.cpp, port scanning and polls in PortScanning.cpp.
+// Identity protocol in MIDIPortsSelector.cpp, port scanning and polls in PortScanning.cpp,
+// device opening (on the message thread for the real layer) in DeviceOpening.cpp.
 class MIDIPortsSelector : public juce::MidiInputCallback, public vfu::MidiReceiver
 {
 public:
@@ -72,11 +73,54 @@ public:
     vfu::MidiLayer& getMidiLayer() const noexcept { return midiLayer; }
     vfu::Clock& getClock() const noexcept { return clock; }
 
+    // How long one identity request waits for its reply, and the alternative inquiries of Orb 26.
+    static constexpr int deviceInquiryWaitMilliseconds = 1000;
+    static constexpr int alternativeInquiryAttempts = 5;
+    static constexpr int alternativeInquiryWaitMilliseconds = 500;
+    static constexpr int panelStateWaitMilliseconds = 1000;
+
 private:
+    using InputList = std::vector<std::unique_ptr<vfu::MidiInputConnection>>;
+
+    void handleIdentityReply (const juce::String& sourceName, juce::uint16 id, const juce::uint8* body, int size);
+    void selectInputFromReply (const juce::String& sourceName);
+    void setFirmwareVersion (const juce::String& version);
+    juce::String getOutputChoice() const;
+    void setOutputPortName (const juce::String& name);
+
+    PollResult confirmApplicationFirmware (bool checkPanelMode);
+    std::unique_ptr<vfu::MidiInputConnection> openAndStartInput (int index);
+    static void stopAndClose (InputList& inputs);
+    static void stopAndClose (std::unique_ptr<vfu::MidiInputConnection>& input);
+
+    // Device opening: directly, or on the message thread for layers that need it, while the
+    // calling worker keeps noticing a stop request (DeviceOpening.cpp).
+    std::unique_ptr<vfu::MidiInputConnection> openInputDevice (int index);
+    std::unique_ptr<vfu::MidiOutputConnection> openOutputDevice (int index);
+
+    static bool workerShouldStop();
+
     vfu::MidiLayer& midiLayer;
     vfu::Clock& clock;
 
-    // The private state of the identity protocol and the port scanning is added with them.
+    // Guards deviceID, the two names, firmwareVersion, alternativeReplyReceived and panelState;
+    // held only for single reads and writes, never across a device operation or a wait.
+    mutable std::mutex lock;
+
+    std::atomic<int> inputPortIndex { -1 };
+    std::atomic<int> outputPortIndex { -1 };
+    juce::String inputPortName { "Auto" };
+    juce::String outputPortName { "Auto" };
+    juce::uint16 deviceID = 0xFFFF;
+    juce::String firmwareVersion { "Unknown" };
+    std::atomic<bool> bootloaderDetected { false };
+    std::atomic<bool> deviceDetected { false };
+    bool alternativeReplyReceived = false;
+    int panelState = 0;
+
+    // Cleared on destruction, so that an open still queued on the message thread for a worker that
+    // gave up does not reach a deleted selector.
+    std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>> (true);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MIDIPortsSelector)
 };

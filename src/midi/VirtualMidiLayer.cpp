@@ -1,0 +1,330 @@
+#include "VirtualMidiLayer.h"
+
+#include "../engine/Clock.h"
+
+namespace vfu
+{
+struct VirtualMidiLayer::Port
+{
+    juce::String name;
+    std::unique_ptr<Device> device;
+    bool present = true;
+    int generation = 0; // advances whenever the pair leaves the lists, killing older connections
+    std::vector<juce::MidiMessage> sent;
+};
+
+class VirtualMidiLayer::InputConnection final : public MidiInputConnection
+{
+public:
+    InputConnection (VirtualMidiLayer& l, const juce::String& n, int g, MidiReceiver& r)
+        : layer (l), name (n), generation (g), receiver (r)
+    {
+    }
+
+    ~InputConnection() override
+    {
+        std::lock_guard<std::recursive_mutex> delivery (layer.deliveryLock);
+        std::lock_guard<std::mutex> guard (layer.portsLock);
+        layer.inputs.erase (std::remove (layer.inputs.begin(), layer.inputs.end(), this), layer.inputs.end());
+    }
+
+    void start() override
+    {
+        std::lock_guard<std::mutex> guard (layer.portsLock);
+        started = true;
+    }
+
+    void stop() override
+    {
+        // Once stop returns no delivery is in progress and none follows.
+        std::lock_guard<std::recursive_mutex> delivery (layer.deliveryLock);
+        std::lock_guard<std::mutex> guard (layer.portsLock);
+        started = false;
+    }
+
+    juce::String getName() const override { return name; }
+
+    VirtualMidiLayer& layer;
+    const juce::String name;
+    const int generation;
+    MidiReceiver& receiver;
+    bool started = false; // under portsLock
+};
+
+class VirtualMidiLayer::OutputConnection final : public MidiOutputConnection
+{
+public:
+    OutputConnection (VirtualMidiLayer& l, const juce::String& n, int g) : layer (l), name (n), generation (g) {}
+
+    void sendMessageNow (const juce::MidiMessage& message) override { layer.send (name, generation, message); }
+    juce::String getName() const override { return name; }
+
+private:
+    VirtualMidiLayer& layer;
+    const juce::String name;
+    const int generation;
+};
+
+// Runs queued deliveries and tasks in due order on the clock.
+class VirtualMidiLayer::DeliveryThread final : public juce::Thread
+{
+public:
+    explicit DeliveryThread (Clock& c) : juce::Thread ("Virtual MIDI"), clock (c) {}
+
+    ~DeliveryThread() override { stop(); }
+
+    void stop()
+    {
+        signalThreadShouldExit();
+        wake.signal();
+        stopThread (10000);
+    }
+
+    void post (int delayMilliseconds, std::function<void()> task)
+    {
+        {
+            std::lock_guard<std::mutex> guard (queueLock);
+            // Equal due times keep their order: multimap inserts after equal keys.
+            queue.emplace (clock.now() + juce::jmax (0, delayMilliseconds), std::move (task));
+        }
+        wake.signal();
+    }
+
+    void run() override
+    {
+        while (! threadShouldExit())
+        {
+            std::function<void()> task;
+            juce::int64 waitFor = -1;
+            {
+                std::lock_guard<std::mutex> guard (queueLock);
+                if (! queue.empty())
+                {
+                    const auto first = queue.begin();
+                    const auto now = clock.now();
+                    if (first->first <= now)
+                    {
+                        task = std::move (first->second);
+                        queue.erase (first);
+                    }
+                    else
+                    {
+                        waitFor = first->first - now;
+                    }
+                }
+            }
+
+            if (task)
+            {
+                task();
+                continue;
+            }
+
+            if (waitFor < 0)
+                wake.wait (100);
+            else
+                clock.wait (wake, (int) juce::jmin<juce::int64> (waitFor, 100000));
+        }
+    }
+
+private:
+    Clock& clock;
+    std::mutex queueLock;
+    std::multimap<juce::int64, std::function<void()>> queue;
+    juce::WaitableEvent wake;
+};
+
+VirtualMidiLayer::VirtualMidiLayer (Clock& clockToUse, bool openOnMessageThreadToUse)
+    : clock (clockToUse), openOnMessageThread (openOnMessageThreadToUse),
+      deliveryThread (std::make_unique<DeliveryThread> (clockToUse))
+{
+    deliveryThread->startThread();
+}
+
+VirtualMidiLayer::~VirtualMidiLayer()
+{
+    // No task may run once the devices it refers to are being deleted.
+    deliveryThread->stop();
+    jassert (inputs.empty()); // connections must not outlive the layer
+}
+
+void VirtualMidiLayer::addPorts (const juce::String& name, std::unique_ptr<Device> device)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    jassert (findPort (name) == nullptr);
+
+    auto port = std::make_unique<Port>();
+    port->name = name;
+    port->device = std::move (device);
+    ports.push_back (std::move (port));
+}
+
+void VirtualMidiLayer::setPortsPresent (const juce::String& name, bool present)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    if (auto* port = findPort (name))
+    {
+        if (port->present && ! present)
+            ++port->generation;
+
+        port->present = present;
+    }
+}
+
+bool VirtualMidiLayer::arePortsPresent (const juce::String& name) const
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    auto* port = findPort (name);
+    return port != nullptr && port->present;
+}
+
+void VirtualMidiLayer::sendToHost (const juce::String& name, const juce::MidiMessage& message, int delayMilliseconds)
+{
+    int generation = -1;
+    {
+        std::lock_guard<std::mutex> guard (portsLock);
+        if (auto* port = findPort (name); port != nullptr && port->present)
+            generation = port->generation;
+    }
+
+    if (generation < 0)
+        return;
+
+    deliveryThread->post (delayMilliseconds,
+                          [this, name, message, generation]
+                          {
+                              // A pair that left the lists since the reply was queued delivers nothing.
+                              {
+                                  std::lock_guard<std::mutex> guard (portsLock);
+                                  auto* port = findPort (name);
+                                  if (port == nullptr || ! port->present || port->generation != generation)
+                                      return;
+                              }
+                              deliver (name, message);
+                          });
+}
+
+void VirtualMidiLayer::callAfter (int delayMilliseconds, std::function<void()> task)
+{
+    deliveryThread->post (delayMilliseconds, std::move (task));
+}
+
+std::vector<juce::MidiMessage> VirtualMidiLayer::getMessagesSentTo (const juce::String& name) const
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    if (auto* port = findPort (name))
+        return port->sent;
+    return {};
+}
+
+int VirtualMidiLayer::getNumMessagesSentTo (const juce::String& name) const
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    if (auto* port = findPort (name))
+        return (int) port->sent.size();
+    return 0;
+}
+
+void VirtualMidiLayer::clearSentMessages()
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    for (auto& port : ports)
+        port->sent.clear();
+}
+
+juce::StringArray VirtualMidiLayer::getInputNames() { return getPresentNames(); }
+
+juce::StringArray VirtualMidiLayer::getOutputNames() { return getPresentNames(); }
+
+std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInput (int index, MidiReceiver& receiver)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    auto* port = findPresentPort (index);
+    if (port == nullptr)
+        return {};
+
+    auto connection = std::make_unique<InputConnection> (*this, port->name, port->generation, receiver);
+    inputs.push_back (connection.get());
+    return connection;
+}
+
+std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutput (int index)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    auto* port = findPresentPort (index);
+    if (port == nullptr)
+        return {};
+
+    return std::make_unique<OutputConnection> (*this, port->name, port->generation);
+}
+
+VirtualMidiLayer::Port* VirtualMidiLayer::findPresentPort (int index)
+{
+    if (index < 0)
+        return nullptr;
+
+    for (auto& port : ports)
+        if (port->present && index-- == 0)
+            return port.get();
+
+    return nullptr;
+}
+
+VirtualMidiLayer::Port* VirtualMidiLayer::findPort (const juce::String& name) const
+{
+    for (auto& port : ports)
+        if (port->name == name)
+            return port.get();
+
+    return nullptr;
+}
+
+juce::StringArray VirtualMidiLayer::getPresentNames() const
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    juce::StringArray names;
+    for (auto& port : ports)
+        if (port->present)
+            names.add (port->name);
+    return names;
+}
+
+void VirtualMidiLayer::deliver (const juce::String& name, const juce::MidiMessage& message)
+{
+    std::lock_guard<std::recursive_mutex> delivery (deliveryLock);
+
+    std::vector<MidiReceiver*> receivers;
+    {
+        std::lock_guard<std::mutex> guard (portsLock);
+        auto* port = findPort (name);
+        if (port == nullptr || ! port->present)
+            return;
+
+        for (auto* input : inputs)
+            if (input->started && input->name == name && input->generation == port->generation)
+                receivers.push_back (&input->receiver);
+    }
+
+    // Receivers are called without portsLock: they may read the port lists.
+    for (auto* receiver : receivers)
+        receiver->handleIncomingMidi (name, message);
+}
+
+void VirtualMidiLayer::send (const juce::String& name, int generation, const juce::MidiMessage& message)
+{
+    Device* device = nullptr;
+    {
+        std::lock_guard<std::mutex> guard (portsLock);
+        auto* port = findPort (name);
+        if (port == nullptr || ! port->present || port->generation != generation)
+            return; // the port has gone: the message is lost
+
+        port->sent.push_back (message);
+        device = port->device.get();
+    }
+
+    // Devices live as long as the layer.
+    if (device != nullptr)
+        device->receiveFromHost (message);
+}
+} // namespace vfu

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "MidiLayer.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace vfu
+{
+class Clock;
+
+// MIDI ports served in-process: each port pair (an input and an output of the same name) belongs to
+// a Device (a simulated instrument) or is silent and never answers. Used by the tests, the vfu tool
+// and the demonstration mode in place of the operating system's MIDI services.
+//
+// What the host sends on an output reaches the device synchronously on the sending thread, with no
+// lock of the layer held; what a device sends back is queued and delivered on the layer's own thread,
+// as an operating system's MIDI thread would. A port pair that leaves the lists kills every connection
+// opened on it: they deliver nothing more, and what is sent on them is dropped.
+class VirtualMidiLayer final : public MidiLayer
+{
+public:
+    class Device
+    {
+    public:
+        virtual ~Device() = default;
+
+        // A message the host sent on this device's output, exactly as sent (firmware packets are
+        // fragments of one SysEx message).
+        virtual void receiveFromHost (const juce::MidiMessage& message) = 0;
+    };
+
+    // `openOnMessageThread` makes the port selector open ports through the message thread, as with
+    // the real layer, so that path can be exercised without MIDI hardware.
+    explicit VirtualMidiLayer (Clock& clock, bool openOnMessageThread = false);
+    ~VirtualMidiLayer() override;
+
+    // Adds a port pair after those already there; without a device the pair is silent.
+    void addPorts (const juce::String& name, std::unique_ptr<Device> device = {});
+
+    template <typename DeviceType>
+    DeviceType& addDevice (const juce::String& name, std::unique_ptr<DeviceType> device)
+    {
+        auto& ref = *device;
+        addPorts (name, std::move (device));
+        return ref;
+    }
+
+    // Makes a port pair leave the port lists (killing its open connections) or return to them.
+    void setPortsPresent (const juce::String& name, bool present);
+    bool arePortsPresent (const juce::String& name) const;
+
+    // Device to host: delivered after the delay (clock milliseconds) on the layer's thread to every
+    // started input of that port, if the port pair has not left the lists in between.
+    void sendToHost (const juce::String& name, const juce::MidiMessage& message, int delayMilliseconds = 0);
+
+    // Runs a task on the layer's thread after the delay; tasks and deliveries keep their due order.
+    void callAfter (int delayMilliseconds, std::function<void()> task);
+
+    // What the host sent on the output of that name while it was present (for assertions).
+    std::vector<juce::MidiMessage> getMessagesSentTo (const juce::String& name) const;
+    int getNumMessagesSentTo (const juce::String& name) const;
+    void clearSentMessages();
+
+    Clock& getClock() const noexcept { return clock; }
+
+    // MidiLayer
+    juce::StringArray getInputNames() override;
+    juce::StringArray getOutputNames() override;
+    std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
+    std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
+    bool opensOnMessageThread() const override { return openOnMessageThread; }
+
+private:
+    struct Port;
+    class InputConnection;
+    class OutputConnection;
+    class DeliveryThread;
+
+    Port* findPresentPort (int index);
+    Port* findPort (const juce::String& name) const;
+    juce::StringArray getPresentNames() const;
+    void deliver (const juce::String& name, const juce::MidiMessage& message);
+    void send (const juce::String& name, int generation, const juce::MidiMessage& message);
+
+    Clock& clock;
+    const bool openOnMessageThread;
+
+    // Guards the ports, their presence and generations, the sent messages and the open inputs.
+    mutable std::mutex portsLock;
+    std::vector<std::unique_ptr<Port>> ports;
+    std::vector<InputConnection*> inputs;
+
+    // Held while replies are handed to receivers, so that stopping an input waits for a delivery in
+    // progress; recursive so that a receiver may stop an input from its callback.
+    std::recursive_mutex deliveryLock;
+
+    std::unique_ptr<DeliveryThread> deliveryThread;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VirtualMidiLayer)
+};
+} // namespace vfu
