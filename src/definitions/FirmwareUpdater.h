@@ -3,6 +3,7 @@
 #include <juce_core/juce_core.h>
 
 #include "../engine/FirmwareUpdaterCallback.h"
+#include "../engine/ReportChannel.h"
 #include "../engine/UpdaterEnvironment.h"
 #include "../midi/PollResult.h"
 
@@ -246,14 +247,52 @@ private:
     // ----- Packages (FirmwarePackageStore.cpp) -----
     std::unique_ptr<vfu::FirmwarePackageStore> packages;
 
-    // ----- Engine run-time fields (FirmwareUpdaterEngine.cpp, FirmwareUpdaterSysex.cpp) -----
+    // ----- Engine (FirmwareUpdaterEngine.cpp, FirmwareUpdaterSysex.cpp) -----
+    // State hand-over between the engine thread and the message thread. A restart makes the
+    // current state none; the engine's own moves only apply while the current state is still the
+    // state it is running, so a restart cannot be overwritten by a late transition.
+    const State* getCurrentState() const;
+    const State* getPendingState() const;
+    bool isStillIn (const State& state) const;
+    void movePendingState (const State& from, const State* target);
+    void movePendingState (const State& from, const juce::String& targetName);
+    juce::String takeRequestedState();
+    bool hasRequestedState() const;
+
+    bool enterState (const State& state);
+    void executeInstructions (const State& state, const State::InstructionList& instructions);
+    void runPollingLoop (const State& state, const juce::String& mode);
+    PollResult pollOnce (const juce::String& mode, bool& polled);
+    void applyTransition (const State& state, PollResult result, const PollingStateList& transitions);
+    void idleBriefly();
+
+    void sendSysEx (const State& state, const State::SendSysExInstruction& instruction);
+    void sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body);
+    void waitAfterErase();
+    void transferFirmware (const State& state, const State::SendSysExInstruction& instruction);
+    void runPostSendPolling (const State& state, const State::SendSysExInstruction& instruction);
+
+    void reportStateChanged (const juce::String& previousState, const juce::String& newState);
+    void reportTextFieldChanged (const juce::String& name, const juce::String& text, bool visible);
+    void reportButtonChanged (const juce::String& name, const juce::String& text, bool enabled);
+    void reportPrintMessage (const juce::String& text, bool flag);
+    void reportProgressChanged (double fraction);
+
     const StatesMachine* runningMachine = nullptr;
-    std::atomic<const State*> currentState { nullptr };
-    std::atomic<const State*> pendingState { nullptr };
+    mutable std::mutex stateLock; // guards currentState and pendingState
+    const State* currentState = nullptr;
+    const State* pendingState = nullptr;
     mutable std::mutex requestLock; // guards requestedState
     juce::String requestedState;
     std::atomic<juce::int64> stateEntryTime { 0 };
     std::atomic<double> progress { 0.0 };
+
+    // Wakes the engine from its idle passes when a request or a restart arrives.
+    juce::WaitableEvent wakeEvent;
+
+    // Carries reports onto the message thread; closed by the destructor so that no late report
+    // reaches the callback.
+    vfu::ReportChannel reports;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdater)
 };

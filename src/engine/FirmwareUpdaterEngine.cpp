@@ -1,8 +1,345 @@
-// PLACEHOLDER so that the core library links while the engine is being written; replaced whole by the engine.
+// The executor: runs the state machine of one device model on the engine thread.
 #include "../definitions/FirmwareUpdater.h"
+
+#include "../app/Log.h"
+#include "../midi/MIDIPortsSelector.h"
+#include "Clock.h"
 #include "FirmwarePackageStore.h"
 
-FirmwareUpdater::~FirmwareUpdater() { stopThread (5000); }
-void FirmwareUpdater::run() {}
-void FirmwareUpdater::buttonPressed (const juce::String&) {}
-void FirmwareUpdater::restartFromInitialState() {}
+namespace
+{
+// Longest real pause of a pass that polled nothing (or whose poll returned at once), so that
+// such passes do not spin while requests, restarts and stops still act within a few tens of ms.
+constexpr int idlePassMilliseconds = 10;
+} // namespace
+
+FirmwareUpdater::~FirmwareUpdater()
+{
+    stopThread (5000);
+
+    // Reports still queued on the message thread must not reach the callback, whose owner may go
+    // right after this updater.
+    reports.close();
+}
+
+// ----- Hand-overs between the engine thread and the message thread -----
+
+const FirmwareUpdater::State* FirmwareUpdater::getCurrentState() const
+{
+    const std::lock_guard<std::mutex> sl (stateLock);
+    return currentState;
+}
+
+const FirmwareUpdater::State* FirmwareUpdater::getPendingState() const
+{
+    const std::lock_guard<std::mutex> sl (stateLock);
+    return pendingState;
+}
+
+bool FirmwareUpdater::isStillIn (const State& state) const
+{
+    const std::lock_guard<std::mutex> sl (stateLock);
+    return currentState == &state && pendingState == &state;
+}
+
+void FirmwareUpdater::movePendingState (const State& from, const State* target)
+{
+    if (target == nullptr)
+        return;
+
+    const std::lock_guard<std::mutex> sl (stateLock);
+    if (currentState == &from)
+        pendingState = target;
+}
+
+void FirmwareUpdater::movePendingState (const State& from, const juce::String& targetName)
+{
+    if (runningMachine != nullptr)
+        movePendingState (from, runningMachine->getState (targetName));
+}
+
+juce::String FirmwareUpdater::takeRequestedState()
+{
+    const std::lock_guard<std::mutex> sl (requestLock);
+    return std::exchange (requestedState, {});
+}
+
+bool FirmwareUpdater::hasRequestedState() const
+{
+    const std::lock_guard<std::mutex> sl (requestLock);
+    return requestedState.isNotEmpty();
+}
+
+void FirmwareUpdater::buttonPressed (const juce::String& buttonName)
+{
+    const auto* state = getPendingState();
+    if (state == nullptr)
+        return;
+
+    // The last matching Button with a target wins; whether it is enabled is not consulted.
+    juce::String target;
+    for (const auto& instruction : state->instructions)
+        if (const auto* button = dynamic_cast<const State::ButtonInstruction*> (instruction.get()))
+            if (button->name == buttonName && button->gotoState.isNotEmpty())
+                target = button->gotoState;
+
+    if (target.isEmpty())
+        return;
+
+    {
+        const std::lock_guard<std::mutex> sl (requestLock);
+        requestedState = target;
+    }
+    wakeEvent.signal();
+}
+
+void FirmwareUpdater::restartFromInitialState()
+{
+    // Read on the message thread while the engine may select the machine: take it from the model.
+    const auto* machine = getMachine();
+    if (machine == nullptr)
+        return;
+
+    {
+        const std::lock_guard<std::mutex> sl (stateLock);
+        currentState = nullptr;
+        pendingState = machine->getState (machine->initialStateName);
+    }
+    wakeEvent.signal();
+}
+
+// ----- Reports -----
+
+void FirmwareUpdater::reportStateChanged (const juce::String& previousState, const juce::String& newState)
+{
+    reports.deliver (callback, [previousState, newState] (FirmwareUpdaterCallback& c) { c.stateChanged (previousState, newState); });
+}
+
+void FirmwareUpdater::reportTextFieldChanged (const juce::String& name, const juce::String& text, bool visible)
+{
+    reports.deliver (callback, [name, text, visible] (FirmwareUpdaterCallback& c) { c.textFieldChanged (name, text, visible); });
+}
+
+void FirmwareUpdater::reportButtonChanged (const juce::String& name, const juce::String& text, bool enabled)
+{
+    reports.deliver (callback, [name, text, enabled] (FirmwareUpdaterCallback& c) { c.buttonChanged (name, text, enabled); });
+}
+
+void FirmwareUpdater::reportPrintMessage (const juce::String& text, bool flag)
+{
+    reports.deliver (callback, [text, flag] (FirmwareUpdaterCallback& c) { c.printMessage (text, flag); });
+}
+
+void FirmwareUpdater::reportProgressChanged (double fraction)
+{
+    reports.deliver (callback, [fraction] (FirmwareUpdaterCallback& c) { c.progressChanged (fraction); });
+}
+
+// ----- The run -----
+
+void FirmwareUpdater::run()
+{
+    runningMachine = getMachine();
+
+    if (runningMachine == nullptr)
+    {
+        writeLog ("No state machine for '" + deviceName + "' with consoleMode = " + (consoleMode ? "true" : "false"));
+        return;
+    }
+
+    {
+        const std::lock_guard<std::mutex> sl (stateLock);
+        currentState = nullptr;
+        pendingState = runningMachine->getState (runningMachine->initialStateName);
+    }
+
+    // A click made during an earlier run does not carry over into this one.
+    takeRequestedState();
+
+    while (! threadShouldExit())
+    {
+        const State* current;
+        const State* pending;
+        {
+            const std::lock_guard<std::mutex> sl (stateLock);
+            current = currentState;
+            pending = pendingState;
+        }
+
+        // Nothing to enter: a state without a polling mode stays until a restart or a stop.
+        if (pending == nullptr || pending == current)
+        {
+            idleBriefly();
+            continue;
+        }
+
+        if (! enterState (*pending))
+            continue;
+
+        // The mode is that of the pending state at this point: a GotoState may have moved it.
+        const auto* modeState = getPendingState();
+        auto mode = modeState != nullptr ? modeState->getAttribute ("pollingMode").toLowerCase() : juce::String();
+
+        if (mode == "scan all ports")
+        {
+            portsSelector.resetInputPortToAuto();
+            portsSelector.resetOutputPortToAuto();
+            mode = "midi device inquiry";
+            writeLog ("Scan all ports");
+        }
+
+        if (mode.isNotEmpty())
+            runPollingLoop (*pending, mode);
+    }
+}
+
+bool FirmwareUpdater::enterState (const State& state)
+{
+    const auto* previous = getCurrentState();
+    reportStateChanged (previous != nullptr ? previous->name : juce::String ("none"), state.name);
+
+    stateEntryTime = clock.now();
+
+    {
+        const std::lock_guard<std::mutex> sl (stateLock);
+
+        // A restart arrived meanwhile: enter the initial state instead.
+        if (pendingState != &state)
+            return false;
+
+        currentState = &state;
+    }
+
+    progress = 0.0;
+    reportProgressChanged (0.0);
+
+    executeInstructions (state, state.instructions);
+    return true;
+}
+
+void FirmwareUpdater::executeInstructions (const State& state, const State::InstructionList& instructions)
+{
+    // Every instruction runs to its end; a GotoState only moves the pending state, so later
+    // instructions still run and a later GotoState overrides an earlier one.
+    for (const auto& instruction : instructions)
+    {
+        if (threadShouldExit())
+            return;
+
+        const auto* item = instruction.get();
+
+        if (const auto* textField = dynamic_cast<const State::TextFieldInstruction*> (item))
+        {
+            reportTextFieldChanged (textField->name,
+                                    textField->text.replace ("?(version)", portsSelector.getFirmwareVersion()),
+                                    textField->visible);
+        }
+        else if (const auto* button = dynamic_cast<const State::ButtonInstruction*> (item))
+        {
+            reportButtonChanged (button->name, button->text, button->state == "enabled");
+        }
+        else if (const auto* print = dynamic_cast<const State::PrintInstruction*> (item))
+        {
+            reportPrintMessage (print->text, print->getFlag());
+        }
+        else if (const auto* sendSysExInstruction = dynamic_cast<const State::SendSysExInstruction*> (item))
+        {
+            sendSysEx (state, *sendSysExInstruction);
+        }
+        else if (const auto* wait = dynamic_cast<const State::WaitInstruction*> (item))
+        {
+            clock.sleepUnlessThreadExits ((int) (wait->time * 1000.0f));
+        }
+        else if (const auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (item))
+        {
+            movePendingState (state, gotoState->state);
+        }
+        else if (const auto* check = dynamic_cast<const State::CheckInstruction*> (item))
+        {
+            if (check->name == "versionNumber")
+            {
+                const bool equal = portsSelector.getFirmwareVersion() == packages->getSelectedVersionText();
+                if (equal == check->value)
+                    executeInstructions (state, check->instructions);
+            }
+        }
+    }
+}
+
+void FirmwareUpdater::runPollingLoop (const State& state, const juce::String& mode)
+{
+    while (isStillIn (state))
+    {
+        if (threadShouldExit())
+            return;
+
+        // A request is acted on instead of a poll; one naming no state changes nothing.
+        const auto request = takeRequestedState();
+        if (request.isNotEmpty())
+        {
+            movePendingState (state, request);
+            continue;
+        }
+
+        if (threadShouldExit())
+            return;
+
+        const auto passStart = juce::Time::getMillisecondCounter();
+        bool polled = false;
+        const auto result = pollOnce (mode, polled);
+
+        if (polled)
+            applyTransition (state, result, state.pollingStates);
+
+        // Polls that returned at once (ports only checked, no device to ask) and passes that
+        // polled nothing pause briefly instead of spinning.
+        if (juce::Time::getMillisecondCounter() - passStart < (juce::uint32) idlePassMilliseconds)
+            idleBriefly();
+    }
+}
+
+PollResult FirmwareUpdater::pollOnce (const juce::String& mode, bool& polled)
+{
+    polled = true;
+
+    if (mode == "midi device inquiry")
+        return portsSelector.pollDevice (midiDeviceId, false);
+
+    if (mode == "midi device inquiry 2")
+        return portsSelector.pollDevice (midiDeviceId, true);
+
+    if (mode == "midi ports")
+        return portsSelector.checkSelectedPorts();
+
+    if (mode == "panel state")
+        return portsSelector.queryPanelState();
+
+    polled = false;
+    return PollResult::Aborted;
+}
+
+void FirmwareUpdater::applyTransition (const State& state, PollResult result, const PollingStateList& transitions)
+{
+    const auto now = clock.now();
+
+    // Something was found: the time-out starts again.
+    if (result != PollResult::Aborted && result != PollResult::NoDevice)
+        stateEntryTime = now;
+
+    if (now < stateEntryTime.load() + (juce::int64) timeout * 1000)
+    {
+        const auto entry = transitions.find (result);
+        if (entry != transitions.end())
+            movePendingState (state, entry->second);
+
+        return;
+    }
+
+    // Timed out; the result itself is not looked at.
+    movePendingState (state, state.hasAttribute ("timeoutState") ? state.getAttribute ("timeoutState") : timeoutState);
+}
+
+void FirmwareUpdater::idleBriefly()
+{
+    wakeEvent.wait (idlePassMilliseconds);
+}

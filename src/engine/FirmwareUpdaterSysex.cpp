@@ -1,0 +1,201 @@
+// SendSysEx: the erase and panel update commands, and the paced firmware transfer.
+#include "../definitions/FirmwareUpdater.h"
+
+#include "../app/Log.h"
+#include "../midi/MIDIPortsSelector.h"
+#include "Clock.h"
+#include "FirmwarePackageStore.h"
+#include "SysexSender.h"
+
+namespace
+{
+// The erase wait: up to 100 sleeps of 100 ms, ended early by a requested state.
+constexpr int eraseWaitSleeps = 100;
+constexpr int eraseWaitSleepMs = 100;
+
+// How long the engine waits for the sender to stop, in real milliseconds; shorter when the engine
+// itself is being stopped, so that its own stop time-out holds even with a blocked output.
+constexpr int senderStopTimeoutMs = 4000;
+constexpr int senderStopTimeoutWhileExitingMs = 500;
+
+// Longest real pause between two passes of the transfer watching loop.
+constexpr int watchPassMilliseconds = 10;
+} // namespace
+
+void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstruction& instruction)
+{
+    const auto id = (juce::uint8) (midiDeviceId & 0x7f);
+
+    if (instruction.messageKind == "erase")
+    {
+        sendCommand (instruction.messageKind, { 0x04, id, 0x11 });
+        waitAfterErase();
+    }
+    else if (instruction.messageKind == "panel update state")
+    {
+        sendCommand (instruction.messageKind, { 0x04, id, 0x31, 0x00 });
+    }
+    else
+    {
+        transferFirmware (state, instruction);
+    }
+}
+
+void FirmwareUpdater::sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body)
+{
+    auto output = portsSelector.openSelectedOutput();
+    if (output == nullptr)
+    {
+        writeLog ("SendSysEx '" + messageKind + "' : no MIDI output to send on");
+        return;
+    }
+
+    const juce::Array<juce::uint8> bytes (body);
+    output->sendMessageNow (juce::MidiMessage::createSysExMessage (bytes.getRawDataPointer(), bytes.size()));
+}
+
+void FirmwareUpdater::waitAfterErase()
+{
+    // The request is left for the polling loop to act on.
+    for (int i = 0; i < eraseWaitSleeps; ++i)
+    {
+        if (! clock.sleepUnlessThreadExits (eraseWaitSleepMs) || hasRequestedState())
+            return;
+    }
+}
+
+void FirmwareUpdater::transferFirmware (const State& state, const State::SendSysExInstruction& instruction)
+{
+    auto transfer = std::make_shared<vfu::SysexSender::Transfer>();
+    juce::String entryName, versionText;
+
+    const auto readResult = packages->readSelectedImage (instruction.messageKind, transfer->image, entryName, versionText);
+    if (readResult == vfu::FirmwarePackageStore::ImageReadResult::noPackageSelected)
+    {
+        writeLog ("SendSysEx '" + instruction.messageKind + "' : no firmware package selected");
+        return;
+    }
+
+    if (readResult != vfu::FirmwarePackageStore::ImageReadResult::ok)
+    {
+        writeLog ("SendSysEx '" + instruction.messageKind + "' : no entry '" + entryName + "' in the selected package");
+        return;
+    }
+
+    const auto imageSize = transfer->image.getSize();
+    transfer->output = portsSelector.openSelectedOutput();
+
+    bool connectionBroken = false;
+    PollResult lastPollResult = PollResult::Aborted;
+    double transferProgress = 0.0;
+    progress = 0.0;
+
+    if (transfer->output != nullptr)
+    {
+        auto sender = std::make_unique<vfu::SysexSender> (transfer, instruction.waitTime, instruction.packetSize, clock);
+
+        int lastPercentage = -1;
+        bool watching = ! sender->isFinished();
+
+        while (watching && ! threadShouldExit())
+        {
+            // Read before the counter: when the sender had finished, this pass sees the final count
+            // and reports it, so a completed transfer always ends with 100 %.
+            const bool finishedBefore = sender->isFinished();
+
+            const auto request = [this] { const std::lock_guard<std::mutex> sl (requestLock); return requestedState; }();
+            if (request.isNotEmpty())
+            {
+                writeLog ("Exit to _pendingState = '" + request + "' !!!");
+                break;
+            }
+
+            const auto sent = sender->getBytesSent();
+
+            // An empty image sends nothing and reports no progress.
+            if (imageSize > 0)
+            {
+                transferProgress = (double) sent / (double) imageSize;
+                progress = transferProgress;
+                const auto percentage = (int) (transferProgress * 100.0);
+
+                if (percentage != lastPercentage)
+                {
+                    writeLog ("Send '" + entryName + "' : " + juce::String (percentage) + " %%");
+                    reportProgressChanged (transferProgress);
+                    lastPercentage = percentage;
+                }
+            }
+
+            lastPollResult = portsSelector.checkSelectedPorts();
+            if (lastPollResult != PollResult::DeviceDetected)
+            {
+                if (sent > 0)
+                    writeLog ("Connection break !!!");
+
+                connectionBroken = true;
+                break;
+            }
+
+            watching = transferProgress < 1.0 && ! finishedBefore;
+            if (! watching)
+                break;
+
+            sender->waitForProgress (watchPassMilliseconds);
+        }
+
+        const auto stopTimeout = threadShouldExit() ? senderStopTimeoutWhileExitingMs : senderStopTimeoutMs;
+        if (! vfu::SysexSender::stopAndRelease (std::move (sender), stopTimeout))
+            writeLog ("Sender thread timed out waiting for exit!");
+    }
+
+    // Closes the output and releases the image, unless a sender that could not be stopped still
+    // holds them.
+    transfer.reset();
+
+    if (connectionBroken && transferProgress > 0.0)
+    {
+        const auto entry = instruction.pollingStates.find (lastPollResult);
+        if (entry != instruction.pollingStates.end())
+            movePendingState (state, entry->second);
+    }
+    else
+    {
+        stateEntryTime = clock.now();
+
+        if (! hasRequestedState() && instruction.endPollingMode.isNotEmpty() && ! connectionBroken)
+            runPostSendPolling (state, instruction);
+    }
+
+    stateEntryTime = clock.now();
+}
+
+void FirmwareUpdater::runPostSendPolling (const State& state, const State::SendSysExInstruction& instruction)
+{
+    const auto mode = instruction.endPollingMode.toLowerCase();
+
+    // A mode that polls nothing could never leave this loop, and requests are not taken here.
+    if (mode != "midi device inquiry" && mode != "midi device inquiry 2" && mode != "midi ports")
+    {
+        writeLog ("SendSysEx : endPollingMode '" + instruction.endPollingMode + "' polls nothing");
+        return;
+    }
+
+    while (isStillIn (state))
+    {
+        if (threadShouldExit())
+            return;
+
+        const auto passStart = juce::Time::getMillisecondCounter();
+
+        if (mode == "midi device inquiry")
+            applyTransition (state, portsSelector.pollDevice (midiDeviceId, false), instruction.pollingStates);
+        else if (mode == "midi device inquiry 2")
+            applyTransition (state, portsSelector.pollDevice (midiDeviceId, true), state.pollingStates);
+        else
+            applyTransition (state, portsSelector.checkSelectedPorts(), instruction.pollingStates);
+
+        if (juce::Time::getMillisecondCounter() - passStart < 10u)
+            idleBriefly();
+    }
+}
