@@ -2,21 +2,135 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-// The main panel: the window's content. This first version holds what the window shell needs;
-// the engine, its reports and the children follow with the panel itself.
-class MainComponent final : public juce::Component
+#include "../engine/FirmwareUpdaterCallback.h"
+#include "../engine/UpdaterEnvironment.h"
+
+#include <functional>
+#include <memory>
+
+class FirmwareUpdater;
+class MIDIPortsSelector;
+class PreferencesDialog;
+
+// The main panel, the window's content: owns and starts the update engine and applies its reports
+// to the children named by component ID. It is also the look-and-feel of its three selectors.
+class MainComponent final : public juce::Component,
+                            public FirmwareUpdaterCallback,
+                            public juce::Button::Listener,
+                            public juce::ComboBox::Listener,
+                            public juce::LookAndFeel_V2
 {
 public:
-    explicit MainComponent (const juce::String& deviceName);
+    // How start-up failures reach the user. Empty members mean the modal boxes and the running
+    // application's systemRequestedQuit; tests replace them to build the panel without blocking.
+    struct StartupHandlers
+    {
+        std::function<void (const juce::String& title, const juce::String& message)> showFailure;
+        std::function<void()> requestQuit;
+    };
+
+    // Runs the whole start-up. environment and executableFolder default to the shipped program's
+    // (an empty File means the folder of the running executable); tests and the demonstration mode
+    // inject a virtual port selector, a clock and a folder of their own.
+    explicit MainComponent (const juce::String& deviceName,
+                            const vfu::UpdaterEnvironment& environment = {},
+                            const juce::File& executableFolder = {},
+                            StartupHandlers startupHandlers = {});
     ~MainComponent() override;
 
     void showAboutBox();
     void showPreferences();
+    void setAdvancedMode (bool on);
+
+    // The two halves of showPreferences around its modal run, so that tests can drive them.
+    std::unique_ptr<PreferencesDialog> createPreferencesDialog();
+    void applyPreferencesResult (int modalResult, const PreferencesDialog& dialog);
+
+    // ----- FirmwareUpdaterCallback (message thread) -----
+    void stateChanged (juce::String previousState, juce::String newState) override;
+    void textFieldChanged (juce::String name, juce::String text, bool visible) override;
+    void buttonChanged (juce::String name, juce::String text, bool enabled) override;
+    void printMessage (juce::String text, bool flag) override;
+    void progressChanged (double fraction) override;
+
+    void buttonClicked (juce::Button* button) override;
+    void comboBoxChanged (juce::ComboBox* box) override;
 
     void paint (juce::Graphics& g) override;
+    void resized() override;
+
+    // ----- Look-and-feel of the selectors and their pop-up lists -----
+    juce::Font getComboBoxFont (juce::ComboBox& box) override;
+    void drawPopupMenuItem (juce::Graphics& g,
+                            const juce::Rectangle<int>& area,
+                            bool isSeparator,
+                            bool isActive,
+                            bool isHighlighted,
+                            bool isTicked,
+                            bool hasSubMenu,
+                            const juce::String& text,
+                            const juce::String& shortcutKeyText,
+                            const juce::Drawable* icon,
+                            const juce::Colour* textColour) override;
+
+    // Called after each state report has been applied; the demonstration mode watches it.
+    std::function<void (const juce::String& previousState, const juce::String& newState)> onStateChanged;
+
+    // ----- For tests and the demonstration mode -----
+    FirmwareUpdater* getEngine() const noexcept { return engine.get(); }
+    bool isAdvancedMode() const noexcept { return advancedMode; }
+    bool isInRestingState() const noexcept { return inRestingState; }
+    double getProgress() const noexcept { return progress; }
+    juce::String getInstructionsText() const;
+    const juce::Image& getLogoImage() const noexcept { return logoImage; }
+
+    // True for the states in which the selectors and the Advanced Mode toggle may be used.
+    static bool isRestingState (const juce::String& stateName);
+
+    static constexpr int panelWidth = 640;
+    static constexpr int normalHeight = 320;
+    static constexpr int advancedHeight = 408;
 
 private:
+    void createChildren();
+    void runStartup (const vfu::UpdaterEnvironment& environment, const juce::File& executableFolder);
+    void fillPortSelector (juce::ComboBox& box, const juce::StringArray& deviceNames);
+    void fillFirmwareSelector();
+    void showFailure (const juce::String& title, const juce::String& message);
+    void requestQuit();
+    MIDIPortsSelector& getPortsSelector() const;
+    juce::Component* findChildById (const juce::String& componentId) const;
+
     juce::String deviceName;
+    double progress = 0.0;
+    bool advancedMode = false;
+    bool inRestingState = false;
+    StartupHandlers startupHandlers;
+    MIDIPortsSelector* portsSelector = nullptr; // borrowed: the injected or the program-wide selector
+
+    // Declared before the children and the engine so that it is released last.
+    juce::Image logoImage;
+
+    // In creation order, which is also the z-order.
+    std::unique_ptr<juce::Label> instructionsField;
+    std::unique_ptr<juce::ProgressBar> progressBar;
+    std::unique_ptr<juce::Label> deviceLabel;
+    std::unique_ptr<juce::Label> titleLabel;
+    std::unique_ptr<juce::Label> installedVersionCaption;
+    std::unique_ptr<juce::Label> availableVersionCaption;
+    std::unique_ptr<juce::Label> installedVersion;
+    std::unique_ptr<juce::Label> availableVersion;
+    std::unique_ptr<juce::Label> installingLabel;
+    std::unique_ptr<juce::TextButton> installCancelButton;
+    std::unique_ptr<juce::Label> midiInputCaption;
+    std::unique_ptr<juce::Label> midiOutputCaption;
+    std::unique_ptr<juce::ComboBox> midiInputs;
+    std::unique_ptr<juce::ComboBox> midiOutputs;
+    std::unique_ptr<juce::Label> firmwareVersionCaption;
+    std::unique_ptr<juce::ComboBox> firmwareVersions;
+
+    // Declared last so that it is destroyed first: its thread calls back into the children.
+    std::unique_ptr<FirmwareUpdater> engine;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
 };
