@@ -1,17 +1,389 @@
-// PLACEHOLDER so that the core library links while packages are being written; replaced whole.
 #include "FirmwarePackageStore.h"
+
+#include "ZipArchiveLayout.h"
+#include "midi/MIDIPortsSelector.h"
+
+#include <juce_cryptography/juce_cryptography.h>
 
 namespace vfu
 {
-struct FirmwarePackageStore::Impl {};
+namespace
+{
+int parseVersion (const juce::String& text) { return MIDIPortsSelector::parseVersionNumber (text); }
+juce::String formatVersion (int number) { return MIDIPortsSelector::formatVersionNumber (number); }
+
+// Reads one entry whole, refusing more bytes than its header declared (or than the limit), and
+// fewer: a deflate stream that does not match its sizes is damaged.
+bool readEntry (juce::ZipFile& zip, int index, const zip::EntryLayout& entry, juce::int64 limit, juce::MemoryBlock& data)
+{
+    if (entry.uncompressedSize > limit)
+        return false;
+
+    std::unique_ptr<juce::InputStream> stream (zip.createStreamForEntry (index));
+    return stream != nullptr && zip::readAtMost (*stream, entry.uncompressedSize, data)
+           && (juce::int64) data.getSize() == entry.uncompressedSize;
+}
+
+int reject (juce::String* reasonOut, const juce::String& reason)
+{
+    if (reasonOut != nullptr)
+        *reasonOut = reason;
+
+    return -1;
+}
+} // namespace
+
+struct FirmwarePackageStore::Impl
+{
+    struct Package
+    {
+        std::unique_ptr<juce::InputStream> stream;
+        size_t findingIndex;
+    };
+
+    // Declared before the table: the table's streams may read from the program archive.
+    std::unique_ptr<juce::ZipFile> programArchive;
+    std::map<int, Package> table;
+    std::vector<Finding> findings;
+
+    // Guards the table and the selection; readSelectedImage holds it while it reads.
+    mutable std::mutex lock;
+    juce::InputStream* selectedStream = nullptr; // one of the table's streams
+    juce::String selectedVersionText;
+
+    void store (int versionNumber, std::unique_ptr<juce::InputStream> stream, const juce::String& source)
+    {
+        auto existing = table.find (versionNumber);
+        if (existing != table.end())
+            findings[existing->second.findingIndex].reason = "replaced by " + source;
+
+        findings.push_back ({ source, versionNumber, {} });
+        table[versionNumber] = { std::move (stream), findings.size() - 1 };
+    }
+
+    void addRejection (const juce::String& source, const juce::String& reason) { findings.push_back ({ source, -1, reason }); }
+
+    void collectFromProgramFile (const juce::File& programFile)
+    {
+        const auto path = programFile.getFullPathName();
+        zip::ArchiveLayout layout;
+
+        {
+            juce::FileInputStream input (programFile);
+            if (! input.openedOk())
+                return addRejection (path, "unreadable");
+
+            auto result = zip::readLayout (input, layout);
+            if (result.failed())
+                return addRejection (path, result.getErrorMessage());
+        }
+
+        programArchive = std::make_unique<juce::ZipFile> (programFile);
+        if (! zip::matchesZipFile (layout, *programArchive))
+        {
+            programArchive.reset();
+            return addRejection (path, "damaged archive");
+        }
+
+        for (int i = 0; i < programArchive->getNumEntries(); ++i)
+        {
+            const auto& entry = layout.entries[(size_t) i];
+            if (! zip::hasPackageExtension (entry.name))
+                continue;
+
+            const auto source = path + "!" + entry.name;
+            if (entry.uncompressedSize > maximumPackageSize)
+            {
+                addRejection (source, "package too large");
+                continue;
+            }
+
+            juce::MemoryBlock data;
+            if (! readEntry (*programArchive, i, entry, maximumPackageSize, data))
+            {
+                addRejection (source, "damaged archive");
+                continue;
+            }
+
+            juce::String reason;
+            const auto version = checkPackageData (data, &reason);
+            if (version < 0)
+            {
+                addRejection (source, reason);
+                continue;
+            }
+
+            std::unique_ptr<juce::InputStream> stream (programArchive->createStreamForEntry (i));
+            if (stream == nullptr)
+                addRejection (source, "unreadable");
+            else
+                store (version, std::move (stream), source);
+        }
+    }
+
+    void collectFromFile (const juce::File& file)
+    {
+        const auto path = file.getFullPathName();
+        int version = -1;
+
+        {
+            juce::FileInputStream input (file);
+            if (! input.openedOk())
+                return addRejection (path, "unreadable");
+
+            if (input.getTotalLength() > maximumPackageSize)
+                return addRejection (path, "package too large");
+
+            juce::String reason;
+            version = checkPackage (input, &reason);
+            if (version < 0)
+                return addRejection (path, reason);
+        }
+
+        auto stream = std::make_unique<juce::FileInputStream> (file);
+        if (! stream->openedOk())
+            return addRejection (path, "unreadable");
+
+        store (version, std::move (stream), path);
+    }
+
+    void collectFromPath (const juce::File& path)
+    {
+        if (path.isDirectory())
+        {
+            auto children = path.findChildFiles (juce::File::findFilesAndDirectories, false, "*.vfw");
+            children.sort(); // the order within one folder only matters for equal versions
+
+            for (auto& child : children)
+            {
+                if (child.isDirectory())
+                    addRejection (child.getFullPathName(), "a folder");
+                else
+                    collectFromFile (child);
+            }
+        }
+        else if (path.existsAsFile())
+        {
+            collectFromFile (path);
+        }
+        else
+        {
+            addRejection (path.getFullPathName(), "not found");
+        }
+    }
+};
+
 FirmwarePackageStore::FirmwarePackageStore() : impl (std::make_unique<Impl>()) {}
+
 FirmwarePackageStore::~FirmwarePackageStore() = default;
-void FirmwarePackageStore::collect (const juce::File&, const juce::Array<juce::File>&) {}
-juce::StringArray FirmwarePackageStore::getFirmwareVersions() const { return {}; }
-juce::String FirmwarePackageStore::getLatestFirmwareVersion() const { return {}; }
-bool FirmwarePackageStore::setFirmwareVersion (const juce::String&) { return false; }
-juce::String FirmwarePackageStore::getSelectedVersionText() const { return {}; }
-FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (const juce::String&, juce::MemoryBlock&, juce::String&, juce::String&) const { return ImageReadResult::noPackageSelected; }
-std::vector<FirmwarePackageStore::Finding> FirmwarePackageStore::getFindings() const { return {}; }
-int FirmwarePackageStore::checkPackage (juce::InputStream&, juce::String*) { return -1; }
+
+void FirmwarePackageStore::collect (const juce::File& programFile, const juce::Array<juce::File>& searchPaths)
+{
+    // Collection builds a new table and then swaps it in, so a second call leaves no stale selection.
+    Impl fresh;
+
+    if (programFile != juce::File() && ! programFile.isDirectory())
+        fresh.collectFromProgramFile (programFile);
+
+    for (auto& path : searchPaths)
+        fresh.collectFromPath (path);
+
+    std::lock_guard<std::mutex> guard (impl->lock);
+    impl->selectedStream = nullptr;
+    impl->selectedVersionText.clear();
+    impl->table.clear();
+    impl->programArchive = std::move (fresh.programArchive);
+    impl->table = std::move (fresh.table);
+    impl->findings = std::move (fresh.findings);
+}
+
+juce::StringArray FirmwarePackageStore::getFirmwareVersions() const
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    juce::StringArray versions;
+
+    for (auto& [number, package] : impl->table)
+        versions.add (formatVersion (number));
+
+    return versions;
+}
+
+juce::String FirmwarePackageStore::getLatestFirmwareVersion() const
+{
+    auto versions = getFirmwareVersions();
+    return versions.isEmpty() ? juce::String() : versions[versions.size() - 1];
+}
+
+bool FirmwarePackageStore::setFirmwareVersion (const juce::String& versionText)
+{
+    const auto number = parseVersion (versionText);
+    std::lock_guard<std::mutex> guard (impl->lock);
+
+    auto found = impl->table.find (number);
+    if (found == impl->table.end())
+        return false;
+
+    impl->selectedStream = found->second.stream.get();
+    impl->selectedVersionText = versionText;
+    return true;
+}
+
+juce::String FirmwarePackageStore::getSelectedVersionText() const
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    return impl->selectedVersionText;
+}
+
+FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (const juce::String& messageKind,
+                                                                               juce::MemoryBlock& image,
+                                                                               juce::String& entryName,
+                                                                               juce::String& versionText) const
+{
+    image.reset();
+    std::lock_guard<std::mutex> guard (impl->lock);
+
+    if (impl->selectedStream == nullptr)
+        return ImageReadResult::noPackageSelected;
+
+    versionText = impl->selectedVersionText;
+    entryName = messageKind.replace ("$(version)", versionText) + ".syx";
+
+    // The package is read into memory again: a file may have changed since collection, and JUCE
+    // must not be handed a lying header.
+    juce::MemoryBlock package;
+    auto& stream = *impl->selectedStream;
+    if (! stream.setPosition (0) || ! zip::readAtMost (stream, maximumPackageSize, package))
+        return ImageReadResult::entryMissing;
+
+    // Checked again as a whole, so that what is sent is what the checksum list vouches for.
+    if (checkPackageData (package) != parseVersion (versionText))
+        return ImageReadResult::entryMissing;
+
+    juce::MemoryInputStream input (package, false);
+    zip::ArchiveLayout layout;
+    if (zip::readLayout (input, layout).failed())
+        return ImageReadResult::entryMissing;
+
+    juce::ZipFile zip (input);
+    const auto index = zip.getIndexOfFileName (entryName);
+    if (index < 0 || ! zip::matchesZipFile (layout, zip)
+        || ! readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
+    {
+        image.reset();
+        return ImageReadResult::entryMissing;
+    }
+
+    return ImageReadResult::ok;
+}
+
+std::vector<FirmwarePackageStore::Finding> FirmwarePackageStore::getFindings() const
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    return impl->findings;
+}
+
+int FirmwarePackageStore::checkPackage (juce::InputStream& stream, juce::String* rejectionReason)
+{
+    juce::MemoryBlock package;
+    if (! stream.setPosition (0))
+        return reject (rejectionReason, "unreadable");
+
+    if (! zip::readAtMost (stream, maximumPackageSize, package))
+        return reject (rejectionReason, "package too large");
+
+    return checkPackageData (package, rejectionReason);
+}
+
+int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, juce::String* rejectionReason)
+{
+    juce::MemoryInputStream input (package, false);
+    zip::ArchiveLayout layout;
+
+    if (auto result = zip::readLayout (input, layout); result.failed())
+        return reject (rejectionReason, result.getErrorMessage());
+
+    juce::ZipFile zip (input);
+    if (! zip::matchesZipFile (layout, zip))
+        return reject (rejectionReason, "damaged archive");
+
+    if (layout.entries.empty())
+        return reject (rejectionReason, "empty archive");
+
+    juce::int64 totalImageSize = 0;
+    for (auto& entry : layout.entries)
+        if (entry.name.endsWith (".syx"))
+            totalImageSize += entry.uncompressedSize;
+
+    if (totalImageSize > maximumTotalImageSize)
+        return reject (rejectionReason, "package too large");
+
+    struct Image
+    {
+        juce::String name;
+        juce::String digest;
+    };
+    std::vector<Image> images;
+    juce::String checksumText, checksumEntryName;
+    bool hasChecksumList = false;
+
+    for (int i = 0; i < zip.getNumEntries(); ++i)
+    {
+        const auto& entry = layout.entries[(size_t) i];
+        juce::MemoryBlock data;
+
+        if (entry.name.endsWith (".syx"))
+        {
+            if (entry.uncompressedSize > maximumImageSize)
+                return reject (rejectionReason, "image too large: " + entry.name);
+
+            if (! readEntry (zip, i, entry, maximumImageSize, data))
+                return reject (rejectionReason, "damaged archive");
+
+            images.push_back ({ entry.name, juce::SHA256 (data).toHexString() });
+        }
+        else if (entry.name.endsWith (".sha"))
+        {
+            if (entry.uncompressedSize > maximumChecksumListSize)
+                return reject (rejectionReason, "checksum list too large: " + entry.name);
+
+            if (! readEntry (zip, i, entry, maximumChecksumListSize, data))
+                return reject (rejectionReason, "damaged archive");
+
+            checksumText = juce::String::createStringFromData (data.getData(), (int) data.getSize());
+            checksumEntryName = entry.name;
+            hasChecksumList = true;
+        }
+    }
+
+    if (! hasChecksumList)
+        return reject (rejectionReason, "no checksum list");
+
+    constexpr int digestLength = 64, separatorLength = 2;
+    for (auto& image : images)
+    {
+        const auto at = checksumText.indexOf (image.name);
+        if (at < digestLength + separatorLength)
+            return reject (rejectionReason, "image missing from the checksum list: " + image.name);
+
+        const auto expected = checksumText.substring (at - separatorLength - digestLength, at - separatorLength);
+        if (! expected.equalsIgnoreCase (image.digest))
+            return reject (rejectionReason, "digest mismatch: " + image.name);
+    }
+
+    const auto version = versionFromChecksumEntryName (checksumEntryName);
+    if (version < 0)
+        return reject (rejectionReason, "no version in the checksum entry's name");
+
+    return version;
+}
+
+int FirmwarePackageStore::versionFromChecksumEntryName (const juce::String& entryName)
+{
+    auto baseName = entryName.fromLastOccurrenceOf ("\\", false, false);
+    if (baseName.containsChar ('.'))
+        baseName = baseName.upToLastOccurrenceOf (".", false, false);
+
+    const auto versionText = baseName.fromLastOccurrenceOf ("-", false, false).replace ("fw.", "");
+    return versionText.length() == baseName.length() ? -1 : parseVersion (versionText);
+}
 } // namespace vfu

@@ -58,8 +58,20 @@ public:
     // Checks one package; the version number from its checksum entry's name, or -1 with a reason.
     static int checkPackage (juce::InputStream& stream, juce::String* rejectionReason = nullptr);
 
+    // Checks a package held in memory, as checkPackage does.
+    static int checkPackageData (const juce::MemoryBlock& package, juce::String* rejectionReason = nullptr);
+
+    // The version number that a checksum entry's name gives: the text after the last "-" of the
+    // base name with every "fw." removed; -1 when the name has neither.
+    static int versionFromChecksumEntryName (const juce::String& entryName);
+
     // Images above this size are refused: a transfer reads the whole image into memory.
     static constexpr juce::int64 maximumImageSize = 16 * 1024 * 1024;
+    // A package (file or program-archive entry) is read into memory whole for its check and for
+    // a transfer, so it is bounded too; so are its checksum list and the sum of its images.
+    static constexpr juce::int64 maximumPackageSize = 64 * 1024 * 1024;
+    static constexpr juce::int64 maximumChecksumListSize = 1024 * 1024;
+    static constexpr juce::int64 maximumTotalImageSize = 64 * 1024 * 1024;
 
 private:
     struct Impl;

@@ -1,0 +1,23 @@
+#include "DeliveredPackage.h"
+
+#include "FirmwarePackageWriter.h"
+#include "simulation/FirmwareImage.h"
+
+namespace vfu::DeliveredPackage
+{
+juce::MemoryBlock createPackage()
+{
+    const auto image = FirmwareImage::generate (deviceId, versionText, imageSize);
+    return ArchiveWriter::createPackage (baseName, { { juce::String (baseName) + ".syx", image } });
+}
+
+juce::MemoryBlock createProgramArchive()
+{
+    const juce::String metadata = "Quillbox Firmware Updater: delivered firmware " + juce::String (versionText) + "\n";
+
+    return ArchiveWriter::createArchive ({
+        { packageFileName, createPackage(), true },
+        { metadataEntryName, juce::MemoryBlock (metadata.toRawUTF8(), metadata.getNumBytesAsUTF8()), false },
+    });
+}
+} // namespace vfu::DeliveredPackage

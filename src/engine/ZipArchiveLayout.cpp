@@ -1,0 +1,176 @@
+#include "ZipArchiveLayout.h"
+
+#include <algorithm>
+
+namespace vfu::zip
+{
+namespace
+{
+constexpr juce::uint32 endRecordSignature = 0x06054b50;
+constexpr juce::uint32 centralHeaderSignature = 0x02014b50;
+constexpr juce::uint32 localHeaderSignature = 0x04034b50;
+constexpr int endRecordSize = 22;
+constexpr int centralHeaderSize = 46;
+constexpr int localHeaderSize = 30;
+constexpr int maximumCommentSize = 65535;
+
+juce::uint16 readShort (const juce::uint8* p) { return (juce::uint16) (p[0] | (p[1] << 8)); }
+juce::uint32 readInt (const juce::uint8* p)
+{
+    return (juce::uint32) p[0] | ((juce::uint32) p[1] << 8) | ((juce::uint32) p[2] << 16) | ((juce::uint32) p[3] << 24);
+}
+
+bool readExactly (juce::InputStream& stream, juce::int64 position, void* destination, int size)
+{
+    return stream.setPosition (position) && stream.read (destination, size) == size;
+}
+
+juce::Result damaged() { return juce::Result::fail ("damaged archive"); }
+} // namespace
+
+juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
+{
+    layout = {};
+    const auto total = stream.getTotalLength();
+
+    if (total < endRecordSize)
+        return juce::Result::fail ("not a ZIP archive");
+
+    // The end record is the last signature in the tail (juce::ZipFile scans backwards the same way).
+    const auto tailSize = (int) std::min<juce::int64> (total, endRecordSize + maximumCommentSize);
+    juce::HeapBlock<juce::uint8> tail ((size_t) tailSize);
+
+    if (! readExactly (stream, total - tailSize, tail, tailSize))
+        return juce::Result::fail ("unreadable");
+
+    int endInTail = -1;
+    for (int i = tailSize - endRecordSize; i >= 0 && endInTail < 0; --i)
+        if (readInt (tail + i) == endRecordSignature)
+            endInTail = i;
+
+    if (endInTail < 0)
+        return juce::Result::fail ("not a ZIP archive");
+
+    const auto* end = tail + endInTail;
+    layout.endRecordOffset = total - tailSize + endInTail;
+    const int numEntries = readShort (end + 10);
+    layout.centralDirectorySize = readInt (end + 12);
+    layout.centralDirectoryOffset = readInt (end + 16);
+
+    // juce::ZipFile accepts an offset that points just past the directory's first signature.
+    juce::uint8 signature[4];
+    if (layout.centralDirectoryOffset >= 4 && layout.centralDirectoryOffset + 4 <= total
+        && readExactly (stream, layout.centralDirectoryOffset, signature, 4) && readInt (signature) != centralHeaderSignature
+        && readExactly (stream, layout.centralDirectoryOffset - 4, signature, 4) && readInt (signature) == centralHeaderSignature)
+        layout.centralDirectoryOffset -= 4;
+
+    // JUCE reads everything from the directory to the end of the stream into memory.
+    const auto directoryBytes = layout.endRecordOffset - layout.centralDirectoryOffset;
+    if (layout.centralDirectoryOffset < 0 || directoryBytes < 0 || total - layout.centralDirectoryOffset > maximumCentralDirectorySize)
+        return damaged();
+
+    juce::HeapBlock<juce::uint8> directory ((size_t) directoryBytes + 1);
+    if (directoryBytes > 0 && ! readExactly (stream, layout.centralDirectoryOffset, directory, (int) directoryBytes))
+        return damaged();
+
+    juce::int64 pos = 0;
+    for (int i = 0; i < numEntries; ++i)
+    {
+        if (pos + centralHeaderSize > directoryBytes)
+            return damaged();
+
+        const auto* header = directory + pos;
+        const int nameLength = readShort (header + 28);
+        const auto headerLength = (juce::int64) centralHeaderSize + nameLength + readShort (header + 30) + readShort (header + 32);
+
+        if (readInt (header) != centralHeaderSignature || pos + headerLength > directoryBytes)
+            return damaged();
+
+        const auto flags = readShort (header + 8);
+        const auto method = readShort (header + 10);
+        if ((flags & 1) != 0 || (method != 0 && method != 8)) // encrypted, or a method JUCE cannot read
+            return damaged();
+
+        EntryLayout entry;
+        entry.name = juce::String::fromUTF8 (reinterpret_cast<const char*> (header + centralHeaderSize), nameLength);
+        entry.deflated = method == 8;
+        entry.compressedSize = readInt (header + 20);
+        entry.uncompressedSize = readInt (header + 24);
+        entry.localHeaderOffset = readInt (header + 42);
+
+        juce::uint8 local[localHeaderSize];
+        if (! readExactly (stream, entry.localHeaderOffset, local, localHeaderSize) || readInt (local) != localHeaderSignature)
+            return damaged();
+
+        entry.dataOffset = entry.localHeaderOffset + localHeaderSize + readShort (local + 26) + readShort (local + 28);
+
+        if (entry.dataOffset + entry.compressedSize > layout.centralDirectoryOffset
+            || (! entry.deflated && entry.compressedSize != entry.uncompressedSize))
+            return damaged();
+
+        layout.entries.push_back (entry);
+        pos += headerLength;
+    }
+
+    // Entries may not share bytes: overlapping entries are the classic way of making a small
+    // archive decompress to far more than its size.
+    std::vector<const EntryLayout*> byOffset;
+    for (auto& entry : layout.entries)
+        byOffset.push_back (&entry);
+
+    std::sort (byOffset.begin(), byOffset.end(), [] (auto* a, auto* b) { return a->localHeaderOffset < b->localHeaderOffset; });
+
+    for (size_t i = 1; i < byOffset.size(); ++i)
+        if (byOffset[i - 1]->dataOffset + byOffset[i - 1]->compressedSize > byOffset[i]->localHeaderOffset)
+            return damaged();
+
+    layout.archiveStart = byOffset.empty() ? layout.centralDirectoryOffset : byOffset.front()->localHeaderOffset;
+    return juce::Result::ok();
+}
+
+bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile)
+{
+    if ((size_t) zipFile.getNumEntries() != layout.entries.size())
+        return false;
+
+    for (int i = 0; i < zipFile.getNumEntries(); ++i)
+        if (zipFile.getEntry (i)->filename != layout.entries[(size_t) i].name)
+            return false;
+
+    return true;
+}
+
+bool hasPackageExtension (const juce::String& entryName)
+{
+    const auto dot = entryName.lastIndexOfChar ('.');
+    return dot >= 0 && dot > entryName.lastIndexOfChar ('\\') && entryName.substring (dot).toLowerCase() == ".vfw";
+}
+
+bool readAtMost (juce::InputStream& stream, juce::int64 maximumSize, juce::MemoryBlock& destination)
+{
+    destination.reset();
+    constexpr int chunkSize = 64 * 1024;
+    juce::HeapBlock<char> chunk (chunkSize);
+    juce::MemoryOutputStream out (destination, false);
+
+    for (;;)
+    {
+        const auto numRead = stream.read (chunk, chunkSize);
+
+        if (numRead <= 0)
+            break;
+
+        if ((juce::int64) out.getPosition() + numRead > maximumSize)
+        {
+            out.flush();
+            destination.reset();
+            return false;
+        }
+
+        out.write (chunk, (size_t) numRead);
+    }
+
+    out.flush();
+    return true;
+}
+} // namespace vfu::zip

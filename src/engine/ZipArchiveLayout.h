@@ -1,0 +1,52 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <vector>
+
+namespace vfu::zip
+{
+// Where one entry of a ZIP archive lies, as read from the central directory and the entry's local
+// header.
+struct EntryLayout
+{
+    juce::String name;
+    juce::int64 localHeaderOffset = 0;
+    juce::int64 dataOffset = 0; // first byte of the (compressed) data
+    juce::int64 compressedSize = 0;
+    juce::int64 uncompressedSize = 0;
+    bool deflated = false;
+};
+
+struct ArchiveLayout
+{
+    juce::int64 endRecordOffset = 0;
+    juce::int64 centralDirectoryOffset = 0;
+    juce::int64 centralDirectorySize = 0;
+    juce::int64 archiveStart = 0; // the lowest local header offset (the central directory when empty)
+    std::vector<EntryLayout> entries; // in central-directory order
+};
+
+// The central directory of a program file or package may not exceed this (it is read into memory).
+constexpr juce::int64 maximumCentralDirectorySize = 4 * 1024 * 1024;
+
+// Reads and checks the layout of the ZIP archive that ends the stream: the end record must lie in
+// the last 64 KiB, and every offset and size must stay inside the stream, entries must not overlap
+// (no entry can be made to decompress the same data twice) and use only "stored" or "deflate".
+// Reads only the end of the stream, the central directory and 30 bytes per entry, so a lying
+// header cannot make it read or allocate much. Fails with "not a ZIP archive" when there is no
+// end record, "damaged archive" for anything else.
+juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout);
+
+// True when juce::ZipFile sees the same entries (names, in order) as the layout: the check that
+// nothing JUCE reads later disagrees with what readLayout validated.
+bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile);
+
+// The extension test of the program archive: the text from the last "." on, lower-cased, is
+// ".vfw", counting the "." only when it comes after the last "\".
+bool hasPackageExtension (const juce::String& entryName);
+
+// Reads the rest of a stream into memory in bounded chunks; false (and the block cleared) when
+// it holds more than maximumSize bytes or the stream fails.
+bool readAtMost (juce::InputStream& stream, juce::int64 maximumSize, juce::MemoryBlock& destination);
+} // namespace vfu::zip

@@ -1,0 +1,8 @@
+# Appends the program archive (the delivered firmware package) to the app after every link.
+# Included from the directory that defines the app, because a post-build step can only be added
+# there; vfu_bundle itself is defined by tools/bundle/Tool.cmake.
+add_dependencies(VornFirmwareUpdater vfu_bundle)
+add_custom_command(TARGET VornFirmwareUpdater POST_BUILD
+    COMMAND vfu_bundle program $<TARGET_FILE:VornFirmwareUpdater>
+    COMMENT "Appending the delivered firmware package to the program"
+    VERBATIM)
