@@ -1,0 +1,152 @@
+#pragma once
+
+#include "../midi/VirtualMidiLayer.h"
+
+#include <mutex>
+#include <optional>
+
+namespace vfu::simulation
+{
+enum class Model
+{
+    quillbox,
+    lumostrel,
+    orb26
+};
+
+struct ModelInfo
+{
+    Model model;
+    const char* name;           // also the name of its MIDI ports
+    const char* specName;       // as written in a simulation spec ("quillbox")
+    juce::uint16 deviceId;
+    const char* defaultVersion; // the firmware it runs when nothing else is asked for
+};
+
+const ModelInfo& getModelInfo (Model model);
+std::optional<Model> findModel (const juce::String& specName);
+
+// The six identity reply bytes from body byte 7 (member code and revision) that report this
+// version as the port selector decodes it for the model, or none when the model cannot report it
+// (why says so).
+std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce::String& versionText, juce::String* why = nullptr);
+
+// How a Lumostrel bootloader identifies itself: the bootloader identity reply (byte 6 = 0Fh), member
+// bytes 00 01, or revision bytes 00 00 64 00 with member bytes 00 00.
+enum class BootloaderShape
+{
+    identityReply,
+    memberBytes,
+    revisionBytes
+};
+
+enum class Mode
+{
+    firmware,
+    bootloader,
+    absent // restarting: off the port lists
+};
+
+// Misbehaviour on demand.
+struct InstrumentFaults
+{
+    bool dropReplies = false;          // answers nothing
+    int extraReplyDelayMs = 0;         // every reply comes this much later (late replies)
+    bool garbleReplies = false;        // replies with a corrupted header byte
+    bool shortReplies = false;         // replies cut to half their body
+    bool unrelatedSysExFirst = false;  // another manufacturer's SysEx before every reply
+    int vanishAfterTransferBytes = -1; // leaves the ports once this many bytes of an image arrived
+    bool neverComeBack = false;        // a restart never ends
+};
+
+struct InstrumentSettings
+{
+    Model model = Model::quillbox;
+    juce::String firmwareVersion;  // empty: the model's default
+    bool startInBootloader = false;
+    BootloaderShape bootloaderShape = BootloaderShape::identityReply;
+    int panelStateByte = 0;        // Orb 26: the panel state byte it reports (0 no update, 1 erased, ...)
+    int replyDelayMs = 20;         // clock milliseconds from a request to its reply
+    int restartMs = 2000;          // time off the port lists for a restart
+    int eraseMs = 3000;            // time off the port lists for an erase
+    InstrumentFaults faults;
+};
+
+// One instrument on a pair of virtual ports named after its model: answers the identity request, the
+// alternative device inquiry (Orb 26 firmware only) and the panel state request (Orb 26), takes the
+// erase message and firmware images, and leaves and re-joins the port lists as it restarts.
+// All timing goes through the layer's clock; the layer owns the instrument.
+class SimulatedInstrument final : public VirtualMidiLayer::Device
+{
+public:
+    // Adds the instrument's ports after the layer's existing ports; the layer owns the result.
+    static SimulatedInstrument& addTo (VirtualMidiLayer& layer, const InstrumentSettings& settings);
+
+    SimulatedInstrument (VirtualMidiLayer& layer, const InstrumentSettings& settings);
+
+    juce::String getPortName() const;
+    VirtualMidiLayer& getLayer() const noexcept { return layer; }
+    Model getModel() const noexcept { return model; }
+    juce::uint16 getDeviceId() const noexcept;
+
+    // The user's button combination while switching on: restarts into the bootloader.
+    void pressBootloaderCombination();
+    void pressBootloaderCombination (int afterMilliseconds);
+    // Switching off and on: restarts into the firmware when one is installed, else the bootloader.
+    void powerCycle();
+
+    void setFaults (const InstrumentFaults& faults);
+    InstrumentFaults getFaults() const;
+    void setPanelStateByte (int byte);
+    int getPanelStateByte() const;
+    void setRestartMilliseconds (int restartMs, int eraseMs);
+
+    Mode getMode() const;
+    juce::String getInstalledVersion() const; // empty once erased
+    bool holdsValidFirmware() const;          // the factory firmware, or the last image was full and correct
+    juce::MemoryBlock getReceivedImage() const; // the bytes of the last image transfer, complete or not
+    juce::String getLastImageProblem() const;   // empty when the last image was accepted
+    int getImagesInstalled() const;
+    int getErases() const;
+    int getIdentityRequests() const;
+    int getAlternativeInquiries() const;
+    int getPanelStateRequests() const;
+
+    void receiveFromHost (const juce::MidiMessage& message) override;
+
+private:
+    void handleByte (juce::uint8 byte);
+    void handleSysEx (const std::vector<juce::uint8>& message);
+    void handleImage (const std::vector<juce::uint8>& image);
+    void imageCutShort (const juce::String& problem);
+    void reply (std::vector<juce::uint8> message);
+    void sendIdentityReply();
+    void restart (Mode target, int offMilliseconds);
+    bool isImageStart() const;
+
+    VirtualMidiLayer& layer;
+    const Model model;
+    const juce::String portName;
+    const juce::uint8 id7;
+
+    mutable std::mutex lock; // guards everything below
+    Mode mode;
+    juce::String installedVersion;
+    bool validFirmware = true;
+    BootloaderShape bootloaderShape;
+    int panelStateByte;
+    int replyDelayMs;
+    int restartMs;
+    int eraseMs;
+    InstrumentFaults faults;
+    int restartEpoch = 0; // a newer restart makes pending returns stale
+
+    bool collecting = false;
+    std::vector<juce::uint8> incoming;
+    juce::MemoryBlock receivedImage;
+    juce::String lastImageProblem;
+    int imagesInstalled = 0, erases = 0, identityRequests = 0, alternativeInquiries = 0, panelStateRequests = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SimulatedInstrument)
+};
+} // namespace vfu::simulation
