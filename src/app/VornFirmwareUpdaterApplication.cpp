@@ -2,10 +2,13 @@
 
 #include "Log.h"
 #include "MainWindow.h"
+#include "../ui/DemonstrationMode.h"
 #include "../ui/MainComponent.h"
 
-// Quits the application after a given time; started by "--quit-after SECONDS", which lets
-// scripts and window tests run the app unattended.
+#include <iostream>
+
+// Quits the application after a given time; used by "--quit-after SECONDS" and "--exit-when-done",
+// which let scripts and window tests run the app unattended.
 class VornFirmwareUpdaterApplication::QuitTimer final : public juce::Timer
 {
 public:
@@ -17,12 +20,44 @@ public:
     }
 };
 
+// In the demonstration mode every log line also goes to standard output, so that a terminal shows
+// the state trace of the simulated update.
+class VornFirmwareUpdaterApplication::ConsoleEcho final : public vfu::LogObserver
+{
+public:
+    ConsoleEcho() { vfu::addLogObserver (this); }
+    ~ConsoleEcho() override { vfu::removeLogObserver (this); }
+
+    void logLineWritten (const juce::String& text) override
+    {
+        const juce::ScopedLock sl (lock);
+        std::cout << text << std::endl;
+    }
+
+private:
+    juce::CriticalSection lock;
+};
+
+namespace
+{
+// States after which an update has ended, successfully or not.
+bool isFinalState (const juce::String& stateName)
+{
+    return stateName == "Download complete" || stateName == "Update cancelled" || stateName.startsWith ("Error, ");
+}
+
+constexpr int exitDelayMilliseconds = 3000;
+} // namespace
+
 VornFirmwareUpdaterApplication::VornFirmwareUpdaterApplication() = default;
 
 VornFirmwareUpdaterApplication::~VornFirmwareUpdaterApplication()
 {
+    doneTimer.reset();
     quitTimer.reset();
     mainWindow.reset();
+    consoleEcho.reset();
+    demonstration.reset();
 }
 
 const juce::String VornFirmwareUpdaterApplication::getApplicationName()
@@ -44,24 +79,90 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
 {
     openLog();
 
-    const auto options = getCommandLineParameterArray();
-    const auto quitIndex = options.indexOf ("--quit-after");
-    if (quitIndex >= 0 && quitIndex + 1 < options.size())
+    launchOptions = LaunchOptions::parse (getCommandLineParameterArray());
+    for (const auto& problem : launchOptions.problems)
+        std::cerr << "QuillboxFirmwareUpdater: " << problem << std::endl;
+
+    if (launchOptions.quitAfterSeconds > 0.0)
     {
         quitTimer = std::make_unique<QuitTimer>();
-        quitTimer->startTimer (juce::jmax (1, (int) (options[quitIndex + 1].getDoubleValue() * 1000.0)));
+        quitTimer->startTimer (juce::jmax (1, (int) (launchOptions.quitAfterSeconds * 1000.0)));
     }
 
+    vfu::UpdaterEnvironment environment;
+
+    if (launchOptions.simulate)
+    {
+        consoleEcho = std::make_unique<ConsoleEcho>();
+        demonstration = std::make_unique<DemonstrationMode> (launchOptions.simulationSpec, launchOptions.speed);
+
+        if (! demonstration->isValid())
+        {
+            std::cerr << "QuillboxFirmwareUpdater: " << demonstration->getProblem() << std::endl;
+            demonstration.reset();
+            consoleEcho.reset();
+            setApplicationReturnValue (2);
+            quit();
+            return;
+        }
+
+        std::cout << "Demonstration: " << demonstration->describe() << std::endl;
+        environment = demonstration->getEnvironment();
+    }
+
+    auto panel = std::make_unique<MainComponent> (deviceModelName, environment);
+    panel->onStateChanged = [this] (const juce::String&, const juce::String& newState) { watchState (newState); };
+
     mainWindow.reset();
-    mainWindow = std::make_unique<MainWindow> (getApplicationName(), std::make_unique<MainComponent> (deviceModelName));
+    mainWindow = std::make_unique<MainWindow> (getApplicationName(), std::move (panel));
+}
+
+void VornFirmwareUpdaterApplication::watchState (const juce::String& newState)
+{
+    if (demonstration != nullptr)
+        demonstration->stateShown (newState);
+
+    if (launchOptions.exitWhenDone && isFinalState (newState) && doneTimer == nullptr)
+    {
+        doneTimer = std::make_unique<QuitTimer>();
+        doneTimer->startTimer (exitDelayMilliseconds);
+    }
+}
+
+void VornFirmwareUpdaterApplication::saveScreenshot()
+{
+    if (mainWindow == nullptr || launchOptions.screenshotFile == juce::File())
+        return;
+
+    const auto snapshot = mainWindow->createComponentSnapshot (mainWindow->getLocalBounds(), true, 1.0f);
+    auto& file = launchOptions.screenshotFile;
+    file.getParentDirectory().createDirectory();
+    file.deleteFile();
+
+    juce::FileOutputStream stream (file);
+    juce::PNGImageFormat png;
+    if (stream.openedOk() && png.writeImageToStream (snapshot, stream))
+        std::cout << "Screenshot: " << file.getFullPathName() << std::endl;
+    else
+        std::cerr << "QuillboxFirmwareUpdater: cannot write the screenshot " << file.getFullPathName() << std::endl;
 }
 
 void VornFirmwareUpdaterApplication::shutdown()
 {
+    doneTimer.reset();
     quitTimer.reset();
+
+    saveScreenshot();
+
+    if (demonstration != nullptr && mainWindow != nullptr)
+        if (auto* panel = mainWindow->getMainComponent())
+            std::cout << "Instructions: " << panel->getInstructionsText() << std::endl;
+
     writeLog ("shutdown");
+    consoleEcho.reset();
     closeLog();
     mainWindow.reset();
+    demonstration.reset();
 }
 
 void VornFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&)

@@ -2,7 +2,11 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "../ui/LaunchOptions.h"
+
 #include <memory>
+
+class DemonstrationMode;
 
 // The application object: opens the log, creates the one main window, and closes both at the end.
 class VornFirmwareUpdaterApplication final : public juce::JUCEApplication
@@ -30,11 +34,24 @@ public:
     // The model whose firmware this build carries.
     static constexpr const char* deviceModelName = "Quillbox";
 
+    const LaunchOptions& getLaunchOptions() const noexcept { return launchOptions; }
+
 private:
     class QuitTimer;
+    class ConsoleEcho;
+
+    void watchState (const juce::String& newState);
+    void saveScreenshot();
+
+    LaunchOptions launchOptions;
+
+    // Declared before the window: the panel's engine uses the simulated ports, so the window goes first.
+    std::unique_ptr<DemonstrationMode> demonstration;
+    std::unique_ptr<ConsoleEcho> consoleEcho;
 
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<QuitTimer> quitTimer;
+    std::unique_ptr<QuitTimer> doneTimer;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VornFirmwareUpdaterApplication)
 };

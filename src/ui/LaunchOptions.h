@@ -1,0 +1,29 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+// The app's command-line switches. Without any the app is the shipped updater on the real MIDI
+// layer; the switches serve the demonstration mode and unattended runs (scripts, window tests).
+struct LaunchOptions
+{
+    // --simulate[=SPEC]: a simulated instrument and user on the virtual MIDI layer.
+    bool simulate = false;
+    juce::String simulationSpec = "quillbox:2.1.0";
+
+    // --speed N: clock speed-up of the demonstration (the real clock otherwise).
+    double speed = 1.0;
+
+    // --quit-after SECONDS: quit after that time (0: never).
+    double quitAfterSeconds = 0.0;
+
+    // --exit-when-done: quit a few seconds after the update has ended.
+    bool exitWhenDone = false;
+
+    // --screenshot FILE: save a PNG of the window's content before quitting.
+    juce::File screenshotFile;
+
+    // Problems with the switches, one line each (unknown switches are reported, not fatal).
+    juce::StringArray problems;
+
+    static LaunchOptions parse (const juce::StringArray& arguments);
+};
