@@ -1,0 +1,262 @@
+// vfu commands of the device discovery: decoding replies, version numbers, polls of simulated
+// instruments and the real MIDI port lists.
+#include "CommandRegistry.h"
+
+#include "app/Log.h"
+#include "engine/Clock.h"
+#include "midi/JuceMidiLayer.h"
+#include "midi/MIDIPortsSelector.h"
+#include "midi/VirtualMidiLayer.h"
+#include "simulation/SimulationSpec.h"
+
+namespace
+{
+using namespace vfu;
+
+juce::var toVar (const juce::StringArray& lines)
+{
+    juce::Array<juce::var> array;
+    for (auto& line : lines)
+        array.add (line);
+    return array;
+}
+
+void printJson (juce::DynamicObject* object)
+{
+    tool::printLine (juce::JSON::toString (juce::var (object)));
+}
+
+// One message written in hex, spaces optional ("F0 7E 7F 06 02 ..." or "F07E7F0602...").
+juce::MidiMessage parseHexMessage (const juce::String& text)
+{
+    const auto digits = text.removeCharacters (" \t\r\n");
+
+    if (digits.isEmpty() || digits.length() % 2 != 0 || ! digits.containsOnly ("0123456789abcdefABCDEF"))
+        tool::failUsage ("Not a message in hex bytes: " + text.quoted());
+
+    juce::MemoryBlock block;
+    block.loadFromHexString (digits);
+    return juce::MidiMessage (block.getData(), (int) block.getSize());
+}
+
+juce::uint16 parseDeviceId (const juce::String& text)
+{
+    if (text.length() != 4 || ! text.containsOnly ("0123456789abcdefABCDEF"))
+        tool::failUsage ("--device-id takes four hexadecimal digits, not " + text.quoted());
+
+    return (juce::uint16) text.getHexValue32();
+}
+
+void decodeReply (const juce::ArgumentList& args)
+{
+    const auto id = parseDeviceId (tool::getOptionValue (args, "--device-id", {}));
+    if (! args.containsOption ("--device-id"))
+        tool::failUsage ("decode-reply needs --device-id HHHH");
+
+    const auto messages = tool::getPositionalArguments (args, { "--device-id" });
+    if (messages.isEmpty())
+        tool::failUsage ("decode-reply needs at least one message in hex");
+
+    std::vector<juce::MidiMessage> parsed;
+    for (auto& text : messages)
+        parsed.push_back (parseHexMessage (text));
+
+    LogCollector log;
+    VirtualMidiLayer layer (Clock::getRealClock());
+    layer.addPorts ("Virtual input");
+
+    MIDIPortsSelector selector (layer, Clock::getRealClock());
+    selector.setDeviceID (id);
+
+    for (auto& message : parsed)
+        selector.handleIncomingMidi ("Virtual input", message);
+
+    auto* result = new juce::DynamicObject();
+    result->setProperty ("deviceDetected", selector.isDeviceDetected());
+    result->setProperty ("bootloaderDetected", selector.isBootloaderDetected());
+    result->setProperty ("firmwareVersion", selector.getFirmwareVersion());
+    result->setProperty ("alternativeReplyReceived", selector.isAlternativeReplyReceived());
+    result->setProperty ("panelState", selector.getPanelState());
+    result->setProperty ("inputPortName", selector.getInputPortName());
+    result->setProperty ("log", toVar (log.getLines()));
+    printJson (result);
+}
+
+void versionNumber (const juce::ArgumentList& args)
+{
+    const auto texts = tool::getPositionalArguments (args, {});
+    if (texts.isEmpty())
+        tool::failUsage ("version-number needs at least one version text");
+
+    for (auto& text : texts)
+        tool::printLine (juce::String (MIDIPortsSelector::parseVersionNumber (text)));
+}
+
+void formatVersion (const juce::ArgumentList& args)
+{
+    const auto numbers = tool::getPositionalArguments (args, {});
+    if (numbers.isEmpty())
+        tool::failUsage ("format-version needs at least one version number");
+
+    for (auto& text : numbers)
+    {
+        const auto digits = text.startsWithChar ('-') || text.startsWithChar ('+') ? text.substring (1) : text;
+        const auto value = text.getLargeIntValue();
+
+        if (digits.isEmpty() || ! digits.containsOnly ("0123456789") || digits.length() > 10
+            || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+            tool::failUsage ("Not a 32-bit version number: " + text.quoted());
+    }
+
+    for (auto& text : numbers)
+        tool::printLine (MIDIPortsSelector::formatVersionNumber (text.getIntValue()));
+}
+
+int parseCount (const juce::ArgumentList& args, const juce::String& option, int fallback, int minimum)
+{
+    const auto text = tool::getOptionValue (args, option, juce::String (fallback));
+    if (text.isEmpty() || ! text.containsOnly ("0123456789") || text.length() > 6 || text.getIntValue() < minimum)
+        tool::failUsage (option + " takes a whole number of at least " + juce::String (minimum) + ", not " + text.quoted());
+    return text.getIntValue();
+}
+
+void poll (const juce::ArgumentList& args)
+{
+    juce::String error;
+    const auto spec = simulation::SimulationSpec::parse (tool::getOptionValue (args, "--simulate", {}), error);
+    if (! args.containsOption ("--simulate"))
+        tool::failUsage ("poll needs --simulate SPEC");
+    if (! spec)
+        tool::failUsage (error);
+
+    if (! args.containsOption ("--mode"))
+        tool::failUsage ("poll needs --mode MODE");
+    const auto mode = tool::getOptionValue (args, "--mode", {}).toLowerCase();
+    const int times = parseCount (args, "--times", 1, 1);
+    const int extraPorts = parseCount (args, "--extra-ports", 0, 0);
+
+    const auto speedText = tool::getOptionValue (args, "--speed", "1");
+    const auto speed = speedText.getDoubleValue();
+    if (speed < 0.01 || speed > 1000.0)
+        tool::failUsage ("--speed takes a number from 0.01 to 1000, not " + speedText.quoted());
+
+    std::unique_ptr<Clock> scaledClock;
+    if (speed != 1.0)
+        scaledClock = std::make_unique<ScaledClock> (speed);
+    auto& clock = scaledClock != nullptr ? *scaledClock : Clock::getRealClock();
+
+    LogCollector log;
+    juce::StringArray results;
+    juce::String version, inputName, outputName;
+
+    {
+        // Ports open through the message thread, as with the real MIDI layer.
+        simulation::Simulation simulation (*spec, extraPorts, clock, true);
+        MIDIPortsSelector selector (simulation.getLayer(), clock);
+        const auto deviceId = simulation.getInstrument().getDeviceId();
+
+        tool::runWithMessageLoop (
+            [&]
+            {
+                if (mode == "scan all ports")
+                {
+                    selector.resetInputPortToAuto();
+                    selector.resetOutputPortToAuto();
+                    writeLog ("Scan all ports");
+                }
+
+                for (int i = 0; i < times; ++i)
+                {
+                    PollResult r;
+                    if (mode == "scan all ports" || mode == "midi device inquiry")
+                        r = selector.pollDevice (deviceId, false);
+                    else if (mode == "midi device inquiry 2")
+                        r = selector.pollDevice (deviceId, true);
+                    else if (mode == "midi ports")
+                        r = selector.checkSelectedPorts();
+                    else if (mode == "panel state")
+                        r = selector.queryPanelState();
+                    else
+                        break; // "none" and anything else: no poll
+
+                    results.add (getPollResultName (r));
+                }
+                return 0;
+            });
+
+        version = selector.getFirmwareVersion();
+        inputName = selector.getInputPortName();
+        outputName = selector.getOutputPortName();
+    }
+
+    auto* result = new juce::DynamicObject();
+    result->setProperty ("results", toVar (results));
+    result->setProperty ("firmwareVersion", version);
+    result->setProperty ("inputPortName", inputName);
+    result->setProperty ("outputPortName", outputName);
+    result->setProperty ("log", toVar (log.getLines()));
+    printJson (result);
+}
+
+void ports (const juce::ArgumentList&)
+{
+    JuceMidiLayer layer;
+    auto* result = new juce::DynamicObject();
+    result->setProperty ("inputs", toVar (layer.getInputNames()));
+    result->setProperty ("outputs", toVar (layer.getOutputNames()));
+    printJson (result);
+}
+
+const tool::CommandRegistration decodeReplyCommand ({
+    "decode-reply",
+    "decode-reply --device-id HHHH BYTES [BYTES...]",
+    "Classifies SysEx replies as the port selector does",
+    "Hands each BYTES (one MIDI message in hex, spaces optional, e.g. \"F0 7E 7F 06 02 04 00 08 00 00 52 01 00 00 F7\")\n"
+    "in order to a fresh port selector polling for device ID HHHH (four hex digits), as if they arrived on\n"
+    "the input \"Virtual input\" with the input choice Auto. Prints one JSON object: deviceDetected,\n"
+    "bootloaderDetected, firmwareVersion, alternativeReplyReceived, panelState, inputPortName and log\n"
+    "(the log lines written, without time stamps).",
+    decodeReply,
+});
+
+const tool::CommandRegistration versionNumberCommand ({
+    "version-number",
+    "version-number TEXT...",
+    "Prints the version number of each version text",
+    "Prints, one a line, the version number of each TEXT: major x 1000000 + minor x 10000 + patch x 100,\n"
+    "plus the number after \"p\" or 99 without it (\"2.2.1\" gives 2020199, \"1.1.0p0\" gives 1010000).",
+    versionNumber,
+});
+
+const tool::CommandRegistration formatVersionCommand ({
+    "format-version",
+    "format-version NUMBER...",
+    "Prints the version text of each version number",
+    "Prints, one a line, the version text of each NUMBER (2020199 gives \"2.2.1\", 1010003 gives \"1.1.0p3\").",
+    formatVersion,
+});
+
+const tool::CommandRegistration pollCommand ({
+    "poll",
+    "poll --simulate SPEC --mode MODE [--times N] [--extra-ports K] [--speed X]",
+    "Polls a simulated instrument as the update engine does",
+    "Makes N polls (--times, default 1) in the polling mode MODE (\"MIDI Device inquiry\", \"MIDI Device\n"
+    "inquiry 2\", \"MIDI ports\", \"Panel state\", \"Scan all ports\" or \"none\"; any case; \"Scan all ports\"\n"
+    "resets both port choices to Auto first) against one simulated instrument listed after K silent ports\n"
+    "(--extra-ports, default 0, named \"Silent port 1\"...).\n"
+    "SPEC is MODEL[:VERSION|:bootloader][:panel=B]: MODEL quillbox, lumostrel or orb26; VERSION the firmware\n"
+    "it runs (default 2.1.0 for quillbox, 1.0.9 for the others); bootloader starts it in its bootloader;\n"
+    "B is the Orb 26 panel state byte (0 to 5).\n"
+    "--speed X runs the clock X times faster than real time (default 1: the exact timings).\n"
+    "Prints one JSON object: results (poll result names), firmwareVersion, inputPortName, outputPortName, log.",
+    poll,
+});
+
+const tool::CommandRegistration portsCommand ({
+    "ports",
+    "ports",
+    "Lists the computer's MIDI ports",
+    "Prints one JSON object with the names of the real MIDI inputs and outputs, in system order.",
+    ports,
+});
+} // namespace
