@@ -218,6 +218,8 @@ public:
     MIDIPortsSelector& getPortsSelector() const noexcept { return portsSelector; }
     vfu::Clock& getClock() const noexcept { return clock; }
     double getProgress() const noexcept { return progress.load(); }
+    // The name of the state last entered, or empty before the first entry and after a restart.
+    juce::String getCurrentStateName() const;
 
 private:
     FirmwareUpdater (const juce::String& deviceName,

@@ -36,6 +36,12 @@ const FirmwareUpdater::State* FirmwareUpdater::getPendingState() const
     return pendingState;
 }
 
+juce::String FirmwareUpdater::getCurrentStateName() const
+{
+    const auto* state = getCurrentState();
+    return state != nullptr ? state->name : juce::String();
+}
+
 bool FirmwareUpdater::isStillIn (const State& state) const
 {
     const std::lock_guard<std::mutex> sl (stateLock);
