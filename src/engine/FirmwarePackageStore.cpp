@@ -311,8 +311,15 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
 
     juce::int64 totalImageSize = 0;
     for (auto& entry : layout.entries)
+    {
         if (entry.name.endsWith (".syx"))
+        {
+            if (entry.uncompressedSize > maximumImageSize)
+                return reject (rejectionReason, "image too large: " + entry.name);
+
             totalImageSize += entry.uncompressedSize;
+        }
+    }
 
     if (totalImageSize > maximumTotalImageSize)
         return reject (rejectionReason, "package too large");

@@ -1,0 +1,169 @@
+// Damaged and hostile packages: every one is skipped with a reason, without a crash and without
+// reading or allocating more than the limits allow.
+#include "PackageTestSupport.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace vfu::test::packages;
+using vfu::FirmwarePackageStore;
+
+namespace
+{
+juce::MemoryBlock validPackage() { return makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", makeImage (1, 2000)); }
+
+// The entry index of the image in validPackage (the checksum list comes first).
+constexpr int imageIndex = 1;
+
+FirmwarePackageStore::Finding onlyFinding (const juce::File& folder)
+{
+    FirmwarePackageStore store;
+    store.collect ({}, { folder });
+    EXPECT_TRUE (store.getFirmwareVersions().isEmpty());
+
+    const auto findings = store.getFindings();
+    EXPECT_EQ (findings.size(), 1u);
+    return findings.empty() ? FirmwarePackageStore::Finding { {}, -1, {} } : findings.front();
+}
+} // namespace
+
+TEST (HostilePackages, skips_a_truncated_archive)
+{
+    auto package = validPackage();
+    package.setSize (package.getSize() / 2);
+
+    const auto folder = vfu::test::createTemporaryFolder ("truncated");
+    writeFile (folder.getChildFile ("cut.vfw"), package);
+    EXPECT_EQ (onlyFinding (folder).reason, "not a ZIP archive");
+}
+
+TEST (HostilePackages, skips_a_vfw_file_that_is_no_zip_archive)
+{
+    const auto folder = vfu::test::createTemporaryFolder ("text");
+    writeFile (folder.getChildFile ("notes.vfw"), textBlock ("Release notes for 2.2.1"));
+    EXPECT_EQ (onlyFinding (folder).reason, "not a ZIP archive");
+
+    folder.getChildFile ("notes.vfw").deleteFile();
+    ASSERT_TRUE (folder.getChildFile ("notes.vfw").create()); // empty
+    EXPECT_EQ (onlyFinding (folder).reason, "not a ZIP archive");
+}
+
+TEST (HostilePackages, skips_a_folder_named_like_a_package)
+{
+    const auto folder = vfu::test::createTemporaryFolder ("folder");
+    folder.getChildFile ("x.vfw").createDirectory();
+    writeFile (folder.getChildFile ("x.vfw").getChildFile ("inner.vfw"), validPackage()); // not searched: no recursion
+    EXPECT_EQ (onlyFinding (folder).reason, "a folder");
+}
+
+TEST (HostilePackages, skips_an_unreadable_file)
+{
+    const auto folder = vfu::test::createTemporaryFolder ("unreadable");
+    const auto file = writeFile (folder.getChildFile ("locked.vfw"), validPackage());
+    ::chmod (file.getFullPathName().toRawUTF8(), 0);
+
+    if (juce::FileInputStream (file).openedOk())
+        GTEST_SKIP() << "file permissions do not stop this user from reading";
+
+    EXPECT_EQ (onlyFinding (folder).reason, "unreadable");
+}
+
+TEST (HostilePackages, refuses_an_image_whose_declared_size_is_over_the_limit)
+{
+    auto package = validPackage();
+    CentralDirectory (package).setUncompressedSize (imageIndex, 0xfffffff0u);
+    EXPECT_EQ (rejectionOf (package), "image too large: quillbox-fw-2.2.1.syx");
+}
+
+TEST (HostilePackages, refuses_an_image_that_really_is_over_the_limit)
+{
+    juce::MemoryBlock big ((size_t) FirmwarePackageStore::maximumImageSize + 1, true);
+    const auto package = makeArchive ({ { "big-1.0.0.sha", textBlock (digestOf (big) + " *big.syx\n") }, { "big.syx", big, false } });
+    EXPECT_EQ (rejectionOf (package), "image too large: big.syx");
+}
+
+TEST (HostilePackages, refuses_entries_whose_sizes_lie)
+{
+    {
+        auto package = validPackage(); // inflates to more than it declares
+        CentralDirectory (package).setUncompressedSize (imageIndex, 100);
+        EXPECT_EQ (rejectionOf (package), "damaged archive");
+    }
+    {
+        auto package = validPackage(); // declares more than it inflates to
+        CentralDirectory (package).setUncompressedSize (imageIndex, 1000000);
+        EXPECT_EQ (rejectionOf (package), "damaged archive");
+    }
+    {
+        auto package = validPackage(); // compressed data reaching past the archive
+        CentralDirectory (package).setCompressedSize (imageIndex, 0x7fffffffu);
+        EXPECT_EQ (rejectionOf (package), "damaged archive");
+    }
+    {
+        auto stored = makeArchive ({ { "p-1.0.0.sha", textBlock ("") }, { "a.syx", makeImage (1), false } });
+        CentralDirectory (stored).setUncompressedSize (1, 20); // stored entries have one size
+        EXPECT_EQ (rejectionOf (stored), "damaged archive");
+    }
+}
+
+TEST (HostilePackages, refuses_a_central_directory_that_lies)
+{
+    {
+        auto package = validPackage();
+        CentralDirectory (package).setCentralDirectoryOffset (0x7ffffff0u);
+        EXPECT_EQ (rejectionOf (package), "damaged archive");
+    }
+    {
+        auto package = validPackage();
+        CentralDirectory (package).setNumEntries (60000);
+        EXPECT_EQ (rejectionOf (package), "damaged archive");
+    }
+    {
+        auto package = validPackage();
+        CentralDirectory (package).setLocalHeaderOffset (imageIndex, 0xffffff00u);
+        EXPECT_EQ (rejectionOf (package), "damaged archive");
+    }
+}
+
+TEST (HostilePackages, refuses_entries_that_share_their_data)
+{
+    // Two directory entries for one local entry: the trick that lets a small archive expand to
+    // many times its size.
+    auto package = makeArchive ({ { "p-1.0.0.sha", textBlock ("") }, { "a.syx", makeImage (1, 4000) }, { "b.syx", makeImage (2, 4000) } });
+    CentralDirectory directory (package);
+    directory.setLocalHeaderOffset (2, directory.getLocalHeaderOffset (1));
+    EXPECT_EQ (rejectionOf (package), "damaged archive");
+}
+
+TEST (HostilePackages, survives_every_truncation_and_every_changed_byte)
+{
+    // None may crash or read outside the data (run under AddressSanitizer to see it); a cut is
+    // always refused, and a changed byte gives the original version or a refusal, unless it is
+    // part of the checksum entry's name, which the version comes from.
+    auto package = makePackage ("p-1.0.0", "a.syx", makeImage (1, 200));
+    ASSERT_EQ (check (package), 1000099);
+
+    CentralDirectory directory (package);
+    const auto nameStart = (size_t) (directory.header (0) + 46 - directory.bytes());
+    const auto nameEnd = nameStart + directory.readShort (directory.header (0) + 28);
+
+    for (size_t length = 0; length < package.getSize(); ++length)
+    {
+        juce::MemoryBlock cut (package.getData(), length);
+        EXPECT_EQ (check (cut), -1) << "cut at " << length;
+    }
+
+    for (size_t i = 0; i < package.getSize(); ++i)
+    {
+        auto altered = package;
+        static_cast<juce::uint8*> (altered.getData())[i] ^= 0x55;
+        const auto result = check (altered);
+
+        if (i < nameStart || i >= nameEnd)
+        {
+            EXPECT_TRUE (result == -1 || result == 1000099) << "byte " << i << " gave " << result;
+        }
+    }
+}

@@ -1,0 +1,178 @@
+// The archive appended to the program file: bundling a copy of an executable, doing it twice,
+// collecting from the bundled file, and the delivered package and app that the build produces.
+#include "PackageTestSupport.h"
+#include "engine/DeliveredPackage.h"
+#include "engine/ProgramArchive.h"
+#include "engine/ZipArchiveLayout.h"
+#include "simulation/FirmwareImage.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace vfu::test::packages;
+using vfu::FirmwarePackageStore;
+
+namespace
+{
+// A copy of this test executable: a real program file to append to.
+juce::File copyOfThisProgram (const juce::String& folderPrefix)
+{
+    const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile);
+    const auto copy = vfu::test::createTemporaryFolder (folderPrefix).getChildFile (self.getFileName());
+    EXPECT_TRUE (self.copyFileTo (copy));
+    EXPECT_TRUE (copy.setExecutePermission (true));
+    return copy;
+}
+
+juce::MemoryBlock contentsOf (const juce::File& file)
+{
+    juce::MemoryBlock data;
+    file.loadFileAsData (data);
+    return data;
+}
+} // namespace
+
+TEST (ProgramArchive, a_bundled_program_lists_exactly_the_delivered_version)
+{
+    const auto program = copyOfThisProgram ("bundled");
+    const auto original = contentsOf (program);
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive()).wasOk());
+
+    // The program's own bytes are untouched and the whole file opens as a ZIP archive.
+    const auto bundled = contentsOf (program);
+    ASSERT_GT (bundled.getSize(), original.getSize());
+    EXPECT_EQ (std::memcmp (bundled.getData(), original.getData(), original.getSize()), 0);
+    struct stat status {};
+    ASSERT_EQ (::stat (program.getFullPathName().toRawUTF8(), &status), 0);
+    EXPECT_NE (status.st_mode & S_IXUSR, 0u); // written in place: still executable
+
+    FirmwarePackageStore store;
+    store.collect (program, {});
+    EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("2.2.1"));
+
+    const auto findings = store.getFindings();
+    ASSERT_EQ (findings.size(), 2u);
+    EXPECT_EQ (findings[0].source, program.getFullPathName() + "!quillbox-fw-2.2.1.vfw");
+    EXPECT_EQ (findings[0].versionNumber, 2020199);
+    EXPECT_EQ (findings[1].source, program.getFullPathName() + "!metadata.vfw");
+    EXPECT_EQ (findings[1].reason, "not a ZIP archive");
+
+    ASSERT_TRUE (store.setFirmwareVersion ("2.2.1"));
+    juce::MemoryBlock image;
+    juce::String entryName, versionText;
+    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText), FirmwarePackageStore::ImageReadResult::ok);
+    EXPECT_EQ (image.getSize(), vfu::DeliveredPackage::imageSize);
+}
+
+TEST (ProgramArchive, bundling_again_replaces_the_archive_instead_of_appending_a_second)
+{
+    const auto program = copyOfThisProgram ("twice");
+    const auto originalSize = program.getSize();
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive()).wasOk());
+    const auto once = contentsOf (program);
+
+    EXPECT_EQ (vfu::ProgramArchive::getSizeWithoutArchive (program), originalSize);
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive()).wasOk());
+    EXPECT_EQ (contentsOf (program), once);
+
+    // A different archive replaces the first one whole.
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, makeArchive ({ { "other.vfw", makePackage ("x-1.0.0", "a.syx", makeImage (1)) } })).wasOk());
+    FirmwarePackageStore store;
+    store.collect (program, {});
+    EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("1.0.0"));
+}
+
+TEST (ProgramArchive, a_desktop_package_replaces_the_program_package_of_the_same_version)
+{
+    const auto program = copyOfThisProgram ("desktop");
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive()).wasOk());
+
+    const auto desktop = vfu::test::createTemporaryFolder ("Desktop");
+    const auto image = makeImage (9, 777);
+    const auto copy = writeFile (desktop.getChildFile ("mine.vfw"), makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", image));
+
+    FirmwarePackageStore store;
+    store.collect (program, { program.getParentDirectory(), desktop });
+    EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("2.2.1"));
+    ASSERT_TRUE (store.setFirmwareVersion ("2.2.1"));
+
+    juce::MemoryBlock read;
+    juce::String entryName, versionText;
+    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText), FirmwarePackageStore::ImageReadResult::ok);
+    EXPECT_EQ (read, image);
+    EXPECT_EQ (store.getFindings().front().reason, "replaced by " + copy.getFullPathName());
+}
+
+TEST (ProgramArchive, a_program_without_an_archive_gives_no_packages)
+{
+    const auto program = copyOfThisProgram ("plain");
+
+    FirmwarePackageStore store;
+    store.collect (program, {});
+    EXPECT_TRUE (store.getFirmwareVersions().isEmpty());
+    ASSERT_EQ (store.getFindings().size(), 1u);
+    EXPECT_EQ (store.getFindings()[0].reason, "not a ZIP archive");
+}
+
+TEST (ProgramArchive, counts_only_entries_with_the_package_extension)
+{
+    using vfu::zip::hasPackageExtension;
+    EXPECT_TRUE (hasPackageExtension ("quillbox-fw-2.2.1.vfw"));
+    EXPECT_TRUE (hasPackageExtension ("folder/UPPER.VFW"));
+    EXPECT_FALSE (hasPackageExtension ("notes.vfw.txt"));
+    EXPECT_FALSE (hasPackageExtension ("x.vfw\\inside"));
+    EXPECT_FALSE (hasPackageExtension ("vfw"));
+}
+
+TEST (DeliveredPackage, holds_the_generated_quillbox_image_and_its_checksum)
+{
+#ifdef VFU_DELIVERED_PACKAGE_FILE
+    const juce::File file (VFU_DELIVERED_PACKAGE_FILE);
+    ASSERT_TRUE (file.existsAsFile());
+    const auto package = contentsOf (file);
+    EXPECT_EQ (package, vfu::DeliveredPackage::createPackage()); // deterministic
+#else
+    const auto package = vfu::DeliveredPackage::createPackage();
+#endif
+    EXPECT_EQ (check (package), 2020199);
+
+    juce::MemoryInputStream input (package, false);
+    juce::ZipFile zip (input);
+    ASSERT_EQ (zip.getNumEntries(), 2);
+    std::unique_ptr<juce::InputStream> sha (zip.createStreamForEntry (zip.getIndexOfFileName ("quillbox-fw-2.2.1.sha")));
+    std::unique_ptr<juce::InputStream> syx (zip.createStreamForEntry (zip.getIndexOfFileName ("quillbox-fw-2.2.1.syx")));
+    ASSERT_TRUE (sha != nullptr && syx != nullptr);
+
+    juce::MemoryBlock image;
+    syx->readIntoMemoryBlock (image);
+    ASSERT_EQ (image.getSize(), 359267u);
+    EXPECT_EQ (sha->readEntireStreamAsString(), digestOf (image) + " *quillbox-fw-2.2.1.syx\n");
+
+    const auto* bytes = static_cast<const juce::uint8*> (image.getData());
+    EXPECT_EQ (bytes[0], 0xf0);
+    EXPECT_EQ (bytes[1], 0x04);
+    EXPECT_EQ (bytes[2], 0x08);
+    EXPECT_EQ (bytes[image.getSize() - 1], 0xf7);
+
+    const auto contents = vfu::FirmwareImage::inspect (image.getData(), image.getSize());
+    EXPECT_TRUE (contents.valid) << contents.problem;
+    EXPECT_EQ (contents.versionNumber, 2020199);
+}
+
+TEST (DeliveredPackage, the_built_app_carries_exactly_version_2_2_1)
+{
+#ifdef VFU_BUNDLED_APP_FILE
+    const juce::File app (VFU_BUNDLED_APP_FILE);
+    if (! app.existsAsFile())
+        GTEST_SKIP() << "the app has not been built: " << app.getFullPathName();
+
+    FirmwarePackageStore store;
+    store.collect (app, {});
+    EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("2.2.1"));
+    EXPECT_EQ (store.getLatestFirmwareVersion(), "2.2.1");
+#else
+    GTEST_SKIP() << "this build has no app";
+#endif
+}
