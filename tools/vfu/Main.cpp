@@ -41,5 +41,7 @@ int main (int argc, char* argv[])
         return vfu::tool::exitUsageError;
     }
 
-    return app.findAndRunCommand (args);
+    // The command is the first argument only: "--version" or "--help" later on are a command's own
+    // options (make-image --version TEXT), not the built-in commands.
+    return app.findAndRunCommand (args, true);
 }
