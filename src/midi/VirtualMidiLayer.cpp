@@ -54,7 +54,12 @@ public:
 class VirtualMidiLayer::OutputConnection final : public MidiOutputConnection
 {
 public:
-    OutputConnection (VirtualMidiLayer& l, const juce::String& n, int g) : layer (l), name (n), generation (g) {}
+    OutputConnection (VirtualMidiLayer& l, const juce::String& n, int g) : layer (l), name (n), generation (g)
+    {
+        ++layer.openOutputs;
+    }
+
+    ~OutputConnection() override { --layer.openOutputs; }
 
     void sendMessageNow (const juce::MidiMessage& message) override { layer.send (name, generation, message); }
     juce::String getName() const override { return name; }
@@ -145,7 +150,7 @@ VirtualMidiLayer::~VirtualMidiLayer()
 {
     // No task may run once the devices it refers to are being deleted.
     deliveryThread->stop();
-    jassert (inputs.empty()); // connections must not outlive the layer
+    jassert (inputs.empty() && openOutputs == 0); // connections must not outlive the layer
 }
 
 void VirtualMidiLayer::addPorts (const juce::String& name, std::unique_ptr<Device> device)
@@ -231,6 +236,14 @@ void VirtualMidiLayer::clearSentMessages()
     for (auto& port : ports)
         port->sent.clear();
 }
+
+int VirtualMidiLayer::getNumOpenInputs() const
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    return (int) inputs.size();
+}
+
+int VirtualMidiLayer::getNumOpenOutputs() const { return openOutputs; }
 
 juce::StringArray VirtualMidiLayer::getInputNames() { return getPresentNames(); }
 

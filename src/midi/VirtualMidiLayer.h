@@ -2,6 +2,7 @@
 
 #include "MidiLayer.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -65,6 +66,10 @@ public:
     int getNumMessagesSentTo (const juce::String& name) const;
     void clearSentMessages();
 
+    // Inputs and outputs opened and not yet closed (a poll must leave none behind).
+    int getNumOpenInputs() const;
+    int getNumOpenOutputs() const;
+
     Clock& getClock() const noexcept { return clock; }
 
     // MidiLayer
@@ -93,6 +98,7 @@ private:
     mutable std::mutex portsLock;
     std::vector<std::unique_ptr<Port>> ports;
     std::vector<InputConnection*> inputs;
+    std::atomic<int> openOutputs { 0 };
 
     // Held while replies are handed to receivers, so that stopping an input waits for a delivery in
     // progress; recursive so that a receiver may stop an input from its callback.
