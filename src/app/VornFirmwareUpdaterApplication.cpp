@@ -20,8 +20,8 @@ public:
     }
 };
 
-// In the demonstration mode every log line also goes to standard output, so that a terminal shows
-// the state trace of the simulated update.
+// In the demonstration mode the state trace also goes to standard output, so that a terminal shows
+// how the simulated update proceeds (the log file keeps every line).
 class VornFirmwareUpdaterApplication::ConsoleEcho final : public vfu::LogObserver
 {
 public:
@@ -30,6 +30,9 @@ public:
 
     void logLineWritten (const juce::String& text) override
     {
+        if (! (text.startsWith ("State '") || text.startsWith ("Using ")))
+            return;
+
         const juce::ScopedLock sl (lock);
         std::cout << text << std::endl;
     }
@@ -58,6 +61,9 @@ VornFirmwareUpdaterApplication::~VornFirmwareUpdaterApplication()
     mainWindow.reset();
     consoleEcho.reset();
     demonstration.reset();
+
+    if (lookAndFeel != nullptr)
+        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
 }
 
 const juce::String VornFirmwareUpdaterApplication::getApplicationName()
@@ -78,6 +84,9 @@ bool VornFirmwareUpdaterApplication::moreThanOneInstanceAllowed()
 void VornFirmwareUpdaterApplication::initialise (const juce::String&)
 {
     openLog();
+
+    lookAndFeel = std::make_unique<juce::LookAndFeel_V2>();
+    juce::LookAndFeel::setDefaultLookAndFeel (lookAndFeel.get());
 
     launchOptions = LaunchOptions::parse (getCommandLineParameterArray());
     for (const auto& problem : launchOptions.problems)
@@ -163,6 +172,9 @@ void VornFirmwareUpdaterApplication::shutdown()
     closeLog();
     mainWindow.reset();
     demonstration.reset();
+
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+    lookAndFeel.reset();
 }
 
 void VornFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&)

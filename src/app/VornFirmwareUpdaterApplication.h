@@ -45,6 +45,9 @@ private:
 
     LaunchOptions launchOptions;
 
+    // The light look of the updater's window: black text on light grey, light buttons.
+    std::unique_ptr<juce::LookAndFeel_V2> lookAndFeel;
+
     // Declared before the window: the panel's engine uses the simulated ports, so the window goes first.
     std::unique_ptr<DemonstrationMode> demonstration;
     std::unique_ptr<ConsoleEcho> consoleEcho;

@@ -2,8 +2,8 @@
 
 #include "../engine/Clock.h"
 #include "../midi/MIDIPortsSelector.h"
-#include "../midi/VirtualMidiLayer.h"
-#include "../simulation/SimulatedInstrument.h"
+#include "../simulation/SimulatedUser.h"
+#include "../simulation/SimulationSpec.h"
 
 namespace
 {
@@ -13,71 +13,47 @@ std::unique_ptr<vfu::Clock> createClock (double speed)
         return std::make_unique<vfu::ScaledClock> (speed);
     return std::make_unique<vfu::RealClock>();
 }
-
-// MODEL[:VERSION|:bootloader][:panel=B]
-bool parseInstrumentSpec (const juce::String& spec, vfu::simulation::InstrumentSettings& settings, juce::String* why)
-{
-    auto parts = juce::StringArray::fromTokens (spec, ":", "");
-    const auto model = vfu::simulation::findModel (parts[0].trim().toLowerCase());
-    if (! model.has_value())
-    {
-        *why = "unknown model '" + parts[0] + "'";
-        return false;
-    }
-    settings.model = *model;
-
-    for (int i = 1; i < parts.size(); ++i)
-    {
-        const auto part = parts[i].trim();
-        if (part == "bootloader")
-            settings.startInBootloader = true;
-        else if (part.startsWith ("panel="))
-            settings.panelStateByte = part.fromFirstOccurrenceOf ("=", false, false).getIntValue();
-        else if (i == 1 && part.containsOnly ("0123456789.p") && part.isNotEmpty())
-            settings.firmwareVersion = part;
-        else
-        {
-            *why = "cannot read '" + part + "' in " + spec;
-            return false;
-        }
-    }
-    return true;
-}
 } // namespace
 
 DemonstrationMode::DemonstrationMode (const juce::String& specToUse, double speed)
     : spec (specToUse), clock (createClock (speed))
 {
-    vfu::simulation::InstrumentSettings settings;
-    juce::String why;
-    if (! parseInstrumentSpec (spec, settings, &why))
+    juce::String error;
+    const auto parsed = vfu::simulation::SimulationSpec::parse (spec, error);
+    if (! parsed.has_value())
     {
-        problem = "--simulate: " + why;
+        problem = "--simulate=" + spec + ": " + error;
         return;
     }
 
-    layer = std::make_unique<vfu::VirtualMidiLayer> (*clock, true);
-    selector = std::make_unique<MIDIPortsSelector> (*layer, *clock);
-    instrument = &vfu::simulation::SimulatedInstrument::addTo (*layer, settings);
+    // Ports open through the message thread, as they do on the real MIDI layer.
+    simulation = std::make_unique<vfu::simulation::Simulation> (*parsed, 1, *clock, true);
+    selector = std::make_unique<MIDIPortsSelector> (simulation->getLayer(), *clock);
+    user = std::make_unique<vfu::simulation::SimulatedUser> (simulation->getInstrument(), userReactionMilliseconds);
 }
 
 DemonstrationMode::~DemonstrationMode()
 {
-    // The selector listens to the layer's inputs; the layer owns the instrument.
+    // The user acts on the instrument and the selector listens to the layer's ports.
+    user = nullptr;
     selector = nullptr;
-    instrument = nullptr;
-    layer = nullptr;
+    simulation = nullptr;
+}
+
+vfu::simulation::SimulatedInstrument* DemonstrationMode::getInstrument() const
+{
+    return simulation != nullptr ? &simulation->getInstrument() : nullptr;
 }
 
 juce::String DemonstrationMode::describe() const
 {
-    if (instrument == nullptr)
+    if (simulation == nullptr)
         return problem;
 
-    auto text = "simulated " + instrument->getPortName() + " ("
-                + (instrument->getMode() == vfu::simulation::Mode::bootloader ? juce::String ("in its bootloader")
-                                                                              : "firmware " + instrument->getInstalledVersion())
-                + ")";
+    auto& instrument = simulation->getInstrument();
+    auto text = "simulated " + instrument.getPortName() + " "
+                + (instrument.getMode() == vfu::simulation::Mode::bootloader ? juce::String ("in its bootloader")
+                                                                             : "with firmware " + instrument.getInstalledVersion());
     if (clock->getSpeed() > 1.0)
         text << ", clock " << clock->getSpeed() << " times faster";
     return text;
@@ -93,10 +69,6 @@ vfu::UpdaterEnvironment DemonstrationMode::getEnvironment() const
 
 void DemonstrationMode::stateShown (const juce::String& stateName)
 {
-    if (instrument == nullptr)
-        return;
-
-    // "Idle, device detected" asks the user to restart the instrument into its bootloader.
-    if (stateName == "Idle, device detected")
-        instrument->pressBootloaderCombination (userReactionMilliseconds);
+    if (user != nullptr)
+        user->instructionsShown (stateName);
 }

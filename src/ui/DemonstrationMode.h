@@ -11,17 +11,18 @@ class MIDIPortsSelector;
 namespace vfu
 {
 class Clock;
-class VirtualMidiLayer;
 namespace simulation
 {
+class Simulation;
 class SimulatedInstrument;
-}
+class SimulatedUser;
+} // namespace simulation
 } // namespace vfu
 
-// The app without an instrument: a simulated instrument on the virtual MIDI layer, and a simulated
-// user who follows the instructions on the screen, so that a whole update can be watched. The panel
-// reports each state it shows; the user restarts the instrument into its bootloader a few seconds
-// after being asked to.
+// The app without an instrument: a simulated instrument on the virtual MIDI layer (after one silent
+// port pair, so that Advanced Mode has ports to choose from), and a simulated user who follows the
+// instructions on the screen, so that a whole update can be watched. The panel reports each state it
+// shows; the user restarts the instrument into its bootloader a few seconds after being asked to.
 class DemonstrationMode final
 {
 public:
@@ -29,7 +30,7 @@ public:
     DemonstrationMode (const juce::String& spec, double speed);
     ~DemonstrationMode();
 
-    bool isValid() const noexcept { return instrument != nullptr; }
+    bool isValid() const noexcept { return simulation != nullptr; }
     const juce::String& getProblem() const noexcept { return problem; }
     juce::String describe() const;
 
@@ -39,7 +40,7 @@ public:
     // The simulated user reads the screen: called with each state the panel enters.
     void stateShown (const juce::String& stateName);
 
-    vfu::simulation::SimulatedInstrument* getInstrument() const noexcept { return instrument; }
+    vfu::simulation::SimulatedInstrument* getInstrument() const;
 
     // How long the simulated user takes to act on an instruction, in clock milliseconds.
     static constexpr int userReactionMilliseconds = 3000;
@@ -48,10 +49,9 @@ private:
     juce::String spec;
     juce::String problem;
     std::unique_ptr<vfu::Clock> clock;
-    std::unique_ptr<vfu::VirtualMidiLayer> layer;
+    std::unique_ptr<vfu::simulation::Simulation> simulation;
     std::unique_ptr<MIDIPortsSelector> selector;
-    vfu::simulation::SimulatedInstrument* instrument = nullptr; // owned by the layer
-    bool restartRequested = false;
+    std::unique_ptr<vfu::simulation::SimulatedUser> user;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DemonstrationMode)
 };
