@@ -1,6 +1,7 @@
 #include "FirmwareUpdater.h"
 
 #include "DefinitionValues.h"
+#include "DocumentNesting.h"
 
 #include "../app/Log.h"
 #include "../engine/Clock.h"
@@ -23,6 +24,7 @@ const char* const deviceNameMessage = "deviceName argument is missing or empty.\
 const char* const communicationModeLine = "communicationMode argument is missing or empty.\n";
 const char* const midiDeviceIdMissingLine = "MIDIDeviceID argument is missing or empty.\n";
 const char* const fileNamePatternLine = "fileNamePattern argument is missing or empty.\n";
+// The spelling "initinalState" is part of the fixed text.
 const char* const initialStateLine = "initinalState argument is missing or empty.\n";
 const char* const midiDeviceIdSizeLine = "MIDIDeviceID must have a size of 4 hexadecimal numbers.\n";
 const char* const midiDeviceIdDigitsLine = "MIDIDeviceID must only contain hexadecimal numbers.\n";
@@ -75,7 +77,7 @@ juce::String missingTransitionTargetMessage (const juce::String& stateName, cons
            + "' in PollingState '" + pollingState.getStringAttribute ("value") + "' does not exist.\n\nThe app will quit.";
 }
 
-// Written without the blank before "does", as the users of the older updater know it.
+// The missing blank before "does" is part of the fixed text.
 juce::String missingTransferTargetMessage (const juce::String& stateName, const juce::XmlElement& pollingState)
 {
     return "State '" + stateName + "' gotoState '" + pollingState.getStringAttribute ("gotoState")
@@ -83,6 +85,14 @@ juce::String missingTransferTargetMessage (const juce::String& stateName, const 
 }
 
 // ----- Reading -----
+
+// The XML reader recurses once per level, so a hostile document nested deeply enough would end
+// the program; such a document is rejected as malformed before it is parsed.
+void rejectExcessiveNesting (const juce::String& documentText)
+{
+    if (vfu::definitions::isNestedDeeperThan (documentText, vfu::definitions::maximumElementNesting))
+        throw Exception (rootMessage);
+}
 
 constexpr int maximumTextContentLength = 1024;
 
@@ -357,6 +367,8 @@ FirmwareUpdater::FirmwareUpdater (const juce::File& definitionFile,
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
 {
+    rejectExcessiveNesting (definitionFile.loadFileAsString());
+
     juce::XmlDocument document (definitionFile);
     loadDefinitions (document);
     collectPackages (firmwareSearchFolders, environment.programFile);
@@ -370,6 +382,8 @@ FirmwareUpdater::FirmwareUpdater (const juce::String& definitionText,
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
 {
+    rejectExcessiveNesting (definitionText);
+
     juce::XmlDocument document (definitionText);
     loadDefinitions (document);
     collectPackages (firmwareSearchFolders, environment.programFile);

@@ -1,0 +1,113 @@
+#include "DocumentNesting.h"
+
+#include <cstring>
+
+namespace vfu::definitions
+{
+namespace
+{
+using CharPointer = juce::String::CharPointerType;
+
+bool startsWith (CharPointer p, const char* prefix)
+{
+    return p.compareUpTo (juce::CharPointer_ASCII (prefix), (int) std::strlen (prefix)) == 0;
+}
+
+// Moves p past the next occurrence of terminator, or to the end of the text.
+void skipPast (CharPointer& p, const char* terminator)
+{
+    const auto index = p.indexOf (juce::CharPointer_ASCII (terminator));
+
+    if (index < 0)
+        p = p.findTerminatingNull();
+    else
+        p += index + (int) std::strlen (terminator);
+}
+
+// Moves p (at "<!") past the declaration, counting nested brackets as the XML reader does.
+void skipDeclaration (CharPointer& p)
+{
+    ++p;
+
+    for (int open = 1; open > 0 && ! p.isEmpty(); ++p)
+    {
+        if (*p == '<')
+            ++open;
+        else if (*p == '>')
+            --open;
+    }
+}
+
+// Moves p (at "<") past the tag; true when the tag closes itself ("/>").
+bool skipTag (CharPointer& p)
+{
+    juce::juce_wchar quote = 0;
+    juce::juce_wchar previous = 0;
+
+    for (++p; ! p.isEmpty(); ++p)
+    {
+        const auto c = *p;
+
+        if (quote != 0)
+        {
+            if (c == quote)
+                quote = 0;
+        }
+        else if (c == '"' || c == '\'')
+        {
+            quote = c;
+        }
+        else if (c == '>')
+        {
+            ++p;
+            return previous == '/';
+        }
+
+        previous = c;
+    }
+
+    return false;
+}
+} // namespace
+
+bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
+{
+    int depth = 0;
+    auto p = xmlText.getCharPointer();
+
+    while (! p.isEmpty())
+    {
+        if (*p != '<')
+        {
+            ++p;
+        }
+        else if (startsWith (p, "<!--"))
+        {
+            skipPast (p, "-->");
+        }
+        else if (startsWith (p, "<![CDATA["))
+        {
+            skipPast (p, "]]>");
+        }
+        else if (startsWith (p, "<?"))
+        {
+            skipPast (p, "?>");
+        }
+        else if (startsWith (p, "<!"))
+        {
+            skipDeclaration (p);
+        }
+        else if (startsWith (p, "</"))
+        {
+            --depth;
+            skipPast (p, ">");
+        }
+        else if (! skipTag (p) && ++depth > maximumDepth)
+        {
+            return true;
+        }
+    }
+
+    return false;
+}
+} // namespace vfu::definitions

@@ -1,0 +1,71 @@
+// Deeply nested documents are refused before the recursive XML reader sees them.
+
+#include "DefinitionDocuments.h"
+
+#include "definitions/DocumentNesting.h"
+
+#include <gtest/gtest.h>
+
+using namespace vfu::test;
+using vfu::definitions::isNestedDeeperThan;
+
+namespace
+{
+juce::String nestedChecks (int levels)
+{
+    return documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">" + juce::String::repeatedString ("<Check>", levels)
+                               + "<Print text=\"deep\"/>" + juce::String::repeatedString ("</Check>", levels) + "</State>");
+}
+} // namespace
+
+TEST (DocumentNesting, counts_the_depth_of_open_elements_only)
+{
+    EXPECT_FALSE (isNestedDeeperThan ("<a><b><c/></b></a>", 3));
+    EXPECT_TRUE (isNestedDeeperThan ("<a><b><c></c></b></a>", 2));
+    EXPECT_FALSE (isNestedDeeperThan ("<a><b/><b/><b/><b></b></a>", 2));
+    EXPECT_FALSE (isNestedDeeperThan ("<a><b></b><b></b><b></b></a>", 2));
+    EXPECT_FALSE (isNestedDeeperThan ("", 0));
+}
+
+TEST (DocumentNesting, ignores_markup_inside_comments_CDATA_declarations_and_attribute_values)
+{
+    EXPECT_FALSE (isNestedDeeperThan ("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY e \"x\">]>"
+                                      "<a><!-- <b><c><d> --><![CDATA[<b><c>]]>"
+                                      "<b text=\"<c><d>\" other='>' /></a>",
+                                      1));
+}
+
+TEST (DocumentNesting, loads_a_document_nested_within_the_limit)
+{
+    const auto updater = loadText (nestedChecks (200));
+    const auto* check = stateOf (*updater, "Idle").instructions.front().get();
+
+    for (int level = 1; level < 200; ++level)
+    {
+        const auto* asCheck = dynamic_cast<const FirmwareUpdater::State::CheckInstruction*> (check);
+        ASSERT_NE (asCheck, nullptr) << level;
+        ASSERT_EQ (asCheck->instructions.size(), 1u) << level;
+        check = asCheck->instructions.front().get();
+    }
+}
+
+TEST (DocumentNesting, rejects_a_deeper_document_as_malformed_without_crashing)
+{
+    const juce::String expected ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
+
+    EXPECT_EQ (rejectionOf (nestedChecks (300)), expected);
+    EXPECT_EQ (rejectionOf (nestedChecks (300000)), expected);
+
+    const auto file = createTemporaryFolder ("deep").getChildFile ("deep.xml");
+    ASSERT_TRUE (file.replaceWithText (nestedChecks (300000)));
+
+    try
+    {
+        FirmwareUpdater updater (file, "Quillbox", false, nullptr, {}, withoutProgramArchive());
+        ADD_FAILURE() << "accepted";
+    }
+    catch (const FirmwareUpdater::FirmwareUpdaterException& e)
+    {
+        EXPECT_EQ (e.message, expected);
+    }
+}
