@@ -1,7 +1,10 @@
-// PLACEHOLDER so that the core library links while packages are being written; replaced whole.
+// The FirmwareUpdater's package table operations, held by its FirmwarePackageStore.
 #include "../definitions/FirmwareUpdater.h"
 #include "FirmwarePackageStore.h"
 
 juce::StringArray FirmwareUpdater::getFirmwareVersions() const { return packages->getFirmwareVersions(); }
+
 juce::String FirmwareUpdater::getLatestFirmwareVersion() const { return packages->getLatestFirmwareVersion(); }
-bool FirmwareUpdater::setFirmwareVersion (const juce::String& v) { return packages->setFirmwareVersion (v); }
+
+// Called on the message thread; the store hands the selection to the engine thread under its lock.
+bool FirmwareUpdater::setFirmwareVersion (const juce::String& versionText) { return packages->setFirmwareVersion (versionText); }
