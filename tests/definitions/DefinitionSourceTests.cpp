@@ -103,3 +103,25 @@ TEST (DefinitionSource, searches_the_executable_folder_and_then_the_desktop_for_
     EXPECT_EQ (vfu::definitions::getExecutableFolder(),
                juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory());
 }
+
+TEST (DefinitionSource, loads_an_authored_file_with_byte_order_mark_comments_and_a_second_device)
+{
+    const auto folder = createTemporaryFolder ("exe");
+    const auto fixture = getTestDataFolder().getChildFile ("definitions/two-devices.xml");
+    ASSERT_TRUE (fixture.copyFileTo (folder.getChildFile ("StateMachines.xml")));
+
+    const auto updater = createFor (folder);
+    const auto& idle = stateOf (*updater, "Idle");
+    const auto& found = stateOf (*updater, "Found");
+
+    EXPECT_EQ (updater->getTimeout(), 30);
+    EXPECT_EQ (updater->getMachine()->states.size(), 2u);
+    EXPECT_EQ (idle.getAttribute ("description"), "waiting for the instrument");
+    EXPECT_EQ (idle.instructions.size(), 3u);
+    EXPECT_EQ (idle.pollingStates, (FirmwareUpdater::PollingStateList { { DeviceDetected, "Found" } }));
+    EXPECT_EQ (found.pollingStates, (FirmwareUpdater::PollingStateList { { NoDevice, "Idle" } }));
+
+    const auto* instructions = instructionAt<FirmwareUpdater::State::TextFieldInstruction> (idle.instructions, 1);
+    ASSERT_NE (instructions, nullptr);
+    EXPECT_EQ (instructions->text.trim(), "Connect the Quillbox & power it on.");
+}
