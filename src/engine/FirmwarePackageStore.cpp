@@ -9,19 +9,26 @@ namespace vfu
 {
 namespace
 {
-int parseVersion (const juce::String& text) { return MIDIPortsSelector::parseVersionNumber (text); }
-juce::String formatVersion (int number) { return MIDIPortsSelector::formatVersionNumber (number); }
+int parseVersion (const juce::String& text)
+{
+    return MIDIPortsSelector::parseVersionNumber (text);
+}
+juce::String formatVersion (int number)
+{
+    return MIDIPortsSelector::formatVersionNumber (number);
+}
 
 // Reads one entry whole, refusing more bytes than its header declared (or than the limit), and
 // fewer: a deflate stream that does not match its sizes is damaged.
-bool readEntry (juce::ZipFile& zip, int index, const zip::EntryLayout& entry, juce::int64 limit, juce::MemoryBlock& data)
+bool readEntry (juce::ZipFile& zip, int index, const zip::EntryLayout& entry, juce::int64 limit,
+                juce::MemoryBlock& data)
 {
     if (entry.uncompressedSize > limit)
         return false;
 
     std::unique_ptr<juce::InputStream> stream (zip.createStreamForEntry (index));
-    return stream != nullptr && zip::readAtMost (*stream, entry.uncompressedSize, data)
-           && (juce::int64) data.getSize() == entry.uncompressedSize;
+    return stream != nullptr && zip::readAtMost (*stream, entry.uncompressedSize, data) &&
+           (juce::int64) data.getSize() == entry.uncompressedSize;
 }
 
 int reject (juce::String* reasonOut, const juce::String& reason)
@@ -61,7 +68,10 @@ struct FirmwarePackageStore::Impl
         table[versionNumber] = { std::move (stream), findings.size() - 1 };
     }
 
-    void addRejection (const juce::String& source, const juce::String& reason) { findings.push_back ({ source, -1, reason }); }
+    void addRejection (const juce::String& source, const juce::String& reason)
+    {
+        findings.push_back ({ source, -1, reason });
+    }
 
     void collectFromProgramFile (const juce::File& programFile)
     {
@@ -70,7 +80,7 @@ struct FirmwarePackageStore::Impl
 
         {
             juce::FileInputStream input (programFile);
-            if (! input.openedOk())
+            if (!input.openedOk())
                 return addRejection (path, "unreadable");
 
             auto result = zip::readLayout (input, layout);
@@ -79,7 +89,7 @@ struct FirmwarePackageStore::Impl
         }
 
         programArchive = std::make_unique<juce::ZipFile> (programFile);
-        if (! zip::matchesZipFile (layout, *programArchive))
+        if (!zip::matchesZipFile (layout, *programArchive))
         {
             programArchive.reset();
             return addRejection (path, "damaged archive");
@@ -88,7 +98,7 @@ struct FirmwarePackageStore::Impl
         for (int i = 0; i < programArchive->getNumEntries(); ++i)
         {
             const auto& entry = layout.entries[(size_t) i];
-            if (! zip::hasPackageExtension (entry.name))
+            if (!zip::hasPackageExtension (entry.name))
                 continue;
 
             const auto source = path + "!" + entry.name;
@@ -99,7 +109,7 @@ struct FirmwarePackageStore::Impl
             }
 
             juce::MemoryBlock data;
-            if (! readEntry (*programArchive, i, entry, maximumPackageSize, data))
+            if (!readEntry (*programArchive, i, entry, maximumPackageSize, data))
             {
                 addRejection (source, "damaged archive");
                 continue;
@@ -128,7 +138,7 @@ struct FirmwarePackageStore::Impl
 
         {
             juce::FileInputStream input (file);
-            if (! input.openedOk())
+            if (!input.openedOk())
                 return addRejection (path, "unreadable");
 
             if (input.getTotalLength() > maximumPackageSize)
@@ -141,7 +151,7 @@ struct FirmwarePackageStore::Impl
         }
 
         auto stream = std::make_unique<juce::FileInputStream> (file);
-        if (! stream->openedOk())
+        if (!stream->openedOk())
             return addRejection (path, "unreadable");
 
         store (version, std::move (stream), path);
@@ -182,7 +192,7 @@ void FirmwarePackageStore::collect (const juce::File& programFile, const juce::A
     // Collection builds a new table and then swaps it in, so a second call leaves no stale selection.
     Impl fresh;
 
-    if (programFile != juce::File() && ! programFile.isDirectory())
+    if (programFile != juce::File() && !programFile.isDirectory())
         fresh.collectFromProgramFile (programFile);
 
     for (auto& path : searchPaths)
@@ -252,7 +262,7 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     // must not be handed a lying header.
     juce::MemoryBlock package;
     auto& stream = *impl->selectedStream;
-    if (! stream.setPosition (0) || ! zip::readAtMost (stream, maximumPackageSize, package))
+    if (!stream.setPosition (0) || !zip::readAtMost (stream, maximumPackageSize, package))
         return ImageReadResult::entryMissing;
 
     // Checked again as a whole, so that what is sent is what the checksum list vouches for.
@@ -266,8 +276,8 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
 
     juce::ZipFile zip (input);
     const auto index = zip.getIndexOfFileName (entryName);
-    if (index < 0 || ! zip::matchesZipFile (layout, zip)
-        || ! readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
+    if (index < 0 || !zip::matchesZipFile (layout, zip) ||
+        !readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
     {
         image.reset();
         return ImageReadResult::entryMissing;
@@ -285,10 +295,10 @@ std::vector<FirmwarePackageStore::Finding> FirmwarePackageStore::getFindings() c
 int FirmwarePackageStore::checkPackage (juce::InputStream& stream, juce::String* rejectionReason)
 {
     juce::MemoryBlock package;
-    if (! stream.setPosition (0))
+    if (!stream.setPosition (0))
         return reject (rejectionReason, "unreadable");
 
-    if (! zip::readAtMost (stream, maximumPackageSize, package))
+    if (!zip::readAtMost (stream, maximumPackageSize, package))
         return reject (rejectionReason, "package too large");
 
     return checkPackageData (package, rejectionReason);
@@ -303,7 +313,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
         return reject (rejectionReason, result.getErrorMessage());
 
     juce::ZipFile zip (input);
-    if (! zip::matchesZipFile (layout, zip))
+    if (!zip::matchesZipFile (layout, zip))
         return reject (rejectionReason, "damaged archive");
 
     if (layout.entries.empty())
@@ -343,7 +353,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             if (entry.uncompressedSize > maximumImageSize)
                 return reject (rejectionReason, "image too large: " + entry.name);
 
-            if (! readEntry (zip, i, entry, maximumImageSize, data))
+            if (!readEntry (zip, i, entry, maximumImageSize, data))
                 return reject (rejectionReason, "damaged archive");
 
             images.push_back ({ entry.name, juce::SHA256 (data).toHexString() });
@@ -353,7 +363,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             if (entry.uncompressedSize > maximumChecksumListSize)
                 return reject (rejectionReason, "checksum list too large: " + entry.name);
 
-            if (! readEntry (zip, i, entry, maximumChecksumListSize, data))
+            if (!readEntry (zip, i, entry, maximumChecksumListSize, data))
                 return reject (rejectionReason, "damaged archive");
 
             checksumText = juce::String::createStringFromData (data.getData(), (int) data.getSize());
@@ -362,7 +372,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
         }
     }
 
-    if (! hasChecksumList)
+    if (!hasChecksumList)
         return reject (rejectionReason, "no checksum list");
 
     constexpr int digestLength = 64, separatorLength = 2;
@@ -373,7 +383,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             return reject (rejectionReason, "image missing from the checksum list: " + image.name);
 
         const auto expected = checksumText.substring (at - separatorLength - digestLength, at - separatorLength);
-        if (! expected.equalsIgnoreCase (image.digest))
+        if (!expected.equalsIgnoreCase (image.digest))
             return reject (rejectionReason, "digest mismatch: " + image.name);
     }
 

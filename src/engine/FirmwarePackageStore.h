@@ -39,17 +39,15 @@ public:
 
     // Reads the selected package's image for a SendSysEx messageKind ("$(version)" replaced by the
     // selected version text, ".syx" appended) into memory. The selection cannot change while it reads.
-    ImageReadResult readSelectedImage (const juce::String& messageKind,
-                                       juce::MemoryBlock& image,
-                                       juce::String& entryName,
-                                       juce::String& versionText) const;
+    ImageReadResult readSelectedImage (const juce::String& messageKind, juce::MemoryBlock& image,
+                                       juce::String& entryName, juce::String& versionText) const;
 
     // One source that collection looked at, for the command-line tool.
     struct Finding
     {
-        juce::String source;  // a path, or "<program path>!<entry name>" for the program archive
-        int versionNumber;    // -1 when rejected
-        juce::String reason;  // why it was rejected; empty when accepted
+        juce::String source; // a path, or "<program path>!<entry name>" for the program archive
+        int versionNumber;   // -1 when rejected
+        juce::String reason; // why it was rejected; empty when accepted
     };
 
     // Every source collection looked at, in the order it looked.

@@ -11,7 +11,8 @@ juce::MemoryBlock createArchive (const std::vector<Entry>& entries)
     juce::ZipFile::Builder builder;
 
     for (auto& entry : entries)
-        builder.addEntry (new juce::MemoryInputStream (entry.data, false), entry.deflate ? 9 : 0, entry.name, entryTime);
+        builder.addEntry (new juce::MemoryInputStream (entry.data, false), entry.deflate ? 9 : 0, entry.name,
+                          entryTime);
 
     juce::MemoryBlock archive;
     {
@@ -34,7 +35,8 @@ juce::String createChecksumList (const std::vector<Entry>& images)
 juce::MemoryBlock createPackage (const juce::String& baseName, const std::vector<Entry>& images)
 {
     const auto checksums = createChecksumList (images);
-    std::vector<Entry> entries { { baseName + ".sha", juce::MemoryBlock (checksums.toRawUTF8(), checksums.getNumBytesAsUTF8()) } };
+    std::vector<Entry> entries{ { baseName + ".sha",
+                                  juce::MemoryBlock (checksums.toRawUTF8(), checksums.getNumBytesAsUTF8()) } };
 
     for (auto& image : images)
         entries.push_back ({ image.name, image.data, true });

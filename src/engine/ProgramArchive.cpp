@@ -19,7 +19,10 @@ void writeInt (juce::uint8* p, juce::uint32 value)
         p[i] = (juce::uint8) (value >> (8 * i));
 }
 
-juce::uint16 readShort (const juce::uint8* p) { return (juce::uint16) (p[0] | (p[1] << 8)); }
+juce::uint16 readShort (const juce::uint8* p)
+{
+    return (juce::uint16) (p[0] | (p[1] << 8));
+}
 
 bool addToOffset (juce::uint8* field, juce::int64 base)
 {
@@ -49,14 +52,14 @@ juce::Result relocate (juce::MemoryBlock& archive, juce::int64 base)
     for (size_t i = 0; i < layout.entries.size(); ++i)
     {
         auto* header = bytes + position;
-        if (! addToOffset (header + 42, base))
+        if (!addToOffset (header + 42, base))
             return juce::Result::fail ("the program is too large for a ZIP archive");
 
         position += 46 + readShort (header + 28) + readShort (header + 30) + readShort (header + 32);
     }
 
     auto* end = bytes + layout.endRecordOffset;
-    if (! addToOffset (end + 16, base))
+    if (!addToOffset (end + 16, base))
         return juce::Result::fail ("the program is too large for a ZIP archive");
 
     const auto markerLength = (int) std::strlen (marker);
@@ -69,17 +72,17 @@ juce::Result relocate (juce::MemoryBlock& archive, juce::int64 base)
 juce::int64 getSizeWithoutArchive (const juce::File& program)
 {
     juce::FileInputStream input (program);
-    if (! input.openedOk())
+    if (!input.openedOk())
         return 0;
 
     const auto size = input.getTotalLength();
     const auto markerLength = (int) std::strlen (marker);
     juce::HeapBlock<juce::uint8> tail ((size_t) endRecordSize + (size_t) markerLength);
 
-    if (size < endRecordSize + markerLength || ! input.setPosition (size - endRecordSize - markerLength)
-        || input.read (tail, endRecordSize + markerLength) != endRecordSize + markerLength
-        || readInt (tail) != 0x06054b50 || readShort (tail + 20) != markerLength
-        || std::memcmp (tail + endRecordSize, marker, (size_t) markerLength) != 0)
+    if (size < endRecordSize + markerLength || !input.setPosition (size - endRecordSize - markerLength) ||
+        input.read (tail, endRecordSize + markerLength) != endRecordSize + markerLength ||
+        readInt (tail) != 0x06054b50 || readShort (tail + 20) != markerLength ||
+        std::memcmp (tail + endRecordSize, marker, (size_t) markerLength) != 0)
         return size;
 
     zip::ArchiveLayout layout;
@@ -91,7 +94,7 @@ juce::int64 getSizeWithoutArchive (const juce::File& program)
 
 juce::Result appendTo (const juce::File& program, const juce::MemoryBlock& archive)
 {
-    if (! program.existsAsFile())
+    if (!program.existsAsFile())
         return juce::Result::fail ("no such file: " + program.getFullPathName());
 
     const auto base = getSizeWithoutArchive (program);
@@ -101,7 +104,7 @@ juce::Result appendTo (const juce::File& program, const juce::MemoryBlock& archi
         return result;
 
     juce::FileOutputStream out (program);
-    if (! out.openedOk() || ! out.setPosition (base) || ! out.write (relocated.getData(), relocated.getSize()))
+    if (!out.openedOk() || !out.setPosition (base) || !out.write (relocated.getData(), relocated.getSize()))
         return juce::Result::fail ("cannot write " + program.getFullPathName());
 
     out.flush();

@@ -14,7 +14,10 @@ constexpr int centralHeaderSize = 46;
 constexpr int localHeaderSize = 30;
 constexpr int maximumCommentSize = 65535;
 
-juce::uint16 readShort (const juce::uint8* p) { return (juce::uint16) (p[0] | (p[1] << 8)); }
+juce::uint16 readShort (const juce::uint8* p)
+{
+    return (juce::uint16) (p[0] | (p[1] << 8));
+}
 juce::uint32 readInt (const juce::uint8* p)
 {
     return (juce::uint32) p[0] | ((juce::uint32) p[1] << 8) | ((juce::uint32) p[2] << 16) | ((juce::uint32) p[3] << 24);
@@ -25,7 +28,10 @@ bool readExactly (juce::InputStream& stream, juce::int64 position, void* destina
     return stream.setPosition (position) && stream.read (destination, size) == size;
 }
 
-juce::Result damaged() { return juce::Result::fail ("damaged archive"); }
+juce::Result damaged()
+{
+    return juce::Result::fail ("damaged archive");
+}
 } // namespace
 
 juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
@@ -40,7 +46,7 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
     const auto tailSize = (int) std::min<juce::int64> (total, endRecordSize + maximumCommentSize);
     juce::HeapBlock<juce::uint8> tail ((size_t) tailSize);
 
-    if (! readExactly (stream, total - tailSize, tail, tailSize))
+    if (!readExactly (stream, total - tailSize, tail, tailSize))
         return juce::Result::fail ("unreadable");
 
     int endInTail = -1;
@@ -59,18 +65,21 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
 
     // juce::ZipFile accepts an offset that points just past the directory's first signature.
     juce::uint8 signature[4];
-    if (layout.centralDirectoryOffset >= 4 && layout.centralDirectoryOffset + 4 <= total
-        && readExactly (stream, layout.centralDirectoryOffset, signature, 4) && readInt (signature) != centralHeaderSignature
-        && readExactly (stream, layout.centralDirectoryOffset - 4, signature, 4) && readInt (signature) == centralHeaderSignature)
+    if (layout.centralDirectoryOffset >= 4 && layout.centralDirectoryOffset + 4 <= total &&
+        readExactly (stream, layout.centralDirectoryOffset, signature, 4) &&
+        readInt (signature) != centralHeaderSignature &&
+        readExactly (stream, layout.centralDirectoryOffset - 4, signature, 4) &&
+        readInt (signature) == centralHeaderSignature)
         layout.centralDirectoryOffset -= 4;
 
     // JUCE reads everything from the directory to the end of the stream into memory.
     const auto directoryBytes = layout.endRecordOffset - layout.centralDirectoryOffset;
-    if (layout.centralDirectoryOffset < 0 || directoryBytes < 0 || total - layout.centralDirectoryOffset > maximumCentralDirectorySize)
+    if (layout.centralDirectoryOffset < 0 || directoryBytes < 0 ||
+        total - layout.centralDirectoryOffset > maximumCentralDirectorySize)
         return damaged();
 
     juce::HeapBlock<juce::uint8> directory ((size_t) directoryBytes + 1);
-    if (directoryBytes > 0 && ! readExactly (stream, layout.centralDirectoryOffset, directory, (int) directoryBytes))
+    if (directoryBytes > 0 && !readExactly (stream, layout.centralDirectoryOffset, directory, (int) directoryBytes))
         return damaged();
 
     juce::int64 pos = 0;
@@ -81,7 +90,8 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
 
         const auto* header = directory + pos;
         const int nameLength = readShort (header + 28);
-        const auto headerLength = (juce::int64) centralHeaderSize + nameLength + readShort (header + 30) + readShort (header + 32);
+        const auto headerLength =
+            (juce::int64) centralHeaderSize + nameLength + readShort (header + 30) + readShort (header + 32);
 
         if (readInt (header) != centralHeaderSignature || pos + headerLength > directoryBytes)
             return damaged();
@@ -99,13 +109,14 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
         entry.localHeaderOffset = readInt (header + 42);
 
         juce::uint8 local[localHeaderSize];
-        if (! readExactly (stream, entry.localHeaderOffset, local, localHeaderSize) || readInt (local) != localHeaderSignature)
+        if (!readExactly (stream, entry.localHeaderOffset, local, localHeaderSize) ||
+            readInt (local) != localHeaderSignature)
             return damaged();
 
         entry.dataOffset = entry.localHeaderOffset + localHeaderSize + readShort (local + 26) + readShort (local + 28);
 
-        if (entry.dataOffset + entry.compressedSize > layout.centralDirectoryOffset
-            || (! entry.deflated && entry.compressedSize != entry.uncompressedSize))
+        if (entry.dataOffset + entry.compressedSize > layout.centralDirectoryOffset ||
+            (!entry.deflated && entry.compressedSize != entry.uncompressedSize))
             return damaged();
 
         layout.entries.push_back (entry);
@@ -118,7 +129,8 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
     for (auto& entry : layout.entries)
         byOffset.push_back (&entry);
 
-    std::sort (byOffset.begin(), byOffset.end(), [] (auto* a, auto* b) { return a->localHeaderOffset < b->localHeaderOffset; });
+    std::sort (byOffset.begin(), byOffset.end(),
+               [] (auto* a, auto* b) { return a->localHeaderOffset < b->localHeaderOffset; });
 
     for (size_t i = 1; i < byOffset.size(); ++i)
         if (byOffset[i - 1]->dataOffset + byOffset[i - 1]->compressedSize > byOffset[i]->localHeaderOffset)

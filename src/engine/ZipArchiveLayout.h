@@ -23,7 +23,7 @@ struct ArchiveLayout
     juce::int64 endRecordOffset = 0;
     juce::int64 centralDirectoryOffset = 0;
     juce::int64 centralDirectorySize = 0;
-    juce::int64 archiveStart = 0; // the lowest local header offset (the central directory when empty)
+    juce::int64 archiveStart = 0;     // the lowest local header offset (the central directory when empty)
     std::vector<EntryLayout> entries; // in central-directory order
 };
 

@@ -13,21 +13,27 @@ using vfu::FirmwarePackageStore;
 
 namespace
 {
-juce::String checksumLine (const juce::String& digest, const juce::String& name) { return digest + " *" + name + "\n"; }
+juce::String checksumLine (const juce::String& digest, const juce::String& name)
+{
+    return digest + " *" + name + "\n";
+}
 
 // A package "quillbox-fw-<version>.vfw" in the folder; its image encodes the version in its size.
 juce::File writeVersionPackage (const juce::File& folder, const juce::String& version, size_t imageSize = 300)
 {
     const auto baseName = "quillbox-fw-" + version;
-    return writeFile (folder.getChildFile (baseName + ".vfw"), makePackage (baseName, baseName + ".syx", makeImage (1, imageSize)));
+    return writeFile (folder.getChildFile (baseName + ".vfw"),
+                      makePackage (baseName, baseName + ".syx", makeImage (1, imageSize)));
 }
 } // namespace
 
 TEST (FirmwarePackageCheck, accepts_a_package_whose_checksum_list_has_the_digest_in_upper_case)
 {
     const auto image = makeImage (1);
-    const auto package = makeArchive ({ { "quillbox-fw-2.2.1.sha", textBlock (checksumLine (digestOf (image).toUpperCase(), "quillbox-fw-2.2.1.syx")) },
-                                        { "quillbox-fw-2.2.1.syx", image } });
+    const auto package =
+        makeArchive ({ { "quillbox-fw-2.2.1.sha",
+                         textBlock (checksumLine (digestOf (image).toUpperCase(), "quillbox-fw-2.2.1.syx")) },
+                       { "quillbox-fw-2.2.1.syx", image } });
     EXPECT_EQ (check (package), 2020199);
 }
 
@@ -37,7 +43,8 @@ TEST (FirmwarePackageCheck, rejects_a_package_whose_image_was_changed_by_one_byt
     const auto sha = checksumLine (digestOf (image), "quillbox-fw-2.2.1.syx");
     static_cast<char*> (image.getData())[150] ^= 1;
 
-    const auto package = makeArchive ({ { "quillbox-fw-2.2.1.sha", textBlock (sha) }, { "quillbox-fw-2.2.1.syx", image } });
+    const auto package =
+        makeArchive ({ { "quillbox-fw-2.2.1.sha", textBlock (sha) }, { "quillbox-fw-2.2.1.syx", image } });
     EXPECT_EQ (check (package), -1);
     EXPECT_EQ (rejectionOf (package), "digest mismatch: quillbox-fw-2.2.1.syx");
 }
@@ -45,14 +52,16 @@ TEST (FirmwarePackageCheck, rejects_a_package_whose_image_was_changed_by_one_byt
 TEST (FirmwarePackageCheck, rejects_a_package_with_two_images_when_the_checksum_list_names_only_one)
 {
     const auto a = makeImage (1), b = makeImage (2);
-    const auto package = makeArchive ({ { "a.syx", a }, { "b.syx", b }, { "pkg-1.0.0.sha", textBlock (checksumLine (digestOf (a), "a.syx")) } });
+    const auto package = makeArchive (
+        { { "a.syx", a }, { "b.syx", b }, { "pkg-1.0.0.sha", textBlock (checksumLine (digestOf (a), "a.syx")) } });
     EXPECT_EQ (rejectionOf (package), "image missing from the checksum list: b.syx");
 }
 
 TEST (FirmwarePackageCheck, rejects_a_checksum_entry_named_without_a_dash_or_fw_dot)
 {
     const auto image = makeImage (1);
-    const auto package = makeArchive ({ { "image.sha", textBlock (checksumLine (digestOf (image), "x.syx")) }, { "x.syx", image } });
+    const auto package =
+        makeArchive ({ { "image.sha", textBlock (checksumLine (digestOf (image), "x.syx")) }, { "x.syx", image } });
     EXPECT_EQ (check (package), -1);
     EXPECT_EQ (rejectionOf (package), "no version in the checksum entry's name");
 }
@@ -78,8 +87,9 @@ TEST (FirmwarePackageCheck, uses_the_last_checksum_list_for_digests_and_version)
     const auto line = textBlock (checksumLine (digestOf (image), "x.syx"));
 
     EXPECT_EQ (check (makeArchive ({ { "x.syx", image }, { "a-1.0.0.sha", line }, { "b-2.0.0.sha", line } })), 2000099);
-    EXPECT_EQ (rejectionOf (makeArchive ({ { "x.syx", image }, { "a-1.0.0.sha", line }, { "b-2.0.0.sha", textBlock ("") } })),
-               "image missing from the checksum list: x.syx");
+    EXPECT_EQ (
+        rejectionOf (makeArchive ({ { "x.syx", image }, { "a-1.0.0.sha", line }, { "b-2.0.0.sha", textBlock ("") } })),
+        "image missing from the checksum list: x.syx");
 }
 
 TEST (FirmwarePackageCheck, finds_the_digest_just_before_the_first_mention_of_the_image)
@@ -88,11 +98,14 @@ TEST (FirmwarePackageCheck, finds_the_digest_just_before_the_first_mention_of_th
     const auto digest = digestOf (image);
 
     // The name must start at least 66 characters in: here the first mention is too early.
-    EXPECT_EQ (rejectionOf (makeArchive ({ { "x.syx", image }, { "p-1.0.0.sha", textBlock ("x.syx\n" + checksumLine (digest, "x.syx")) } })),
+    EXPECT_EQ (rejectionOf (makeArchive (
+                   { { "x.syx", image }, { "p-1.0.0.sha", textBlock ("x.syx\n" + checksumLine (digest, "x.syx")) } })),
                "image missing from the checksum list: x.syx");
 
     // Two plain blanks separate digest and name as well as " *" does; other lines are ignored.
-    EXPECT_EQ (check (makeArchive ({ { "x.syx", image }, { "p-1.0.0.sha", textBlock ("header line\n" + digest + "  x.syx\n") } })), 1000099);
+    EXPECT_EQ (check (makeArchive (
+                   { { "x.syx", image }, { "p-1.0.0.sha", textBlock ("header line\n" + digest + "  x.syx\n") } })),
+               1000099);
 }
 
 TEST (FirmwarePackageCheck, reads_a_package_from_a_stream)
@@ -140,7 +153,8 @@ TEST (FirmwarePackageStore, keeps_the_package_of_the_later_source_for_an_equal_v
 
     juce::MemoryBlock image;
     juce::String entryName, versionText;
-    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText), FirmwarePackageStore::ImageReadResult::ok);
+    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (image.getSize(), 400u);
 
     const auto findings = store.getFindings();
@@ -176,15 +190,18 @@ TEST (FirmwarePackageStore, reads_the_selected_image_with_the_version_substitute
 
     juce::MemoryBlock read;
     juce::String entryName, versionText;
-    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText), FirmwarePackageStore::ImageReadResult::noPackageSelected);
+    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::noPackageSelected);
 
     ASSERT_TRUE (store.setFirmwareVersion ("2.2.1"));
-    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText), FirmwarePackageStore::ImageReadResult::ok);
+    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (entryName, "quillbox-fw-2.2.1.syx");
     EXPECT_EQ (versionText, "2.2.1");
     EXPECT_EQ (read, image);
 
-    EXPECT_EQ (store.readSelectedImage ("orb-fw-$(version)", read, entryName, versionText), FirmwarePackageStore::ImageReadResult::entryMissing);
+    EXPECT_EQ (store.readSelectedImage ("orb-fw-$(version)", read, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::entryMissing);
     EXPECT_EQ (entryName, "orb-fw-2.2.1.syx");
     EXPECT_EQ (read.getSize(), 0u);
 }
@@ -202,8 +219,9 @@ TEST (FirmwarePackageStore, refuses_an_image_whose_package_changed_on_disk_after
     auto altered = makeImage (1);
     static_cast<char*> (altered.getData())[10] ^= 1;
     // Written in place: a file replaced by a new one would leave the open stream on the old one.
-    const auto tampered = makeArchive ({ { "quillbox-fw-2.2.1.sha", textBlock (checksumLine (digestOf (makeImage (1)), "quillbox-fw-2.2.1.syx")) },
-                                         { "quillbox-fw-2.2.1.syx", altered } });
+    const auto tampered = makeArchive (
+        { { "quillbox-fw-2.2.1.sha", textBlock (checksumLine (digestOf (makeImage (1)), "quillbox-fw-2.2.1.syx")) },
+          { "quillbox-fw-2.2.1.syx", altered } });
     {
         juce::FileOutputStream out (file);
         ASSERT_TRUE (out.setPosition (0) && out.write (tampered.getData(), tampered.getSize()));
@@ -212,7 +230,8 @@ TEST (FirmwarePackageStore, refuses_an_image_whose_package_changed_on_disk_after
 
     juce::MemoryBlock image;
     juce::String entryName, versionText;
-    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText), FirmwarePackageStore::ImageReadResult::entryMissing);
+    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::entryMissing);
 }
 
 TEST (FirmwarePackageStore, hands_image_and_version_over_together_while_the_selection_changes)
@@ -227,21 +246,23 @@ TEST (FirmwarePackageStore, hands_image_and_version_over_together_while_the_sele
     store.collect ({}, { folder });
     ASSERT_TRUE (store.setFirmwareVersion ("1.0.0"));
 
-    std::atomic<bool> stop { false };
-    std::atomic<int> mismatches { 0 }, reads { 0 };
+    std::atomic<bool> stop{ false };
+    std::atomic<int> mismatches{ 0 }, reads{ 0 };
 
-    std::thread reader ([&]
-    {
-        while (! stop)
+    std::thread reader (
+        [&]
         {
-            juce::MemoryBlock image;
-            juce::String entryName, versionText;
-            if (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText) != FirmwarePackageStore::ImageReadResult::ok
-                || image.getSize() != (versionText == "1.0.0" ? 300u : 500u))
-                ++mismatches;
-            ++reads;
-        }
-    });
+            while (!stop)
+            {
+                juce::MemoryBlock image;
+                juce::String entryName, versionText;
+                if (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText) !=
+                        FirmwarePackageStore::ImageReadResult::ok ||
+                    image.getSize() != (versionText == "1.0.0" ? 300u : 500u))
+                    ++mismatches;
+                ++reads;
+            }
+        });
 
     for (int i = 0; i < 200 || reads < 20; ++i)
         ASSERT_TRUE (store.setFirmwareVersion (i % 2 == 0 ? "2.0.0" : "1.0.0"));

@@ -12,7 +12,10 @@ using vfu::FirmwarePackageStore;
 
 namespace
 {
-juce::MemoryBlock validPackage() { return makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", makeImage (1, 2000)); }
+juce::MemoryBlock validPackage()
+{
+    return makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", makeImage (1, 2000));
+}
 
 // The entry index of the image in validPackage (the checksum list comes first).
 constexpr int imageIndex = 1;
@@ -25,7 +28,7 @@ FirmwarePackageStore::Finding onlyFinding (const juce::File& folder)
 
     const auto findings = store.getFindings();
     EXPECT_EQ (findings.size(), 1u);
-    return findings.empty() ? FirmwarePackageStore::Finding { {}, -1, {} } : findings.front();
+    return findings.empty() ? FirmwarePackageStore::Finding{ {}, -1, {} } : findings.front();
 }
 } // namespace
 
@@ -80,7 +83,8 @@ TEST (HostilePackages, refuses_an_image_whose_declared_size_is_over_the_limit)
 TEST (HostilePackages, refuses_an_image_that_really_is_over_the_limit)
 {
     juce::MemoryBlock big ((size_t) FirmwarePackageStore::maximumImageSize + 1, true);
-    const auto package = makeArchive ({ { "big-1.0.0.sha", textBlock (digestOf (big) + " *big.syx\n") }, { "big.syx", big, false } });
+    const auto package =
+        makeArchive ({ { "big-1.0.0.sha", textBlock (digestOf (big) + " *big.syx\n") }, { "big.syx", big, false } });
     EXPECT_EQ (rejectionOf (package), "image too large: big.syx");
 }
 
@@ -131,7 +135,8 @@ TEST (HostilePackages, refuses_entries_that_share_their_data)
 {
     // Two directory entries for one local entry: the trick that lets a small archive expand to
     // many times its size.
-    auto package = makeArchive ({ { "p-1.0.0.sha", textBlock ("") }, { "a.syx", makeImage (1, 4000) }, { "b.syx", makeImage (2, 4000) } });
+    auto package = makeArchive (
+        { { "p-1.0.0.sha", textBlock ("") }, { "a.syx", makeImage (1, 4000) }, { "b.syx", makeImage (2, 4000) } });
     CentralDirectory directory (package);
     directory.setLocalHeaderOffset (2, directory.getLocalHeaderOffset (1));
     EXPECT_EQ (rejectionOf (package), "damaged archive");

@@ -26,14 +26,24 @@ inline juce::MemoryBlock makeImage (int seed, size_t size = 300)
     return image;
 }
 
-inline juce::MemoryBlock textBlock (const juce::String& text) { return { text.toRawUTF8(), text.getNumBytesAsUTF8() }; }
+inline juce::MemoryBlock textBlock (const juce::String& text)
+{
+    return { text.toRawUTF8(), text.getNumBytesAsUTF8() };
+}
 
-inline juce::String digestOf (const juce::MemoryBlock& data) { return juce::SHA256 (data).toHexString(); }
+inline juce::String digestOf (const juce::MemoryBlock& data)
+{
+    return juce::SHA256 (data).toHexString();
+}
 
-inline juce::MemoryBlock makeArchive (const std::vector<Entry>& entries) { return ArchiveWriter::createArchive (entries); }
+inline juce::MemoryBlock makeArchive (const std::vector<Entry>& entries)
+{
+    return ArchiveWriter::createArchive (entries);
+}
 
 // A well-formed package "<baseName>.vfw" holding one image "<imageBaseName>.syx".
-inline juce::MemoryBlock makePackage (const juce::String& baseName, const juce::String& imageName, const juce::MemoryBlock& image)
+inline juce::MemoryBlock makePackage (const juce::String& baseName, const juce::String& imageName,
+                                      const juce::MemoryBlock& image)
 {
     return ArchiveWriter::createPackage (baseName, { { imageName, image } });
 }

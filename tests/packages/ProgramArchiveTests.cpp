@@ -44,7 +44,9 @@ TEST (ProgramArchive, a_bundled_program_lists_exactly_the_delivered_version)
     const auto bundled = contentsOf (program);
     ASSERT_GT (bundled.getSize(), original.getSize());
     EXPECT_EQ (std::memcmp (bundled.getData(), original.getData(), original.getSize()), 0);
-    struct stat status {};
+    struct stat status
+    {
+    };
     ASSERT_EQ (::stat (program.getFullPathName().toRawUTF8(), &status), 0);
     EXPECT_NE (status.st_mode & S_IXUSR, 0u); // written in place: still executable
 
@@ -62,7 +64,8 @@ TEST (ProgramArchive, a_bundled_program_lists_exactly_the_delivered_version)
     ASSERT_TRUE (store.setFirmwareVersion ("2.2.1"));
     juce::MemoryBlock image;
     juce::String entryName, versionText;
-    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText), FirmwarePackageStore::ImageReadResult::ok);
+    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (image.getSize(), vfu::DeliveredPackage::imageSize);
 }
 
@@ -78,7 +81,9 @@ TEST (ProgramArchive, bundling_again_replaces_the_archive_instead_of_appending_a
     EXPECT_EQ (contentsOf (program), once);
 
     // A different archive replaces the first one whole.
-    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, makeArchive ({ { "other.vfw", makePackage ("x-1.0.0", "a.syx", makeImage (1)) } })).wasOk());
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (
+                     program, makeArchive ({ { "other.vfw", makePackage ("x-1.0.0", "a.syx", makeImage (1)) } }))
+                     .wasOk());
     FirmwarePackageStore store;
     store.collect (program, {});
     EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("1.0.0"));
@@ -91,7 +96,8 @@ TEST (ProgramArchive, a_desktop_package_replaces_the_program_package_of_the_same
 
     const auto desktop = vfu::test::createTemporaryFolder ("Desktop");
     const auto image = makeImage (9, 777);
-    const auto copy = writeFile (desktop.getChildFile ("mine.vfw"), makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", image));
+    const auto copy = writeFile (desktop.getChildFile ("mine.vfw"),
+                                 makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", image));
 
     FirmwarePackageStore store;
     store.collect (program, { program.getParentDirectory(), desktop });
@@ -100,7 +106,8 @@ TEST (ProgramArchive, a_desktop_package_replaces_the_program_package_of_the_same
 
     juce::MemoryBlock read;
     juce::String entryName, versionText;
-    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText), FirmwarePackageStore::ImageReadResult::ok);
+    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", read, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (read, image);
     EXPECT_EQ (store.getFindings().front().reason, "replaced by " + copy.getFullPathName());
 }
@@ -141,8 +148,10 @@ TEST (DeliveredPackage, holds_the_generated_quillbox_image_and_its_checksum)
     juce::MemoryInputStream input (package, false);
     juce::ZipFile zip (input);
     ASSERT_EQ (zip.getNumEntries(), 2);
-    std::unique_ptr<juce::InputStream> sha (zip.createStreamForEntry (zip.getIndexOfFileName ("quillbox-fw-2.2.1.sha")));
-    std::unique_ptr<juce::InputStream> syx (zip.createStreamForEntry (zip.getIndexOfFileName ("quillbox-fw-2.2.1.syx")));
+    std::unique_ptr<juce::InputStream> sha (
+        zip.createStreamForEntry (zip.getIndexOfFileName ("quillbox-fw-2.2.1.sha")));
+    std::unique_ptr<juce::InputStream> syx (
+        zip.createStreamForEntry (zip.getIndexOfFileName ("quillbox-fw-2.2.1.syx")));
     ASSERT_TRUE (sha != nullptr && syx != nullptr);
 
     juce::MemoryBlock image;
@@ -165,7 +174,7 @@ TEST (DeliveredPackage, the_built_app_carries_exactly_version_2_2_1)
 {
 #ifdef VFU_BUNDLED_APP_FILE
     const juce::File app (VFU_BUNDLED_APP_FILE);
-    if (! app.existsAsFile())
+    if (!app.existsAsFile())
         GTEST_SKIP() << "the app has not been built: " << app.getFullPathName();
 
     FirmwarePackageStore store;

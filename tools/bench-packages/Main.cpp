@@ -14,8 +14,7 @@
 
 namespace
 {
-template <typename Work>
-void report (const char* label, int runs, Work&& work)
+template <typename Work> void report (const char* label, int runs, Work&& work)
 {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i)
@@ -26,8 +25,9 @@ void report (const char* label, int runs, Work&& work)
     }
 
     std::sort (ms.begin(), ms.end());
-    std::cout << label << ": median " << juce::String (ms[ms.size() / 2], 2) << " ms, min " << juce::String (ms.front(), 2)
-              << " ms, max " << juce::String (ms.back(), 2) << " ms over " << runs << " runs" << std::endl;
+    std::cout << label << ": median " << juce::String (ms[ms.size() / 2], 2) << " ms, min "
+              << juce::String (ms.front(), 2) << " ms, max " << juce::String (ms.back(), 2) << " ms over " << runs
+              << " runs" << std::endl;
 }
 } // namespace
 
@@ -38,8 +38,8 @@ int main (int argc, char* argv[])
 
     juce::TemporaryFile program (".bundled");
     const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile);
-    if (! self.copyFileTo (program.getFile())
-        || vfu::ProgramArchive::appendTo (program.getFile(), vfu::DeliveredPackage::createProgramArchive()).failed())
+    if (!self.copyFileTo (program.getFile()) ||
+        vfu::ProgramArchive::appendTo (program.getFile(), vfu::DeliveredPackage::createProgramArchive()).failed())
     {
         std::cerr << "cannot bundle a copy of " << self.getFullPathName() << std::endl;
         return 1;
@@ -47,32 +47,35 @@ int main (int argc, char* argv[])
 
     std::cout << "bundled program: " << program.getFile().getSize() << " bytes" << std::endl;
 
-    report ("collection from the bundled program", runs, [&]
-    {
-        vfu::FirmwarePackageStore store;
-        store.collect (program.getFile(), {});
-        if (store.getFirmwareVersions() != juce::StringArray ("2.2.1"))
-            std::abort();
-    });
+    report ("collection from the bundled program", runs,
+            [&]
+            {
+                vfu::FirmwarePackageStore store;
+                store.collect (program.getFile(), {});
+                if (store.getFirmwareVersions() != juce::StringArray ("2.2.1"))
+                    std::abort();
+            });
 
     const auto package = vfu::DeliveredPackage::createPackage();
-    report ("check of the package bytes", runs, [&]
-    {
-        if (vfu::FirmwarePackageStore::checkPackageData (package) != 2020199)
-            std::abort();
-    });
+    report ("check of the package bytes", runs,
+            [&]
+            {
+                if (vfu::FirmwarePackageStore::checkPackageData (package) != 2020199)
+                    std::abort();
+            });
 
     vfu::FirmwarePackageStore store;
     store.collect (program.getFile(), {});
     store.setFirmwareVersion ("2.2.1");
-    report ("readSelectedImage (the transfer's read)", runs, [&]
-    {
-        juce::MemoryBlock image;
-        juce::String entryName, versionText;
-        if (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText)
-            != vfu::FirmwarePackageStore::ImageReadResult::ok)
-            std::abort();
-    });
+    report ("readSelectedImage (the transfer's read)", runs,
+            [&]
+            {
+                juce::MemoryBlock image;
+                juce::String entryName, versionText;
+                if (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText) !=
+                    vfu::FirmwarePackageStore::ImageReadResult::ok)
+                    std::abort();
+            });
 
     return 0;
 }

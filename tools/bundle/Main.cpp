@@ -23,7 +23,7 @@ int writePackage (const juce::File& out)
 {
     const auto package = vfu::DeliveredPackage::createPackage();
 
-    if (! out.getParentDirectory().createDirectory() || ! out.replaceWithData (package.getData(), package.getSize()))
+    if (!out.getParentDirectory().createDirectory() || !out.replaceWithData (package.getData(), package.getSize()))
         return fail ("cannot write " + out.getFullPathName());
 
     return 0;
@@ -31,7 +31,8 @@ int writePackage (const juce::File& out)
 
 int bundleProgram (const juce::File& program)
 {
-    if (auto result = vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive()); result.failed())
+    if (auto result = vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive());
+        result.failed())
         return fail (result.getErrorMessage());
 
     // The program must find its own package, and nothing else, exactly as it will at start.
@@ -39,8 +40,8 @@ int bundleProgram (const juce::File& program)
     store.collect (program, {});
 
     if (store.getFirmwareVersions() != juce::StringArray (vfu::DeliveredPackage::versionText))
-        return fail ("the bundled program lists the versions \"" + store.getFirmwareVersions().joinIntoString (", ")
-                     + "\" instead of " + vfu::DeliveredPackage::versionText);
+        return fail ("the bundled program lists the versions \"" + store.getFirmwareVersions().joinIntoString (", ") +
+                     "\" instead of " + vfu::DeliveredPackage::versionText);
 
     return 0;
 }

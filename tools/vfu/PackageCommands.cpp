@@ -11,7 +11,10 @@
 
 namespace
 {
-juce::File resolve (const juce::String& path) { return juce::File::getCurrentWorkingDirectory().getChildFile (path); }
+juce::File resolve (const juce::String& path)
+{
+    return juce::File::getCurrentWorkingDirectory().getChildFile (path);
+}
 
 juce::String requireOption (const juce::ArgumentList& args, const juce::String& option)
 {
@@ -31,13 +34,15 @@ juce::File getOutputFile (const juce::ArgumentList& args)
 
 void writeOrFail (const juce::File& file, const juce::MemoryBlock& data)
 {
-    if (! file.getParentDirectory().createDirectory() || ! file.replaceWithData (data.getData(), data.getSize()))
+    if (!file.getParentDirectory().createDirectory() || !file.replaceWithData (data.getData(), data.getSize()))
         juce::ConsoleApplication::fail ("Cannot write " + file.getFullPathName(), 1);
 }
 
 void makeImage (const juce::ArgumentList& args)
 {
-    const std::map<juce::String, juce::uint16> models { { "quillbox", 0x0008 }, { "lumostrel", 0x000b }, { "orb26", 0x000c } };
+    const std::map<juce::String, juce::uint16> models{ { "quillbox", 0x0008 },
+                                                       { "lumostrel", 0x000b },
+                                                       { "orb26", 0x000c } };
 
     const auto model = requireOption (args, "--model").toLowerCase();
     const auto found = models.find (model);
@@ -48,10 +53,11 @@ void makeImage (const juce::ArgumentList& args)
     const auto sizeText = requireOption (args, "--size");
     const auto size = sizeText.getLargeIntValue();
 
-    if (! sizeText.containsOnly ("0123456789") || size < (juce::int64) vfu::FirmwareImage::minimumSize
-        || size > vfu::FirmwarePackageStore::maximumImageSize)
-        vfu::tool::failUsage ("--size must be a whole number from " + juce::String ((int) vfu::FirmwareImage::minimumSize) + " to "
-                              + juce::String (vfu::FirmwarePackageStore::maximumImageSize));
+    if (!sizeText.containsOnly ("0123456789") || size < (juce::int64) vfu::FirmwareImage::minimumSize ||
+        size > vfu::FirmwarePackageStore::maximumImageSize)
+        vfu::tool::failUsage ("--size must be a whole number from " +
+                              juce::String ((int) vfu::FirmwareImage::minimumSize) + " to " +
+                              juce::String (vfu::FirmwarePackageStore::maximumImageSize));
 
     const auto out = getOutputFile (args);
     writeOrFail (out, vfu::FirmwareImage::generate (found->second, version, (size_t) size));
@@ -70,7 +76,7 @@ void pack (const juce::ArgumentList& args)
     for (auto& path : imagePaths)
     {
         const auto file = resolve (path);
-        if (! file.existsAsFile())
+        if (!file.existsAsFile())
             vfu::tool::failUsage ("No such file: " + file.getFullPathName());
 
         if (file.getSize() > vfu::FirmwarePackageStore::maximumImageSize)
@@ -79,8 +85,8 @@ void pack (const juce::ArgumentList& args)
         if (names.contains (file.getFileName()))
             vfu::tool::failUsage ("Two images named " + file.getFileName());
 
-        vfu::ArchiveWriter::Entry image { file.getFileName(), {}, true };
-        if (! file.loadFileAsData (image.data))
+        vfu::ArchiveWriter::Entry image{ file.getFileName(), {}, true };
+        if (!file.loadFileAsData (image.data))
             juce::ConsoleApplication::fail ("Cannot read " + file.getFullPathName(), 1);
 
         names.add (image.name);
@@ -90,9 +96,10 @@ void pack (const juce::ArgumentList& args)
     writeOrFail (out, vfu::ArchiveWriter::createPackage (baseName, images));
 
     const auto version = vfu::FirmwarePackageStore::versionFromChecksumEntryName (baseName + ".sha");
-    vfu::tool::printLine ("Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) + " image(s); version "
-                          + (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
-                                         : MIDIPortsSelector::formatVersionNumber (version)));
+    vfu::tool::printLine ("Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) +
+                          " image(s); version " +
+                          (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
+                                       : MIDIPortsSelector::formatVersionNumber (version)));
 }
 
 void listPackages (const juce::ArgumentList& args)
@@ -126,7 +133,8 @@ void listPackages (const juce::ArgumentList& args)
         rejected.add (juce::var (item));
     }
 
-    std::sort (acceptedFindings.begin(), acceptedFindings.end(), [] (auto& a, auto& b) { return a.versionNumber < b.versionNumber; });
+    std::sort (acceptedFindings.begin(), acceptedFindings.end(),
+               [] (auto& a, auto& b) { return a.versionNumber < b.versionNumber; });
 
     for (auto& finding : acceptedFindings)
     {
