@@ -38,15 +38,15 @@ juce::String modeText (bool consoleMode)
 
 juce::String duplicateUpdaterMessage (const juce::String& deviceName, bool consoleMode)
 {
-    return "Multiple <FirmwareUpdater> elements for '" + deviceName + "' with consoleMode = " + modeText (consoleMode)
-           + ".\n\nThe app will quit.";
+    return "Multiple <FirmwareUpdater> elements for '" + deviceName + "' with consoleMode = " + modeText (consoleMode) +
+           ".\n\nThe app will quit.";
 }
 
 // The engine needs the requested definition, so a document without it is rejected like the others.
 juce::String missingUpdaterMessage (const juce::String& deviceName, bool consoleMode)
 {
-    return "No <FirmwareUpdater> element for '" + deviceName + "' with consoleMode = " + modeText (consoleMode)
-           + ".\n\nThe app will quit.";
+    return "No <FirmwareUpdater> element for '" + deviceName + "' with consoleMode = " + modeText (consoleMode) +
+           ".\n\nThe app will quit.";
 }
 
 const char* const missingStateNameMessage = "Missing or empty State name.\n\nThe app will quit.";
@@ -73,15 +73,16 @@ juce::String missingTimeoutStateMessage (const juce::String& timeoutState)
 
 juce::String missingTransitionTargetMessage (const juce::String& stateName, const juce::XmlElement& pollingState)
 {
-    return "State '" + stateName + "' gotoState '" + pollingState.getStringAttribute ("gotoState")
-           + "' in PollingState '" + pollingState.getStringAttribute ("value") + "' does not exist.\n\nThe app will quit.";
+    return "State '" + stateName + "' gotoState '" + pollingState.getStringAttribute ("gotoState") +
+           "' in PollingState '" + pollingState.getStringAttribute ("value") +
+           "' does not exist.\n\nThe app will quit.";
 }
 
 // The missing blank before "does" is part of the fixed text.
 juce::String missingTransferTargetMessage (const juce::String& stateName, const juce::XmlElement& pollingState)
 {
-    return "State '" + stateName + "' gotoState '" + pollingState.getStringAttribute ("gotoState")
-           + "' in PollingState '" + pollingState.getStringAttribute ("value") + "'does not exist.\n\nThe app will quit.";
+    return "State '" + stateName + "' gotoState '" + pollingState.getStringAttribute ("gotoState") +
+           "' in PollingState '" + pollingState.getStringAttribute ("value") + "'does not exist.\n\nThe app will quit.";
 }
 
 // ----- Reading -----
@@ -97,11 +98,10 @@ void rejectExcessiveNesting (const juce::String& documentText)
 constexpr int maximumTextContentLength = 1024;
 
 // Text nodes between elements are not elements; iterating skips them.
-template <typename Function>
-void forEachChildElement (const juce::XmlElement& parent, Function&& function)
+template <typename Function> void forEachChildElement (const juce::XmlElement& parent, Function&& function)
 {
     for (auto* child : parent.getChildIterator())
-        if (! child->isTextElement())
+        if (!child->isTextElement())
             function (*child);
 }
 
@@ -123,24 +123,22 @@ bool namesState (const StatesMachine& machine, const juce::XmlElement& pollingSt
     return machine.getState (pollingState.getStringAttribute ("gotoState")) != nullptr;
 }
 
-std::unique_ptr<State::Instruction> parseSendSysEx (const juce::XmlElement& element,
-                                                    const StatesMachine& machine,
+std::unique_ptr<State::Instruction> parseSendSysEx (const juce::XmlElement& element, const StatesMachine& machine,
                                                     const State& state)
 {
-    auto instruction =
-        std::make_unique<State::SendSysExInstruction> (element.getStringAttribute ("messageKind"),
-                                                       element.getStringAttribute ("endPollingMode"),
-                                                       vfu::definitions::readInteger (element.getStringAttribute ("packetSize")),
-                                                       vfu::definitions::readDecimal (element.getStringAttribute ("waitTime")));
+    auto instruction = std::make_unique<State::SendSysExInstruction> (
+        element.getStringAttribute ("messageKind"), element.getStringAttribute ("endPollingMode"),
+        vfu::definitions::readInteger (element.getStringAttribute ("packetSize")),
+        vfu::definitions::readDecimal (element.getStringAttribute ("waitTime")));
 
     // Only PollingState elements mean something inside a SendSysEx; anything else is ignored.
     forEachChildElement (element,
                          [&] (const juce::XmlElement& child)
                          {
-                             if (! isElement (child, "PollingState"))
+                             if (!isElement (child, "PollingState"))
                                  return;
 
-                             if (! namesState (machine, child))
+                             if (!namesState (machine, child))
                                  throw Exception (missingTransferTargetMessage (state.name, child));
 
                              recordTransition (instruction->pollingStates, child);
@@ -163,18 +161,17 @@ State::InstructionList parseInstructions (const juce::XmlElement& element, const
 
             if (tag == "TextField")
             {
-                const auto text = child.getStringAttribute ("text")
-                                  + child.getAllSubText().substring (0, maximumTextContentLength);
+                const auto text =
+                    child.getStringAttribute ("text") + child.getAllSubText().substring (0, maximumTextContentLength);
 
                 instructions.push_back (std::make_unique<State::TextFieldInstruction> (
                     child.getStringAttribute ("name"), text, child.getStringAttribute ("visible") != "false"));
             }
             else if (tag == "Button")
             {
-                instructions.push_back (std::make_unique<State::ButtonInstruction> (child.getStringAttribute ("name"),
-                                                                                    child.getStringAttribute ("text"),
-                                                                                    child.getStringAttribute ("state"),
-                                                                                    child.getStringAttribute ("gotoState")));
+                instructions.push_back (std::make_unique<State::ButtonInstruction> (
+                    child.getStringAttribute ("name"), child.getStringAttribute ("text"),
+                    child.getStringAttribute ("state"), child.getStringAttribute ("gotoState")));
             }
             else if (tag == "Print")
             {
@@ -191,7 +188,8 @@ State::InstructionList parseInstructions (const juce::XmlElement& element, const
             }
             else if (tag == "GotoState")
             {
-                instructions.push_back (std::make_unique<State::GotoStateInstruction> (child.getStringAttribute ("state")));
+                instructions.push_back (
+                    std::make_unique<State::GotoStateInstruction> (child.getStringAttribute ("state")));
             }
             else if (tag == "Check")
             {
@@ -202,7 +200,7 @@ State::InstructionList parseInstructions (const juce::XmlElement& element, const
             }
             else if (tag == "PollingState")
             {
-                if (! namesState (machine, child))
+                if (!namesState (machine, child))
                     throw Exception (missingTransitionTargetMessage (state.name, child));
 
                 recordTransition (state.pollingStates, child);
@@ -257,10 +255,10 @@ juce::String checkUpdaterAttributes (const juce::XmlElement& updater, int timeou
     if (updater.getStringAttribute ("initialState").isEmpty())
         lines << initialStateLine;
 
-    if (! vfu::definitions::isMidiDeviceIdLengthValid (midiDeviceId))
+    if (!vfu::definitions::isMidiDeviceIdLengthValid (midiDeviceId))
         lines << midiDeviceIdSizeLine;
 
-    if (! vfu::definitions::isMidiDeviceIdAlphabetValid (midiDeviceId))
+    if (!vfu::definitions::isMidiDeviceIdAlphabetValid (midiDeviceId))
         lines << midiDeviceIdDigitsLine;
 
     if (timeout == -1)
@@ -292,8 +290,9 @@ UpdaterDefinition readUpdaterDefinition (const juce::XmlElement& updater, bool a
     definition.midiDeviceId = vfu::definitions::readMidiDeviceId (updater.getStringAttribute ("MIDIDeviceID"));
 
     if (alreadyAccepted)
-        throw Exception (duplicateUpdaterMessage (updater.getStringAttribute ("deviceName"),
-                                                  vfu::definitions::readFlag (updater.getStringAttribute ("consoleMode"))));
+        throw Exception (
+            duplicateUpdaterMessage (updater.getStringAttribute ("deviceName"),
+                                     vfu::definitions::readFlag (updater.getStringAttribute ("consoleMode"))));
 
     const auto initialState = updater.getStringAttribute ("initialState");
     definition.machine = std::make_unique<StatesMachine> (initialState);
@@ -303,7 +302,7 @@ UpdaterDefinition readUpdaterDefinition (const juce::XmlElement& updater, bool a
     forEachChildElement (updater,
                          [&machine] (const juce::XmlElement& element)
                          {
-                             if (! isElement (element, "State"))
+                             if (!isElement (element, "State"))
                                  return;
 
                              // getStringAttribute finds the first attribute of that name.
@@ -333,7 +332,7 @@ UpdaterDefinition readUpdaterDefinition (const juce::XmlElement& updater, bool a
     forEachChildElement (updater,
                          [&machine] (const juce::XmlElement& element)
                          {
-                             if (! isElement (element, "State"))
+                             if (!isElement (element, "State"))
                                  return;
 
                              auto& state = *machine.getState (element.getStringAttribute ("name"));
@@ -344,13 +343,9 @@ UpdaterDefinition readUpdaterDefinition (const juce::XmlElement& updater, bool a
 }
 } // namespace
 
-FirmwareUpdater::FirmwareUpdater (const juce::String& deviceNameToLoad,
-                                  bool consoleModeToLoad,
-                                  FirmwareUpdaterCallback* callbackToUse,
-                                  const vfu::UpdaterEnvironment& environment)
-    : juce::Thread ("FirmwareUpdater"),
-      deviceName (deviceNameToLoad),
-      consoleMode (consoleModeToLoad),
+FirmwareUpdater::FirmwareUpdater (const juce::String& deviceNameToLoad, bool consoleModeToLoad,
+                                  FirmwareUpdaterCallback* callbackToUse, const vfu::UpdaterEnvironment& environment)
+    : juce::Thread ("FirmwareUpdater"), deviceName (deviceNameToLoad), consoleMode (consoleModeToLoad),
       callback (callbackToUse),
       portsSelector (environment.portsSelector != nullptr ? *environment.portsSelector
                                                           : MIDIPortsSelector::getProgramWideInstance()),
@@ -359,10 +354,8 @@ FirmwareUpdater::FirmwareUpdater (const juce::String& deviceNameToLoad,
 {
 }
 
-FirmwareUpdater::FirmwareUpdater (const juce::File& definitionFile,
-                                  const juce::String& deviceNameToLoad,
-                                  bool consoleModeToLoad,
-                                  FirmwareUpdaterCallback* callbackToUse,
+FirmwareUpdater::FirmwareUpdater (const juce::File& definitionFile, const juce::String& deviceNameToLoad,
+                                  bool consoleModeToLoad, FirmwareUpdaterCallback* callbackToUse,
                                   const juce::Array<juce::File>& firmwareSearchFolders,
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
@@ -374,10 +367,8 @@ FirmwareUpdater::FirmwareUpdater (const juce::File& definitionFile,
     collectPackages (firmwareSearchFolders, environment.programFile);
 }
 
-FirmwareUpdater::FirmwareUpdater (const juce::String& definitionText,
-                                  const juce::String& deviceNameToLoad,
-                                  bool consoleModeToLoad,
-                                  FirmwareUpdaterCallback* callbackToUse,
+FirmwareUpdater::FirmwareUpdater (const juce::String& definitionText, const juce::String& deviceNameToLoad,
+                                  bool consoleModeToLoad, FirmwareUpdaterCallback* callbackToUse,
                                   const juce::Array<juce::File>& firmwareSearchFolders,
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
@@ -396,13 +387,13 @@ void FirmwareUpdater::loadDefinitions (juce::XmlDocument& document)
 
     const auto root = document.getDocumentElement();
 
-    if (root == nullptr || ! isElement (*root, "FirmwareUpdaters"))
+    if (root == nullptr || !isElement (*root, "FirmwareUpdaters"))
         throw Exception (rootMessage);
 
     forEachChildElement (*root,
                          [this] (const juce::XmlElement& updater)
                          {
-                             if (! isElement (updater, "FirmwareUpdater"))
+                             if (!isElement (updater, "FirmwareUpdater"))
                                  return;
 
                              const auto name = updater.getStringAttribute ("deviceName");
@@ -429,7 +420,8 @@ void FirmwareUpdater::loadDefinitions (juce::XmlDocument& document)
         throw Exception (missingUpdaterMessage (deviceName, consoleMode));
 }
 
-void FirmwareUpdater::collectPackages (const juce::Array<juce::File>& firmwareSearchFolders, const juce::File& programFile)
+void FirmwareUpdater::collectPackages (const juce::Array<juce::File>& firmwareSearchFolders,
+                                       const juce::File& programFile)
 {
     packages->collect (programFile, firmwareSearchFolders);
 }

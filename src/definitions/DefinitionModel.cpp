@@ -2,14 +2,13 @@
 
 using State = FirmwareUpdater::StatesMachine::State;
 
-State::TextFieldInstruction::TextFieldInstruction (juce::String nameToUse, juce::String textToShow, bool shouldBeVisible)
+State::TextFieldInstruction::TextFieldInstruction (juce::String nameToUse, juce::String textToShow,
+                                                   bool shouldBeVisible)
     : name (std::move (nameToUse)), text (std::move (textToShow)), visible (shouldBeVisible)
 {
 }
 
-State::ButtonInstruction::ButtonInstruction (juce::String nameToUse,
-                                             juce::String caption,
-                                             juce::String enabledState,
+State::ButtonInstruction::ButtonInstruction (juce::String nameToUse, juce::String caption, juce::String enabledState,
                                              juce::String stateToRequest)
     : name (std::move (nameToUse)), text (std::move (caption)), state (std::move (enabledState)),
       gotoState (std::move (stateToRequest))
@@ -18,18 +17,16 @@ State::ButtonInstruction::ButtonInstruction (juce::String nameToUse,
 
 State::PrintInstruction::PrintInstruction (juce::String textToPrint) : text (std::move (textToPrint)) {}
 
-State::SendSysExInstruction::SendSysExInstruction (juce::String kind,
-                                                   juce::String pollingModeAfterTransfer,
-                                                   int bytesPerPacket,
-                                                   float pauseTerm)
+State::SendSysExInstruction::SendSysExInstruction (juce::String kind, juce::String pollingModeAfterTransfer,
+                                                   int bytesPerPacket, float pauseTerm)
     : messageKind (std::move (kind)), endPollingMode (std::move (pollingModeAfterTransfer)),
       packetSize ((bytesPerPacket < 32 || bytesPerPacket > 256) ? 256 : bytesPerPacket),
       // Written as "not greater than" so that a NaN also falls back to the default.
-      waitTime (! (pauseTerm > 0.0f) ? 0.5f : pauseTerm)
+      waitTime (!(pauseTerm > 0.0f) ? 0.5f : pauseTerm)
 {
 }
 
-State::WaitInstruction::WaitInstruction (float seconds) : time (! (seconds > 0.0f) ? 0.0f : seconds) {}
+State::WaitInstruction::WaitInstruction (float seconds) : time (!(seconds > 0.0f) ? 0.0f : seconds) {}
 
 State::GotoStateInstruction::GotoStateInstruction (juce::String stateToEnter) : state (std::move (stateToEnter)) {}
 
@@ -51,7 +48,9 @@ bool State::hasAttribute (const juce::String& attributeName) const
     return attributes.find (attributeName) != attributes.end();
 }
 
-FirmwareUpdater::StatesMachine::StatesMachine (juce::String initialState) : initialStateName (std::move (initialState)) {}
+FirmwareUpdater::StatesMachine::StatesMachine (juce::String initialState) : initialStateName (std::move (initialState))
+{
+}
 
 FirmwareUpdater::StatesMachine::State* FirmwareUpdater::StatesMachine::getState (const juce::String& stateName) const
 {

@@ -138,9 +138,9 @@ juce::String summariseDefinition (const FirmwareUpdater& updater)
     const auto* machine = updater.getMachine();
     jassert (machine != nullptr); // construction fails without one
 
-    return "OK: '" + updater.getDeviceName() + "' (consoleMode = " + modeText (updater.getConsoleMode())
-           + "): " + juce::String ((int) machine->states.size()) + " states, initial state '"
-           + machine->initialStateName + "'";
+    return "OK: '" + updater.getDeviceName() + "' (consoleMode = " + modeText (updater.getConsoleMode()) +
+           "): " + juce::String ((int) machine->states.size()) + " states, initial state '" +
+           machine->initialStateName + "'";
 }
 
 juce::var describeDefinition (const FirmwareUpdater& updater)
@@ -170,22 +170,19 @@ juce::var describeDefinition (const FirmwareUpdater& updater)
     return result;
 }
 
-DefinitionCommandResult runDefinitionCommand (DefinitionCommand command,
-                                              const juce::File& definitionFile,
-                                              const juce::String& deviceName,
-                                              bool consoleMode)
+DefinitionCommandResult runDefinitionCommand (DefinitionCommand command, const juce::File& definitionFile,
+                                              const juce::String& deviceName, bool consoleMode)
 {
     vfu::UpdaterEnvironment environment;
     environment.programFile = juce::File(); // no program archive is read
 
     try
     {
-        const auto updater =
-            definitionFile == juce::File()
-                ? std::make_unique<FirmwareUpdater> (getInbuiltDefinitions(), deviceName, consoleMode, nullptr,
-                                                     juce::Array<juce::File>(), environment)
-                : std::make_unique<FirmwareUpdater> (definitionFile, deviceName, consoleMode, nullptr,
-                                                     juce::Array<juce::File>(), environment);
+        const auto updater = definitionFile == juce::File()
+                                 ? std::make_unique<FirmwareUpdater> (getInbuiltDefinitions(), deviceName, consoleMode,
+                                                                      nullptr, juce::Array<juce::File>(), environment)
+                                 : std::make_unique<FirmwareUpdater> (definitionFile, deviceName, consoleMode, nullptr,
+                                                                      juce::Array<juce::File>(), environment);
 
         if (command == DefinitionCommand::check)
             return { 0, summariseDefinition (*updater) };

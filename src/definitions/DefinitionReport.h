@@ -30,8 +30,6 @@ enum class DefinitionCommand
 // mode through the application's constructors, with no program archive and no search folders.
 // Success: exit code 0 with the summary or the JSON text; a rejected document: exit code 1 with
 // the rejection message exactly.
-DefinitionCommandResult runDefinitionCommand (DefinitionCommand command,
-                                              const juce::File& definitionFile,
-                                              const juce::String& deviceName,
-                                              bool consoleMode);
+DefinitionCommandResult runDefinitionCommand (DefinitionCommand command, const juce::File& definitionFile,
+                                              const juce::String& deviceName, bool consoleMode);
 } // namespace vfu::definitions

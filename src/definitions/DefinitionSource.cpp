@@ -31,8 +31,8 @@ std::unique_ptr<FirmwareUpdater> createFirmwareUpdaterForApplication (const juce
     // put there, and an unreadable one is reported rather than silently replaced.
     if (definitionFile.exists())
     {
-        auto updater =
-            std::make_unique<FirmwareUpdater> (definitionFile, deviceName, consoleMode, callback, searchFolders, environment);
+        auto updater = std::make_unique<FirmwareUpdater> (definitionFile, deviceName, consoleMode, callback,
+                                                          searchFolders, environment);
         writeLog ("Using state machine definition in " + definitionFile.getFullPathName());
         return updater;
     }

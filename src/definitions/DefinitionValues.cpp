@@ -10,15 +10,10 @@ namespace
 const char* const hexadecimalDigits = "0123456789ABCDEF";
 
 // The names in the order they are compared; index + 1 is the poll result.
-const char* const pollResultNames[] = { "no device",
-                                        "device detected",
-                                        "bootloader detected",
-                                        "panel mode detected",
-                                        "panel no update",
-                                        "panel erased",
-                                        "panel firmware sending",
-                                        "panel firmware succeeded",
-                                        "panel update failed" };
+const char* const pollResultNames[] = {
+    "no device",    "device detected",        "bootloader detected",      "panel mode detected", "panel no update",
+    "panel erased", "panel firmware sending", "panel firmware succeeded", "panel update failed"
+};
 } // namespace
 
 bool readFlag (const juce::String& text)
@@ -94,7 +89,7 @@ juce::uint16 readMidiDeviceId (const juce::String& text)
 
     unsigned int value = 0;
 
-    for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+    for (auto p = text.getCharPointer(); !p.isEmpty(); ++p)
         value = (value << 4) | (unsigned int) juce::jmax (0, juce::CharacterFunctions::getHexDigitValue (*p));
 
     return (juce::uint16) value;

@@ -29,7 +29,7 @@ void skipDeclaration (CharPointer& p)
 {
     ++p;
 
-    for (int open = 1; open > 0 && ! p.isEmpty(); ++p)
+    for (int open = 1; open > 0 && !p.isEmpty(); ++p)
     {
         if (*p == '<')
             ++open;
@@ -44,7 +44,7 @@ bool skipTag (CharPointer& p)
     juce::juce_wchar quote = 0;
     juce::juce_wchar previous = 0;
 
-    for (++p; ! p.isEmpty(); ++p)
+    for (++p; !p.isEmpty(); ++p)
     {
         const auto c = *p;
 
@@ -75,7 +75,7 @@ bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
     int depth = 0;
     auto p = xmlText.getCharPointer();
 
-    while (! p.isEmpty())
+    while (!p.isEmpty())
     {
         if (*p != '<')
         {
@@ -102,7 +102,7 @@ bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
             --depth;
             skipPast (p, ">");
         }
-        else if (! skipTag (p) && ++depth > maximumDepth)
+        else if (!skipTag (p) && ++depth > maximumDepth)
         {
             return true;
         }

@@ -42,8 +42,9 @@ TEST (DefinitionChecks, rejects_an_updater_without_deviceName_even_after_the_mat
 
 TEST (DefinitionChecks, skips_updaters_for_other_devices_and_modes_without_checking_them)
 {
-    const auto broken = updaterElement ({ { "deviceName", "Lumostrel" }, { "MIDIDeviceID", "zz" }, { "timeout", nullptr } },
-                                        "<State pollingMode=\"none\"/>");
+    const auto broken =
+        updaterElement ({ { "deviceName", "Lumostrel" }, { "MIDIDeviceID", "zz" }, { "timeout", nullptr } },
+                        "<State pollingMode=\"none\"/>");
     const auto otherMode = updaterElement ({ { "consoleMode", "true" }, { "initialState", "Nowhere" } });
 
     EXPECT_EQ (rejectionOf (document (broken + otherMode + updaterElement())), "accepted");
@@ -57,8 +58,8 @@ TEST (DefinitionChecks, collects_every_failed_attribute_check_in_order)
                                         "initinalState argument is missing or empty.\n"
                                         "MIDIDeviceID must have a size of 4 hexadecimal numbers.\n"
                                         "timeout argument is missing or empty.\n"
-                                        "timeoutState argument is missing or empty.\n")
-                          + quit;
+                                        "timeoutState argument is missing or empty.\n") +
+                          quit;
 
     EXPECT_EQ (rejectionOf (document (updaterElement ({ { "communicationMode", nullptr },
                                                         { "MIDIDeviceID", "" },
@@ -99,16 +100,16 @@ TEST (DefinitionChecks, reports_an_empty_MIDIDeviceID_as_missing_and_of_the_wron
 {
     EXPECT_EQ (rejectionOf (document (updaterElement ({ { "MIDIDeviceID", nullptr } }))),
                "MIDIDeviceID argument is missing or empty.\n"
-               "MIDIDeviceID must have a size of 4 hexadecimal numbers.\n"
-                   + quit);
+               "MIDIDeviceID must have a size of 4 hexadecimal numbers.\n" +
+                   quit);
 }
 
 TEST (DefinitionChecks, reports_a_MIDIDeviceID_of_wrong_size_and_digits_with_both_lines)
 {
     EXPECT_EQ (rejectionOf (document (updaterElement ({ { "MIDIDeviceID", "abc" } }))),
                "MIDIDeviceID must have a size of 4 hexadecimal numbers.\n"
-               "MIDIDeviceID must only contain hexadecimal numbers.\n"
-                   + quit);
+               "MIDIDeviceID must only contain hexadecimal numbers.\n" +
+                   quit);
 }
 
 TEST (DefinitionChecks, rejects_a_second_updater_for_the_same_device_and_mode)
@@ -139,33 +140,39 @@ TEST (DefinitionChecks, rejects_a_state_without_a_name)
 {
     const auto expected = juce::String ("Missing or empty State name.\n\nThe app will quit.");
 
-    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State pollingMode=\"none\"/>")), expected);
-    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"\" pollingMode=\"none\"/>")),
+    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State pollingMode=\"none\"/>")),
                expected);
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"\" pollingMode=\"none\"/>")),
+        expected);
 }
 
 TEST (DefinitionChecks, rejects_a_state_whose_pollingMode_is_absent_or_empty)
 {
     EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"Lost\"/>")),
                "State 'Lost' : pollingMode attribute is missing.\n\nThe app will quit.");
-    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"Lost\" pollingMode=\"\"/>")),
-               "State 'Lost' : pollingMode attribute is missing.\n\nThe app will quit.");
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"Lost\" pollingMode=\"\"/>")),
+        "State 'Lost' : pollingMode attribute is missing.\n\nThe app will quit.");
 }
 
 TEST (DefinitionChecks, rejects_a_duplicated_state_name_but_not_one_that_differs_in_case)
 {
-    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"Busy\" pollingMode=\"x\"/>")),
-               "State 'Busy' is duplicated.\n\nThe app will quit.");
-    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"busy\" pollingMode=\"x\"/>")),
-               "accepted");
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"Busy\" pollingMode=\"x\"/>")),
+        "State 'Busy' is duplicated.\n\nThe app will quit.");
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (juce::String (minimalStates) + "<State name=\"busy\" pollingMode=\"x\"/>")),
+        "accepted");
 }
 
 TEST (DefinitionChecks, checks_state_names_in_document_order)
 {
     // The nameless state comes first, so its message wins over the later duplicate.
-    EXPECT_EQ (rejectionOf (documentWithStates (juce::String (minimalStates)
-                                                + "<State pollingMode=\"none\"/><State name=\"Idle\" pollingMode=\"x\"/>")),
-               "Missing or empty State name.\n\nThe app will quit.");
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (juce::String (minimalStates) +
+                                         "<State pollingMode=\"none\"/><State name=\"Idle\" pollingMode=\"x\"/>")),
+        "Missing or empty State name.\n\nThe app will quit.");
 }
 
 TEST (DefinitionChecks, rejects_an_initialState_or_timeoutState_that_names_no_state)
@@ -186,16 +193,18 @@ TEST (DefinitionChecks, checks_every_state_name_before_the_initial_state)
 
 TEST (DefinitionChecks, rejects_a_PollingState_whose_target_does_not_exist)
 {
-    EXPECT_EQ (rejectionOf (documentWithStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
                                                       <PollingState value="Device Detected" gotoState="Busy "/>
                                                    </State>
                                                    <State name="Busy" pollingMode="none"/>)xml")),
-               "State 'Idle' gotoState 'Busy ' in PollingState 'Device Detected' does not exist.\n\nThe app will quit.");
+        "State 'Idle' gotoState 'Busy ' in PollingState 'Device Detected' does not exist.\n\nThe app will quit.");
 }
 
 TEST (DefinitionChecks, rejects_a_PollingState_without_a_target)
 {
-    EXPECT_EQ (rejectionOf (documentWithStates (R"xml(<State name="Idle" pollingMode="x"><PollingState value="no device"/></State>)xml")),
+    EXPECT_EQ (rejectionOf (documentWithStates (
+                   R"xml(<State name="Idle" pollingMode="x"><PollingState value="no device"/></State>)xml")),
                "State 'Idle' gotoState '' in PollingState 'no device' does not exist.\n\nThe app will quit.");
 }
 
@@ -209,10 +218,11 @@ TEST (DefinitionChecks, rejects_a_PollingState_inside_a_Check_like_one_in_the_st
 
 TEST (DefinitionChecks, rejects_a_SendSysEx_transition_to_a_missing_state_with_its_own_message)
 {
-    EXPECT_EQ (rejectionOf (documentWithStates (R"xml(<State name="Idle" pollingMode="x">
+    EXPECT_EQ (
+        rejectionOf (documentWithStates (R"xml(<State name="Idle" pollingMode="x">
                                                       <SendSysEx messageKind="erase"><PollingState value="Bootloader detected" gotoState="Nowhere"/></SendSysEx>
                                                    </State>)xml")),
-               "State 'Idle' gotoState 'Nowhere' in PollingState 'Bootloader detected'does not exist.\n\nThe app will quit.");
+        "State 'Idle' gotoState 'Nowhere' in PollingState 'Bootloader detected'does not exist.\n\nThe app will quit.");
 }
 
 TEST (DefinitionChecks, checks_transitions_in_document_order_across_states)
@@ -227,7 +237,8 @@ TEST (DefinitionChecks, checks_transitions_in_document_order_across_states)
 
 TEST (DefinitionChecks, accepts_transitions_to_states_that_come_later_in_the_document)
 {
-    EXPECT_EQ (rejectionOf (documentWithStates (R"xml(<State name="Idle" pollingMode="x"><PollingState value="no device" gotoState="Busy"/></State>
+    EXPECT_EQ (rejectionOf (documentWithStates (
+                   R"xml(<State name="Idle" pollingMode="x"><PollingState value="no device" gotoState="Busy"/></State>
                                                    <State name="Busy" pollingMode="none"/>)xml")),
                "accepted");
 }
@@ -278,12 +289,13 @@ TEST (DefinitionChecks, matches_element_names_exactly)
                "initialState 'Idle' does not exist.\n\nThe app will quit.");
 
     // A lower-case transition inside a SendSysEx is ignored, not checked.
-    EXPECT_EQ (rejectionOf (documentWithStates (
-                   "<State name=\"Idle\" pollingMode=\"x\"><SendSysEx><pollingState gotoState=\"Nowhere\"/></SendSysEx></State>")),
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><SendSysEx><pollingState "
+                                                "gotoState=\"Nowhere\"/></SendSysEx></State>")),
                "accepted");
 }
 
 TEST (DefinitionChecks, ignores_root_children_that_are_not_updaters)
 {
-    EXPECT_EQ (rejectionOf (document ("<Comment deviceName=\"\"/>text between elements" + updaterElement())), "accepted");
+    EXPECT_EQ (rejectionOf (document ("<Comment deviceName=\"\"/>text between elements" + updaterElement())),
+               "accepted");
 }

@@ -47,7 +47,7 @@ inline juce::String updaterTag (std::initializer_list<AttributeOverride> overrid
     juce::String tag ("<FirmwareUpdater");
 
     for (const auto& name : attributes.getAllKeys())
-        if (! removed.contains (name))
+        if (!removed.contains (name))
             tag << " " << name << "=\"" << attributes[name] << "\"";
 
     return tag + ">";
@@ -79,8 +79,7 @@ inline vfu::UpdaterEnvironment withoutProgramArchive()
     return environment;
 }
 
-inline std::unique_ptr<FirmwareUpdater> loadText (const juce::String& text,
-                                                  const juce::String& deviceName = "Quillbox",
+inline std::unique_ptr<FirmwareUpdater> loadText (const juce::String& text, const juce::String& deviceName = "Quillbox",
                                                   bool consoleMode = false)
 {
     return std::make_unique<FirmwareUpdater> (text, deviceName, consoleMode, nullptr, juce::Array<juce::File>(),
@@ -88,8 +87,7 @@ inline std::unique_ptr<FirmwareUpdater> loadText (const juce::String& text,
 }
 
 // The message that rejects the document, or "accepted".
-inline juce::String rejectionOf (const juce::String& text,
-                                 const juce::String& deviceName = "Quillbox",
+inline juce::String rejectionOf (const juce::String& text, const juce::String& deviceName = "Quillbox",
                                  bool consoleMode = false)
 {
     try

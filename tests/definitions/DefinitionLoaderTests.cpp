@@ -30,30 +30,30 @@ TEST (DefinitionLoader, reads_the_updater_fields)
 
 TEST (DefinitionLoader, reads_MIDIDeviceID_as_four_hexadecimal_digits)
 {
-    EXPECT_EQ (loadText (document (updaterElement ({ { "MIDIDeviceID", "0009" } }))) ->getMidiDeviceId(), 9);
-    EXPECT_EQ (loadText (document (updaterElement ({ { "MIDIDeviceID", "000B" } }))) ->getMidiDeviceId(), 11);
-    EXPECT_EQ (loadText (document (updaterElement ({ { "MIDIDeviceID", "1A2F" } }))) ->getMidiDeviceId(), 0x1A2F);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "MIDIDeviceID", "0009" } })))->getMidiDeviceId(), 9);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "MIDIDeviceID", "000B" } })))->getMidiDeviceId(), 11);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "MIDIDeviceID", "1A2F" } })))->getMidiDeviceId(), 0x1A2F);
 }
 
 TEST (DefinitionLoader, reads_timeout_as_a_leading_integer)
 {
-    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", "abc" } }))) ->getTimeout(), 0);
-    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", "45s" } }))) ->getTimeout(), 45);
-    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", " +7" } }))) ->getTimeout(), 7);
-    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", "-5" } }))) ->getTimeout(), -5);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", "abc" } })))->getTimeout(), 0);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", "45s" } })))->getTimeout(), 45);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", " +7" } })))->getTimeout(), 7);
+    EXPECT_EQ (loadText (document (updaterElement ({ { "timeout", "-5" } })))->getTimeout(), -5);
 }
 
 TEST (DefinitionLoader, reads_SHA256Check_true_only_when_written_exactly)
 {
-    EXPECT_FALSE (loadText (document (updaterElement ({ { "SHA256Check", "True" } }))) ->getSha256Check());
-    EXPECT_FALSE (loadText (document (updaterElement ({ { "SHA256Check", nullptr } }))) ->getSha256Check());
+    EXPECT_FALSE (loadText (document (updaterElement ({ { "SHA256Check", "True" } })))->getSha256Check());
+    EXPECT_FALSE (loadText (document (updaterElement ({ { "SHA256Check", nullptr } })))->getSha256Check());
 }
 
 TEST (DefinitionLoader, loads_only_the_requested_definition_under_its_key)
 {
-    const auto text = document (updaterElement ({ { "deviceName", "Lumostrel" }, { "MIDIDeviceID", "000B" } })
-                                + updaterElement ({ { "consoleMode", "true" }, { "MIDIDeviceID", "0001" } })
-                                + updaterElement ({ { "MIDIDeviceID", "0008" } }));
+    const auto text = document (updaterElement ({ { "deviceName", "Lumostrel" }, { "MIDIDeviceID", "000B" } }) +
+                                updaterElement ({ { "consoleMode", "true" }, { "MIDIDeviceID", "0001" } }) +
+                                updaterElement ({ { "MIDIDeviceID", "0008" } }));
     const auto updater = loadText (text, "Quillbox", true);
 
     ASSERT_EQ (updater->getMachines().size(), 1u);
@@ -190,8 +190,8 @@ TEST (DefinitionLoader, applies_the_packet_size_and_wait_time_rules)
 
     for (const auto& c : cases)
     {
-        const auto updater = loadText (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><SendSysEx "
-                                                           + juce::String (c.attributes) + "/></State>"));
+        const auto updater = loadText (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><SendSysEx " +
+                                                           juce::String (c.attributes) + "/></State>"));
         const auto* send = instructionAt<State::SendSysExInstruction> (stateOf (*updater, "Idle").instructions, 0);
 
         ASSERT_NE (send, nullptr) << c.attributes;
@@ -232,22 +232,22 @@ TEST (DefinitionLoader, maps_poll_result_names_case_insensitively_with_the_first
     const auto& idle = stateOf (*updater, "Idle").pollingStates;
     const auto& busy = stateOf (*updater, "Busy").pollingStates;
 
-    const FirmwareUpdater::PollingStateList expectedIdle { { DeviceDetected, "Busy" },
-                                                           { NoDevice, "Busy" },
-                                                           { PanelUpdateFailed, "Idle" },
-                                                           { PanelErased, "Busy" } };
+    const FirmwareUpdater::PollingStateList expectedIdle{
+        { DeviceDetected, "Busy" }, { NoDevice, "Busy" }, { PanelUpdateFailed, "Idle" }, { PanelErased, "Busy" }
+    };
     EXPECT_EQ (idle, expectedIdle);
 
     // A value that names no result counts as "no device", so it takes that place first.
-    const FirmwareUpdater::PollingStateList expectedBusy { { NoDevice, "Idle" } };
+    const FirmwareUpdater::PollingStateList expectedBusy{ { NoDevice, "Idle" } };
     EXPECT_EQ (busy, expectedBusy);
 }
 
 TEST (DefinitionLoader, maps_every_poll_result_name_to_its_code)
 {
-    const char* const names[] = { "no device",       "device detected",        "bootloader detected",
-                                  "panel mode detected", "panel no update",    "panel erased",
-                                  "panel firmware sending", "panel firmware succeeded", "panel update failed" };
+    const char* const names[] = {
+        "no device",    "device detected",        "bootloader detected",      "panel mode detected", "panel no update",
+        "panel erased", "panel firmware sending", "panel firmware succeeded", "panel update failed"
+    };
     juce::String states ("<State name=\"Idle\" pollingMode=\"x\">");
 
     for (auto* name : names)
@@ -285,7 +285,7 @@ TEST (DefinitionLoader, puts_PollingStates_inside_Checks_into_the_states_own_lis
         <State name="Busy" pollingMode="none"/>)xml"));
     const auto& idle = stateOf (*updater, "Idle");
 
-    const FirmwareUpdater::PollingStateList expected { { DeviceDetected, "Idle" }, { BootloaderDetected, "Busy" } };
+    const FirmwareUpdater::PollingStateList expected{ { DeviceDetected, "Idle" }, { BootloaderDetected, "Busy" } };
     EXPECT_EQ (idle.pollingStates, expected);
 
     ASSERT_EQ (idle.instructions.size(), 1u);
@@ -321,7 +321,7 @@ TEST (DefinitionLoader, keeps_SendSysEx_transitions_apart_from_the_states_with_t
 
     const auto* send = instructionAt<State::SendSysExInstruction> (idle.instructions, 0);
     ASSERT_NE (send, nullptr);
-    const FirmwareUpdater::PollingStateList expected { { NoDevice, "Busy" }, { DeviceDetected, "Idle" } };
+    const FirmwareUpdater::PollingStateList expected{ { NoDevice, "Busy" }, { DeviceDetected, "Idle" } };
     EXPECT_EQ (send->pollingStates, expected);
 }
 
@@ -339,8 +339,8 @@ TEST (DefinitionLoader, logs_and_skips_unknown_instructions_inside_states_and_ch
         <Stray/>
         <State name="Busy" pollingMode="none"/>)xml"));
 
-    EXPECT_EQ (log.getLines(),
-               juce::StringArray ("Unknown instruction : Pause", "Unknown instruction : textfield", "Unknown instruction : Sleep"));
+    EXPECT_EQ (log.getLines(), juce::StringArray ("Unknown instruction : Pause", "Unknown instruction : textfield",
+                                                  "Unknown instruction : Sleep"));
     EXPECT_EQ (stateOf (*updater, "Idle").instructions.size(), 2u);
 }
 
@@ -371,8 +371,8 @@ TEST (DefinitionLoader, takes_at_most_1024_characters_of_TextField_content_but_t
 {
     const auto attribute = juce::String::repeatedString ("a", 2000);
     const auto content = juce::String::repeatedString ("0123456789", 110);
-    const auto updater = loadText (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><TextField text=\""
-                                                       + attribute + "\">" + content + "</TextField></State>"));
+    const auto updater = loadText (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><TextField text=\"" +
+                                                       attribute + "\">" + content + "</TextField></State>"));
     const auto* field = instructionAt<State::TextFieldInstruction> (stateOf (*updater, "Idle").instructions, 0);
 
     ASSERT_NE (field, nullptr);
@@ -382,10 +382,11 @@ TEST (DefinitionLoader, takes_at_most_1024_characters_of_TextField_content_but_t
 TEST (DefinitionLoader, counts_the_content_limit_in_characters_not_bytes)
 {
     const auto content = juce::String::repeatedString (juce::String::fromUTF8 ("\xc3\xa9"), 1100);
-    const auto updater =
-        loadText (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><TextField>" + content + "</TextField></State>"));
+    const auto updater = loadText (
+        documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><TextField>" + content + "</TextField></State>"));
 
-    EXPECT_EQ (instructionAt<State::TextFieldInstruction> (stateOf (*updater, "Idle").instructions, 0)->text.length(), 1024);
+    EXPECT_EQ (instructionAt<State::TextFieldInstruction> (stateOf (*updater, "Idle").instructions, 0)->text.length(),
+               1024);
 }
 
 TEST (DefinitionLoader, reads_documents_with_byte_order_marks_from_files)
@@ -406,7 +407,7 @@ TEST (DefinitionLoader, reads_documents_with_byte_order_marks_from_files)
         out.writeText (text, true, true, nullptr);
     }
 
-    for (const auto& file : juce::Array<juce::File> { utf8, utf16 })
+    for (const auto& file : juce::Array<juce::File>{ utf8, utf16 })
     {
         const auto updater = std::make_unique<FirmwareUpdater> (file, "Quillbox", false, nullptr,
                                                                 juce::Array<juce::File>(), withoutProgramArchive());
@@ -419,7 +420,8 @@ TEST (DefinitionLoader, reports_a_missing_or_unreadable_file_as_a_wrong_root)
     const auto folder = createTemporaryFolder ("unreadable");
     const auto expected = juce::String ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
 
-    for (const auto& file : juce::Array<juce::File> { folder.getChildFile ("absent.xml"), folder, folder.getChildFile ("one byte.xml") })
+    for (const auto& file :
+         juce::Array<juce::File>{ folder.getChildFile ("absent.xml"), folder, folder.getChildFile ("one byte.xml") })
     {
         if (file.getFileName() == "one byte.xml")
             file.replaceWithText ("<");

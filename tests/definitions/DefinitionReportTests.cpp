@@ -33,7 +33,8 @@ TEST (DefinitionReport, reports_a_rejected_document_with_its_message_and_exit_co
 
     const auto missing = runDefinitionCommand (DefinitionCommand::dump, {}, "Quillbox", true);
     EXPECT_EQ (missing.exitCode, 1);
-    EXPECT_EQ (missing.output, "No <FirmwareUpdater> element for 'Quillbox' with consoleMode = true.\n\nThe app will quit.");
+    EXPECT_EQ (missing.output,
+               "No <FirmwareUpdater> element for 'Quillbox' with consoleMode = true.\n\nThe app will quit.");
 }
 
 TEST (DefinitionReport, dumps_the_model_as_JSON_with_every_instruction_kind)

@@ -88,7 +88,7 @@ TEST (DefinitionSource, matches_the_file_name_exactly)
     folder.getChildFile ("statemachines.xml").replaceWithText (fileDefinition);
 
     // On a case-sensitive file system the other spelling is not the definition file.
-    if (! folder.getChildFile ("StateMachines.xml").exists())
+    if (!folder.getChildFile ("StateMachines.xml").exists())
         EXPECT_EQ (createFor (folder)->getMidiDeviceId(), 8);
 }
 
@@ -118,8 +118,8 @@ TEST (DefinitionSource, loads_an_authored_file_with_byte_order_mark_comments_and
     EXPECT_EQ (updater->getMachine()->states.size(), 2u);
     EXPECT_EQ (idle.getAttribute ("description"), "waiting for the instrument");
     EXPECT_EQ (idle.instructions.size(), 3u);
-    EXPECT_EQ (idle.pollingStates, (FirmwareUpdater::PollingStateList { { DeviceDetected, "Found" } }));
-    EXPECT_EQ (found.pollingStates, (FirmwareUpdater::PollingStateList { { NoDevice, "Idle" } }));
+    EXPECT_EQ (idle.pollingStates, (FirmwareUpdater::PollingStateList{ { DeviceDetected, "Found" } }));
+    EXPECT_EQ (found.pollingStates, (FirmwareUpdater::PollingStateList{ { NoDevice, "Idle" } }));
 
     const auto* instructions = instructionAt<FirmwareUpdater::State::TextFieldInstruction> (idle.instructions, 1);
     ASSERT_NE (instructions, nullptr);

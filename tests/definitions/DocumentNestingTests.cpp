@@ -13,8 +13,9 @@ namespace
 {
 juce::String nestedChecks (int levels)
 {
-    return documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">" + juce::String::repeatedString ("<Check>", levels)
-                               + "<Print text=\"deep\"/>" + juce::String::repeatedString ("</Check>", levels) + "</State>");
+    return documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">" +
+                               juce::String::repeatedString ("<Check>", levels) + "<Print text=\"deep\"/>" +
+                               juce::String::repeatedString ("</Check>", levels) + "</State>");
 }
 } // namespace
 

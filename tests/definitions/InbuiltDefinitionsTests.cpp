@@ -108,9 +108,9 @@ TEST (InbuiltDefinitions, loads_for_each_model_with_its_states_and_identity)
         size_t states;
     };
 
-    for (const auto& model : { Model { "Lumostrel", 0x000B, "lmstr-fw-", 13 },
-                               Model { "Orb 26", 0x000C, "orb26-fw-", 16 },
-                               Model { "Quillbox", 0x0008, "quillbox-fw-", 13 } })
+    for (const auto& model :
+         { Model{ "Lumostrel", 0x000B, "lmstr-fw-", 13 }, Model{ "Orb 26", 0x000C, "orb26-fw-", 16 },
+           Model{ "Quillbox", 0x0008, "quillbox-fw-", 13 } })
     {
         vfu::LogCollector log;
         const auto updater = loadInbuilt (model.name);
@@ -150,12 +150,11 @@ TEST (InbuiltDefinitions, gives_Lumostrel_and_Quillbox_the_same_states_in_the_sa
 TEST (InbuiltDefinitions, lists_the_Orb_26_states_in_order)
 {
     EXPECT_EQ (stateNamesInDocumentOrder ("Orb 26"),
-               juce::StringArray ("Idle, no device", "Idle, device detected", "Idle, bootloader detected",
-                                  "Idle, panel update mode", "Waiting for erase", "DSP download",
-                                  "Waiting for reattach, DSP", "Waiting for reattach, DSP check", "Panel erase",
-                                  "Panel download", "Waiting for reattach, panel", "Update cancelled",
-                                  "Download complete", "Error, no device", "Error, device detected",
-                                  "Error, bootloader detected"));
+               juce::StringArray (
+                   "Idle, no device", "Idle, device detected", "Idle, bootloader detected", "Idle, panel update mode",
+                   "Waiting for erase", "DSP download", "Waiting for reattach, DSP", "Waiting for reattach, DSP check",
+                   "Panel erase", "Panel download", "Waiting for reattach, panel", "Update cancelled",
+                   "Download complete", "Error, no device", "Error, device detected", "Error, bootloader detected"));
 }
 
 TEST (InbuiltDefinitions, starts_each_Quillbox_state_with_version_instructions_installing_and_button)
@@ -177,8 +176,8 @@ TEST (InbuiltDefinitions, starts_each_Quillbox_state_with_version_instructions_i
     EXPECT_EQ (button->text, "Cancel");
     EXPECT_EQ (button->state, "disabled");
 
-    const FirmwareUpdater::PollingStateList transitions { { DeviceDetected, "Idle, device detected" },
-                                                          { BootloaderDetected, "Idle, bootloader detected" } };
+    const FirmwareUpdater::PollingStateList transitions{ { DeviceDetected, "Idle, device detected" },
+                                                         { BootloaderDetected, "Idle, bootloader detected" } };
     EXPECT_EQ (idle.pollingStates, transitions);
 }
 
@@ -210,7 +209,8 @@ TEST (InbuiltDefinitions, gives_the_Quillbox_its_own_texts)
     EXPECT_EQ (instructionsOf ("Update cancelled"), "Update has been cancelled.");
     EXPECT_EQ (instructionsOf ("Error, no device"),
                "The Quillbox was not attached on time. Please reconnect it and try again.");
-    EXPECT_EQ (instructionsOf ("Error, device detected"), "Something went wrong while performing the update. Please try again.");
+    EXPECT_EQ (instructionsOf ("Error, device detected"),
+               "Something went wrong while performing the update. Please try again.");
     EXPECT_EQ (instructionsOf ("Error, bootloader detected"),
                "Something went wrong while performing the update. Please try again.");
 }
@@ -229,12 +229,12 @@ TEST (InbuiltDefinitions, sends_the_Quillbox_firmware_in_256_byte_packets_with_i
     EXPECT_EQ (send->packetSize, 256);
     EXPECT_FLOAT_EQ (send->waitTime, 0.082f);
 
-    const FirmwareUpdater::PollingStateList afterTransfer { { NoDevice, "Waiting for new firmware" },
-                                                            { DeviceDetected, "Download complete" },
-                                                            { BootloaderDetected, "Error, bootloader detected" } };
+    const FirmwareUpdater::PollingStateList afterTransfer{ { NoDevice, "Waiting for new firmware" },
+                                                           { DeviceDetected, "Download complete" },
+                                                           { BootloaderDetected, "Error, bootloader detected" } };
     EXPECT_EQ (send->pollingStates, afterTransfer);
 
-    const FirmwareUpdater::PollingStateList own { { NoDevice, "Waiting for new firmware" } };
+    const FirmwareUpdater::PollingStateList own{ { NoDevice, "Waiting for new firmware" } };
     EXPECT_EQ (download.pollingStates, own);
     EXPECT_TRUE (instructionAt<State::TextFieldInstruction> (download.instructions, 1)->visible);
 
@@ -265,7 +265,7 @@ TEST (InbuiltDefinitions, compares_versions_when_a_Quillbox_download_is_complete
     EXPECT_TRUE (succeeded->value);
     EXPECT_EQ (textFieldText (succeeded->instructions, "InstructionsField"), "Update completed successfully.");
 
-    const FirmwareUpdater::PollingStateList transitions { { BootloaderDetected, "Firmware erase" } };
+    const FirmwareUpdater::PollingStateList transitions{ { BootloaderDetected, "Firmware erase" } };
     EXPECT_EQ (complete.pollingStates, transitions);
 }
 
@@ -294,9 +294,10 @@ TEST (InbuiltDefinitions, places_the_Orb_26_transitions_where_the_document_puts_
     EXPECT_EQ (waitingForErase.getAttribute ("pollingMode"), "Scan all ports");
     EXPECT_EQ (waitingForErase.getAttribute ("timeoutState"), "Idle, no device");
     ASSERT_EQ (waitingForErase.instructions.size(), 1u);
-    EXPECT_TRUE (textFieldText (waitingForErase.instructions, "InstructionsField").contains ("Preparing to install ..."));
-    const FirmwareUpdater::PollingStateList eraseTransitions { { DeviceDetected, "Idle, device detected" },
-                                                               { BootloaderDetected, "DSP download" } };
+    EXPECT_TRUE (
+        textFieldText (waitingForErase.instructions, "InstructionsField").contains ("Preparing to install ..."));
+    const FirmwareUpdater::PollingStateList eraseTransitions{ { DeviceDetected, "Idle, device detected" },
+                                                              { BootloaderDetected, "DSP download" } };
     EXPECT_EQ (waitingForErase.pollingStates, eraseTransitions);
 
     const auto& dspDownload = stateOf (*updater, "DSP download");
@@ -307,8 +308,9 @@ TEST (InbuiltDefinitions, places_the_Orb_26_transitions_where_the_document_puts_
     EXPECT_FLOAT_EQ (send->waitTime, 0.02f);
     EXPECT_EQ (send->pollingStates.size(), 3u);
     EXPECT_FLOAT_EQ (instructionAt<State::WaitInstruction> (dspDownload.instructions, 4)->time, 3.0f);
-    EXPECT_EQ (instructionAt<State::GotoStateInstruction> (dspDownload.instructions, 5)->state, "Waiting for reattach, DSP");
-    const FirmwareUpdater::PollingStateList dspTransitions { { NoDevice, "Waiting for reattach, DSP" } };
+    EXPECT_EQ (instructionAt<State::GotoStateInstruction> (dspDownload.instructions, 5)->state,
+               "Waiting for reattach, DSP");
+    const FirmwareUpdater::PollingStateList dspTransitions{ { NoDevice, "Waiting for reattach, DSP" } };
     EXPECT_EQ (dspDownload.pollingStates, dspTransitions);
 }
 
@@ -329,8 +331,8 @@ TEST (InbuiltDefinitions, runs_the_Orb_26_panel_phase_with_its_stored_values)
     EXPECT_EQ (send->messageKind, "orb26-fw4-$(version)");
     EXPECT_EQ (send->packetSize, 256);
     EXPECT_FLOAT_EQ (send->waitTime, 0.5f); // written as "0"
-    const FirmwareUpdater::PollingStateList afterTransfer { { DeviceDetected, "Download complete" },
-                                                            { BootloaderDetected, "Error, bootloader detected" } };
+    const FirmwareUpdater::PollingStateList afterTransfer{ { DeviceDetected, "Download complete" },
+                                                           { BootloaderDetected, "Error, bootloader detected" } };
     EXPECT_EQ (send->pollingStates, afterTransfer);
 
     const auto& check = stateOf (*updater, "Waiting for reattach, DSP check");

@@ -18,7 +18,7 @@ void runDefinitionCommand (DefinitionCommand command, const juce::ArgumentList& 
         vfu::tool::failUsage ("Expected at most one document file, got: " + positional.joinIntoString (" "));
 
     for (int i = 1; i < args.size(); ++i)
-        if (args[i].isLongOption() && ! args[i].isLongOption ("device") && ! args[i].isLongOption ("console-mode"))
+        if (args[i].isLongOption() && !args[i].isLongOption ("device") && !args[i].isLongOption ("console-mode"))
             vfu::tool::failUsage ("Unknown option: " + args[i].text);
 
     const auto deviceName = vfu::tool::getOptionValue (args, "--device", "Quillbox");
@@ -29,12 +29,12 @@ void runDefinitionCommand (DefinitionCommand command, const juce::ArgumentList& 
 
     juce::File definitionFile;
 
-    if (! positional.isEmpty())
+    if (!positional.isEmpty())
     {
         definitionFile = juce::File::getCurrentWorkingDirectory().getChildFile (positional[0]);
 
         // The app would fall back to the inbuilt document; a checker asked for a file must not.
-        if (! definitionFile.exists())
+        if (!definitionFile.exists())
             vfu::tool::failUsage ("No such file: " + definitionFile.getFullPathName());
     }
 
