@@ -356,10 +356,10 @@ void SimulatedInstrument::imageCutShort (const juce::String& problem)
     receivedImage = juce::MemoryBlock (incoming.data(), incoming.size());
     lastImageProblem = problem;
 
+    // A panel image broken off leaves the panel half written: it keeps reporting "sending", which
+    // is how the updater recognises a partly updated Orb 26 later.
     if (mode == Mode::bootloader)
         validFirmware = false;
-    else if (model == Model::orb26 && panelStateByte == 2)
-        panelStateByte = 5; // panel update failed
 }
 
 void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
