@@ -1,0 +1,23 @@
+# Window tests: the real app on a private Xvfb display, driven by xdotool (tests/window/window_test.sh).
+# They share one resource lock because the app allows one instance at a time.
+if(TARGET VornFirmwareUpdater)
+    set(VFU_WINDOW_TEST_CASES
+        title_and_size
+        preferences_ok_grows_the_window
+        preferences_cancel_and_escape_leave_the_mode
+        install_click_starts_the_erase
+        second_start_leaves_one_window
+        demonstration_update_completes
+        quitting_during_a_transfer_ends_cleanly)
+
+    foreach(case ${VFU_WINDOW_TEST_CASES})
+        add_test(NAME window.${case}
+            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/window_test.sh ${case}
+                    $<TARGET_FILE:VornFirmwareUpdater> ${CMAKE_BINARY_DIR}/artefacts/window)
+        set_tests_properties(window.${case} PROPERTIES
+            LABELS window
+            TIMEOUT 240
+            SKIP_RETURN_CODE 77
+            RESOURCE_LOCK vfu_app_instance)
+    endforeach()
+endif()

@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# Window tests: runs the real app on a private Xvfb display and drives it with xdotool.
+# Usage: window_test.sh CASE APP ARTEFACT_FOLDER
+# Exit code 77 means skipped (no Xvfb or xdotool on this machine).
+set -uo pipefail
+
+case_name="$1"
+app="$2"
+artefacts="$3"
+
+for tool in Xvfb xdotool xwininfo import; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/vfu-window-test.XXXXXX")"
+mkdir -p "$work/home" "$artefacts"
+export HOME="$work/home"
+unset XDG_CONFIG_HOME XDG_DATA_HOME
+log_file="$HOME/.config/Vorn Firmware Updater/vfu-quillbox.log"
+app_pids=()
+xvfb_pid=""
+
+cleanup() {
+  for pid in "${app_pids[@]}"; do
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  shot "failure"
+  echo "--- app output"; cat "$work"/app*.out 2>/dev/null | grep -v -e '^ALSA' -e 'snd_seq' | tail -n 40
+  echo "--- log"; tail -n 40 "$log_file" 2>/dev/null | tr -d '\r'
+  exit 1
+}
+
+# A display of our own: the first number without a lock file.
+start_display() {
+  local n
+  for n in $(seq 91 160); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 1 100); do
+      xwininfo -root >/dev/null 2>&1 && return 0
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    xvfb_pid=""
+  done
+  echo "SKIP: no Xvfb display could be started"; exit 77
+}
+
+# Starts the app in the background; its output goes to $work/appN.out.
+start_app() {
+  local index=${#app_pids[@]}
+  "$app" "$@" >"$work/app$index.out" 2>&1 &
+  app_pids+=($!)
+}
+
+# Waits until a condition (shell text, evaluated afresh each time) holds; time-out in tenths of a second.
+wait_for() {
+  local tenths="$1"; shift
+  for _ in $(seq 1 "$tenths"); do
+    eval "$*" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+log_has() { grep -qF -- "$1" "$log_file" 2>/dev/null; }
+log_count() { grep -cF -- "$1" "$log_file" 2>/dev/null; }
+
+first_state="State 'Idle, no device' (from State 'none')"
+bootloader_state="State 'Idle, bootloader detected'"
+erase_state="State 'Firmware erase' (from State 'Idle, bootloader detected')"
+
+# The main window: the visible window named after the app (the popup menus have other names).
+main_window() { xdotool search --onlyvisible --name '^Quillbox Firmware Updater$' 2>/dev/null | head -n 1; }
+dialog_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+
+window_size() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
+
+wait_for_size() {
+  local wid="$1" expected="$2"
+  wait_for 50 '[ "$(window_size "$wid")" = "$expected" ]' || fail "window size is $(window_size "$wid"), expected $expected"
+}
+
+# With JUCE's non-shared-memory drawing, finished repaints can wait in Xlib's output buffer until
+# the next input event; a small pointer movement makes the app flush before the picture is taken.
+shot() {
+  xdotool mousemove_relative -- 1 1 mousemove_relative -- -1 -1 >/dev/null 2>&1
+  sleep 0.3
+  import -window root "$artefacts/$case_name-$1.png" >/dev/null 2>&1 || true
+}
+
+click_in() {
+  local wid="$1" x="$2" y="$3"
+  xdotool mousemove --window "$wid" "$x" "$y" click 1
+}
+
+start_main_window() {
+  start_app "$@"
+  wait_for 200 '[ -n "$(main_window)" ]' || fail "the main window did not appear"
+  wid="$(main_window)"
+  wait_for 200 'log_has "$first_state"' || fail "the engine did not start"
+}
+
+# Opens Preferences from the menu bar: the menu, then its second item (below the About item and
+# the separator), chosen with the keyboard.
+open_preferences() {
+  click_in "$wid" 40 12
+  sleep 0.7
+  xdotool key Down Down Return
+  wait_for 50 '[ -n "$(dialog_window Preferences)" ]' || fail "the Preferences window did not open"
+  sleep 0.3
+  pwid="$(dialog_window Preferences)"
+  # The dialog window draws its own border and title bar around the 320 x 96 content.
+  local size w h
+  size="$(window_size "$pwid")"; w="${size%x*}"; h="${size#*x}"
+  border=$(( (w - 320) / 2 ))
+  top=$(( h - 96 - border ))
+  [ "$border" -ge 0 ] && [ "$top" -ge 0 ] && [ $(( w - 2 * border )) = 320 ] || fail "the Preferences window is $size"
+}
+
+# In the dialog's content: toggle at 100,16 120x24, Cancel 58,56 96x24, OK 168,56 96x24.
+click_content() { click_in "$pwid" $(( border + $1 )) $(( top + $2 )); }
+tick_toggle() { click_content 110 28; sleep 0.3; }
+press_ok() { click_content 216 68; }
+press_cancel() { click_content 106 68; }
+wait_dialog_closed() { wait_for 50 '[ -z "$(dialog_window Preferences)" ]' || fail "the Preferences window stayed open"; }
+
+start_display
+
+case "$case_name" in
+  title_and_size)
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    [ "$(xdotool getwindowname "$wid")" = "Quillbox Firmware Updater" ] || fail "title is $(xdotool getwindowname "$wid")"
+    wait_for_size "$wid" 640x344
+    shot normal
+    ;;
+
+  preferences_ok_grows_the_window)
+    # The bootloader state rests until Install is clicked, so the toggle stays enabled.
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    wait_for 300 'log_has "$bootloader_state"' || fail "the bootloader was not detected"
+    wait_for_size "$wid" 640x344
+    open_preferences
+    tick_toggle
+    shot preferences
+    press_ok
+    wait_dialog_closed
+    wait_for_size "$wid" 640x432
+    wait_for 100 '[ "$(log_count "$first_state")" -ge 2 ]' \
+      || fail "the engine was not restarted after Advanced Mode was switched on"
+    wait_for 300 '[ "$(log_count "$bootloader_state")" -ge 2 ]' || fail "the restarted engine did not find the bootloader"
+    sleep 1
+    shot advanced
+    ;;
+
+  preferences_cancel_and_escape_leave_the_mode)
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    wait_for 300 'log_has "$bootloader_state"' || fail "the bootloader was not detected"
+    wait_for_size "$wid" 640x344
+    open_preferences
+    tick_toggle
+    press_cancel
+    wait_dialog_closed
+    sleep 0.5
+    wait_for_size "$wid" 640x344
+    open_preferences
+    tick_toggle
+    xdotool mousemove --window "$pwid" $(( border + 300 )) $(( top + 40 )) key Escape
+    wait_dialog_closed
+    sleep 0.5
+    wait_for_size "$wid" 640x344
+    ;;
+
+  install_click_starts_the_erase)
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    wait_for 300 'log_has "$bootloader_state"' || fail "the bootloader was not detected"
+    sleep 0.5
+    shot bootloader
+    log_has "State 'Firmware erase'" && fail "the erase started before the click"
+    # InstallCancel at 168,248 96x24 in the panel, below the 24-pixel menu bar.
+    click_in "$wid" 216 284
+    wait_for 100 'log_has "$erase_state"' || fail "the click did not start the erase"
+    shot erase
+    ;;
+
+  second_start_leaves_one_window)
+    start_main_window --simulate --speed 10
+    start_app --simulate --speed 10
+    second=${app_pids[1]}
+    wait_for 150 "! kill -0 $second" || fail "the second start did not end"
+    count="$(xdotool search --onlyvisible --name '^Quillbox Firmware Updater$' | wc -l)"
+    [ "$count" = "1" ] || fail "$count windows are open"
+    kill -0 "${app_pids[0]}" 2>/dev/null || fail "the first instance ended"
+    ;;
+
+  demonstration_update_completes)
+    start_app --simulate --speed 20 --exit-when-done --screenshot "$artefacts/$case_name-window.png"
+    pid=${app_pids[0]}
+    wait_for 1500 "! kill -0 $pid" || fail "the demonstration did not end"
+    wait "$pid"; rc=$?
+    [ "$rc" = "0" ] || fail "the app ended with $rc"
+    out="$work/app0.out"
+    grep -qx "Instructions: Update completed successfully." "$out" || fail "the update did not succeed"
+    [ -s "$artefacts/$case_name-window.png" ] || fail "no screenshot was saved"
+    first_state="$(tr -d '\r' <"$log_file" | grep -o "State '.*' (from State '.*')" | head -n 1)"
+    [ "$first_state" = "State 'Idle, no device' (from State 'none')" ] || fail "first state line: $first_state"
+    # The framework's file logger ends its lines with CR LF.
+    last_line="$(tail -n 1 "$log_file" | tr -d '\r')"
+    [[ "$last_line" == *" - shutdown" ]] || fail "last log line: $last_line"
+    log_has "State 'Download complete'" || fail "no Download complete"
+    app_pids=()
+    ;;
+
+  quitting_during_a_transfer_ends_cleanly)
+    # Without a window manager there is no close button to press; the quit request that the
+    # close button makes is what SIGINT asks the framework for too.
+    start_main_window --simulate --speed 10
+    wait_for 600 'log_has "State '"'"'Firmware download'"'"'"' || fail "the transfer did not start"
+    sleep 1
+    shot transfer
+    pid=${app_pids[0]}
+    kill -INT "$pid"
+    wait_for 150 "! kill -0 $pid" || fail "the app did not end within 15 s of the quit request"
+    wait "$pid"; rc=$?
+    [ "$rc" = "0" ] || fail "the app ended with $rc"
+    last_line="$(tail -n 1 "$log_file" | tr -d '\r')"
+    [[ "$last_line" == *" - shutdown" ]] || fail "last log line: $last_line"
+    app_pids=()
+    ;;
+
+  *)
+    echo "unknown case $case_name"; exit 2 ;;
+esac
+
+echo "PASS: $case_name"
