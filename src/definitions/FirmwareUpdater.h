@@ -220,6 +220,8 @@ public:
     double getProgress() const noexcept { return progress.load(); }
     // The name of the state last entered, or empty before the first entry and after a restart.
     juce::String getCurrentStateName() const;
+    // How many state entries have run their whole instruction list since construction.
+    int getCompletedStateEntries() const noexcept { return completedStateEntries.load(); }
 
 private:
     FirmwareUpdater (const juce::String& deviceName,
@@ -288,6 +290,7 @@ private:
     juce::String requestedState;
     std::atomic<juce::int64> stateEntryTime { 0 };
     std::atomic<double> progress { 0.0 };
+    std::atomic<int> completedStateEntries { 0 };
 
     // Wakes the engine from its idle passes when a request or a restart arrives.
     juce::WaitableEvent wakeEvent;

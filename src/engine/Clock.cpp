@@ -1,6 +1,8 @@
 #include "Clock.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace vfu
 {
@@ -12,20 +14,28 @@ constexpr int exitCheckIntervalMs = 10;
 
 bool Clock::sleepUnlessThreadExits (int milliseconds)
 {
-    const auto end = now() + juce::jmax (0, milliseconds);
+    // Timed on the high-resolution counter, so that a pause lasts its time to well under a
+    // millisecond on every clock (the whole-millisecond system time would add up to 1 ms each).
+    const auto realEnd = juce::Time::getMillisecondCounterHiRes() + juce::jmax (0, milliseconds) / getSpeed();
 
     for (;;)
     {
         if (juce::Thread::currentThreadShouldExit())
             return false;
 
-        const auto remaining = end - now();
-        if (remaining <= 0)
+        const auto remaining = realEnd - juce::Time::getMillisecondCounterHiRes();
+        if (remaining <= 0.0)
             return true;
 
-        const auto realRemaining = toRealMilliseconds ((int) juce::jmin<juce::int64> (remaining, 1 << 30));
-        juce::Thread::sleep (juce::jmin (realRemaining, exitCheckIntervalMs));
+        sleepRealMicroseconds (juce::jmin (remaining, (double) exitCheckIntervalMs) * 1000.0);
     }
+}
+
+void Clock::sleepRealMicroseconds (double microseconds)
+{
+    // Below a millisecond for fast clocks, so that a scaled 98 ms pause does not stretch to a
+    // whole real millisecond.
+    std::this_thread::sleep_for (std::chrono::microseconds (juce::jmax ((juce::int64) 1, (juce::int64) std::ceil (microseconds))));
 }
 
 int Clock::toRealMilliseconds (int clockMilliseconds) const
@@ -68,8 +78,8 @@ void ScaledClock::sleep (int milliseconds)
     // Sleep until the clock has really advanced by the amount, so that the paced loops see the
     // same clock durations as on the real clock.
     const auto end = now() + milliseconds;
-    while (now() < end)
-        juce::Thread::sleep (juce::jmax (1, toRealMilliseconds ((int) (end - now()))));
+    for (auto remaining = end - now(); remaining > 0; remaining = end - now())
+        sleepRealMicroseconds ((double) remaining * 1000.0 / speed);
 }
 
 bool ScaledClock::wait (juce::WaitableEvent& event, int milliseconds)

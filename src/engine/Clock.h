@@ -35,6 +35,10 @@ public:
 
     // The process-wide real clock.
     static Clock& getRealClock();
+
+protected:
+    // A real sleep with microsecond resolution (at least one microsecond).
+    static void sleepRealMicroseconds (double microseconds);
 };
 
 // The system clock: Time::currentTimeMillis and Thread::sleep.

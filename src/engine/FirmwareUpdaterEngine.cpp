@@ -220,6 +220,7 @@ bool FirmwareUpdater::enterState (const State& state)
     reportProgressChanged (0.0);
 
     executeInstructions (state, state.instructions);
+    ++completedStateEntries;
     return true;
 }
 
