@@ -4,6 +4,12 @@
 
 namespace vfu
 {
+namespace
+{
+// Messages kept per port for getMessagesSentTo (a whole firmware transfer is about 1,400).
+constexpr size_t maximumSentKept = 100000;
+} // namespace
+
 struct VirtualMidiLayer::Port
 {
     juce::String name;
@@ -331,6 +337,10 @@ void VirtualMidiLayer::send (const juce::String& name, int generation, const juc
         auto* port = findPort (name);
         if (port == nullptr || ! port->present || port->generation != generation)
             return; // the port has gone: the message is lost
+
+        // Long demonstrations keep only the recent history.
+        if (port->sent.size() >= maximumSentKept)
+            port->sent.erase (port->sent.begin(), port->sent.begin() + (long) (maximumSentKept / 2));
 
         port->sent.push_back (message);
         device = port->device.get();

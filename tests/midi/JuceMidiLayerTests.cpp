@@ -1,0 +1,65 @@
+#include "MidiTestSupport.h"
+#include "midi/JuceMidiLayer.h"
+#include "support/MessageLoop.h"
+
+using namespace vfu;
+
+namespace
+{
+struct CountingReceiver final : public MidiReceiver
+{
+    void handleIncomingMidi (const juce::String&, const juce::MidiMessage&) override { ++messages; }
+    std::atomic<int> messages { 0 };
+};
+} // namespace
+
+// This machine has no MIDI hardware; what can be checked is that the real layer lists what JUCE
+// lists and refuses indices it does not have.
+TEST (JuceMidiLayer, lists_the_systems_ports_and_refuses_indices_outside_them)
+{
+    JuceMidiLayer layer;
+    EXPECT_TRUE (layer.opensOnMessageThread());
+
+    const auto inputs = layer.getInputNames();
+    const auto outputs = layer.getOutputNames();
+    EXPECT_EQ (inputs.size(), juce::MidiInput::getAvailableDevices().size());
+    EXPECT_EQ (outputs.size(), juce::MidiOutput::getAvailableDevices().size());
+
+    CountingReceiver receiver;
+    EXPECT_EQ (layer.openInput (-1, receiver), nullptr);
+    EXPECT_EQ (layer.openInput (inputs.size(), receiver), nullptr);
+    EXPECT_EQ (layer.openOutput (outputs.size()), nullptr);
+}
+
+TEST (JuceMidiLayer, a_poll_over_the_real_layer_opens_through_the_message_thread_and_ends)
+{
+    JuceMidiLayer layer;
+    ScaledClock clock (vfu::test::testClockSpeed);
+    MIDIPortsSelector selector (layer, clock);
+    LogCollector log;
+
+    PollResult result = Aborted;
+    vfu::test::WorkerThread worker ([&] { result = selector.pollDevice (0x0008, false); });
+    worker.startThread();
+    EXPECT_TRUE (vfu::test::runMessageLoopUntil ([&] { return worker.finished.load(); }, 60000));
+
+    if (layer.getInputNames().isEmpty())
+    {
+        EXPECT_EQ (result, NoDevice);
+        EXPECT_TRUE (log.getLines().isEmpty());
+    }
+    EXPECT_EQ (selector.getInputPortName(), "Auto");
+}
+
+TEST (JuceMidiLayer, the_program_wide_selector_starts_with_auto_choices)
+{
+    auto& selector = MIDIPortsSelector::getProgramWideInstance();
+    EXPECT_EQ (&selector, &MIDIPortsSelector::getProgramWideInstance());
+    EXPECT_TRUE (selector.getMidiLayer().opensOnMessageThread());
+    EXPECT_EQ (&selector.getClock(), &Clock::getRealClock());
+    EXPECT_EQ (selector.getInputPortName(), "Auto");
+    EXPECT_EQ (selector.getOutputPortName(), "Auto");
+    EXPECT_EQ (selector.getFirmwareVersion(), "Unknown");
+    EXPECT_EQ (selector.getDeviceID(), 0xFFFF);
+    EXPECT_EQ (selector.getPanelState(), 0);
+}
