@@ -96,6 +96,11 @@ TEST (InbuiltDefinitions, holds_the_three_device_models_in_order)
     }
 
     EXPECT_EQ (devices, juce::StringArray ("Lumostrel", "Orb 26", "Quillbox"));
+
+    // Some transitions and buttons are switched off by comments, which the loader never sees.
+    const auto& text = vfu::definitions::getInbuiltDefinitions();
+    EXPECT_TRUE (text.contains ("<!-- <PollingState "));
+    EXPECT_TRUE (text.contains ("<!-- <Button "));
 }
 
 TEST (InbuiltDefinitions, loads_for_each_model_with_its_states_and_identity)
