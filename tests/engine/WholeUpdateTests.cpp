@@ -158,7 +158,9 @@ TEST (WholeUpdate, an_Orb_26_goes_through_both_installation_phases)
                                          { { "orb26-fw2-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 6000), true },
                                            { "orb26-fw3-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 3000), true },
                                            { "orb26-fw4-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 4000), true } }),
-                     50.0);
+                     50.0,
+                     // An Orb 26 poll takes up to 3.5 s: a restart must last longer to be seen at all.
+                     [] (InstrumentSettings& s) { s.restartMs = 8000; });
     run.start();
 
     ASSERT_TRUE (run.waitFor ([&] { return run.showsInstructions ("Installation successful."); })) << run.callback.getStates().joinIntoString (" > ");
