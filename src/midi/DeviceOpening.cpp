@@ -11,8 +11,7 @@ constexpr int stopCheckSliceMs = 10;
 
 // The hand-over between a worker and the message thread that opens a device for it. Shared, so
 // that a worker that gave up can leave and the late result is still closed safely.
-template <typename Connection>
-struct PendingOpen
+template <typename Connection> struct PendingOpen
 {
     std::mutex mutex;
     std::unique_ptr<Connection> result;
@@ -55,11 +54,11 @@ std::unique_ptr<Connection> openOnMessageThread (std::function<std::unique_ptr<C
             pending->done.signal();
         });
 
-    if (! posted)
+    if (!posted)
         return {};
 
     // The message thread may itself be blocked stopping this worker, so never wait for it blindly.
-    while (! pending->done.wait (stopCheckSliceMs))
+    while (!pending->done.wait (stopCheckSliceMs))
     {
         if (juce::Thread::currentThreadShouldExit() || mm->hasStopMessageBeenSent())
         {
@@ -86,7 +85,7 @@ std::unique_ptr<vfu::MidiInputConnection> MIDIPortsSelector::openInputDevice (in
     std::function<std::unique_ptr<vfu::MidiInputConnection>()> open = [this, index]
     { return midiLayer.openInput (index, *this); };
 
-    if (! midiLayer.opensOnMessageThread())
+    if (!midiLayer.opensOnMessageThread())
         return open();
 
     return openOnMessageThread (open, alive);
@@ -100,7 +99,7 @@ std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openOutputDevice (
     std::function<std::unique_ptr<vfu::MidiOutputConnection>()> open = [this, index]
     { return midiLayer.openOutput (index); };
 
-    if (! midiLayer.opensOnMessageThread())
+    if (!midiLayer.opensOnMessageThread())
         return open();
 
     return openOnMessageThread (open, alive);

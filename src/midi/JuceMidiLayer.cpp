@@ -63,14 +63,20 @@ private:
 };
 } // namespace
 
-juce::StringArray JuceMidiLayer::getInputNames() { return namesOf (juce::MidiInput::getAvailableDevices()); }
+juce::StringArray JuceMidiLayer::getInputNames()
+{
+    return namesOf (juce::MidiInput::getAvailableDevices());
+}
 
-juce::StringArray JuceMidiLayer::getOutputNames() { return namesOf (juce::MidiOutput::getAvailableDevices()); }
+juce::StringArray JuceMidiLayer::getOutputNames()
+{
+    return namesOf (juce::MidiOutput::getAvailableDevices());
+}
 
 std::unique_ptr<MidiInputConnection> JuceMidiLayer::openInput (int index, MidiReceiver& receiver)
 {
     const auto devices = juce::MidiInput::getAvailableDevices();
-    if (! juce::isPositiveAndBelow (index, devices.size()))
+    if (!juce::isPositiveAndBelow (index, devices.size()))
         return {};
 
     std::unique_ptr<ReceiverAdapter> adapter;
@@ -92,7 +98,7 @@ std::unique_ptr<MidiInputConnection> JuceMidiLayer::openInput (int index, MidiRe
 std::unique_ptr<MidiOutputConnection> JuceMidiLayer::openOutput (int index)
 {
     const auto devices = juce::MidiOutput::getAvailableDevices();
-    if (! juce::isPositiveAndBelow (index, devices.size()))
+    if (!juce::isPositiveAndBelow (index, devices.size()))
         return {};
 
     auto output = juce::MidiOutput::openDevice (devices[index].identifier);

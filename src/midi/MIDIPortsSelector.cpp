@@ -38,8 +38,9 @@ bool startsWith (const juce::uint8* body, int size, std::initializer_list<juce::
 
 bool hasIdentityHeader (const juce::uint8* body, int size, juce::uint16 id)
 {
-    return size >= identityMatchSize && std::equal (identityReplyHeader, identityReplyHeader + identityHeaderSize, body)
-           && body[5] == (juce::uint8) (id >> 8);
+    return size >= identityMatchSize &&
+           std::equal (identityReplyHeader, identityReplyHeader + identityHeaderSize, body) &&
+           body[5] == (juce::uint8) (id >> 8);
 }
 
 // How many body bytes the identity handling reads for this device ID.
@@ -65,7 +66,7 @@ juce::String revisionText (const juce::uint8* b, bool ruleB)
     if (b[9] != 0)
         return formatThree (b[10], b[11], b[12]) + "p" + juce::String (b[9]);
 
-    if (! ruleB && b[10] == 0 && b[11] == 0x3F)
+    if (!ruleB && b[10] == 0 && b[11] == 0x3F)
         return "1.0." + juce::String (b[12]);
 
     if (ruleB && b[10] == 0 && b[12] == 0x3F)
@@ -102,13 +103,20 @@ int panelStateFromByte (juce::uint8 byte)
 {
     switch (byte)
     {
-        case 0: return PanelNoUpdate;
-        case 1: return PanelErased;
-        case 2: return PanelFirmwareSending;
-        case 3: return PanelFirmwareSucceeded;
-        case 4: return PanelNoUpdate;
-        case 5: return PanelUpdateFailed;
-        default: return 0;
+        case 0:
+            return PanelNoUpdate;
+        case 1:
+            return PanelErased;
+        case 2:
+            return PanelFirmwareSending;
+        case 3:
+            return PanelFirmwareSucceeded;
+        case 4:
+            return PanelNoUpdate;
+        case 5:
+            return PanelUpdateFailed;
+        default:
+            return 0;
     }
 }
 } // namespace
@@ -209,9 +217,7 @@ void MIDIPortsSelector::handleIncomingMidi (const juce::String& sourceName, cons
     }
 }
 
-void MIDIPortsSelector::handleIdentityReply (const juce::String& sourceName,
-                                             juce::uint16 id,
-                                             const juce::uint8* b,
+void MIDIPortsSelector::handleIdentityReply (const juce::String& sourceName, juce::uint16 id, const juce::uint8* b,
                                              int /*size: checked by the caller*/)
 {
     deviceDetected = true;
@@ -229,7 +235,8 @@ void MIDIPortsSelector::handleIdentityReply (const juce::String& sourceName,
     else if (id == lumostrelId)
     {
         const bool bootloaderMember = b[7] == 0 && b[8] == 1;
-        const bool bootloaderRevision = b[7] == 0 && b[8] == 0 && b[9] == 0 && b[10] == 0 && b[11] == 0x64 && b[12] == 0;
+        const bool bootloaderRevision =
+            b[7] == 0 && b[8] == 0 && b[9] == 0 && b[10] == 0 && b[11] == 0x64 && b[12] == 0;
 
         if (bootloaderMember || bootloaderRevision)
         {
@@ -255,8 +262,8 @@ void MIDIPortsSelector::handleIdentityReply (const juce::String& sourceName,
         return; // detected, but no version and no log line
     }
 
-    auto line = "DeviceID " + juce::String::toHexString ((int) id).paddedLeft ('0', 4).toUpperCase()
-                + " detected (firmware version : " + getFirmwareVersion();
+    auto line = "DeviceID " + juce::String::toHexString ((int) id).paddedLeft ('0', 4).toUpperCase() +
+                " detected (firmware version : " + getFirmwareVersion();
 
     if (id == lumostrelId)
         line << ", bootloader = " << (bootloaderDetected ? "true" : "false");
@@ -279,7 +286,7 @@ void MIDIPortsSelector::selectInputFromReply (const juce::String& sourceName)
 
     // Replies can arrive on several inputs at once while all are open: the first one wins.
     int expected = -1;
-    if (! inputPortIndex.compare_exchange_strong (expected, index))
+    if (!inputPortIndex.compare_exchange_strong (expected, index))
         return;
 
     const auto name = inputs[index];
@@ -300,8 +307,8 @@ int MIDIPortsSelector::parseVersionNumber (const juce::String& versionText)
 
     auto part = [&tokens] (int i) { return i < tokens.size() ? leadingInteger (tokens[i]) : 0; };
 
-    const juce::int64 number = part (0) * 1000000 + part (1) * 10000 + part (2) * 100
-                               + (tokens.size() == 4 ? part (3) : 99);
+    const juce::int64 number =
+        part (0) * 1000000 + part (1) * 10000 + part (2) * 100 + (tokens.size() == 4 ? part (3) : 99);
 
     return (int) juce::jlimit<juce::int64> (std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), number);
 }
@@ -336,9 +343,15 @@ juce::String MIDIPortsSelector::getFirmwareVersion() const
     return firmwareVersion;
 }
 
-bool MIDIPortsSelector::isDeviceDetected() const { return deviceDetected; }
+bool MIDIPortsSelector::isDeviceDetected() const
+{
+    return deviceDetected;
+}
 
-bool MIDIPortsSelector::isBootloaderDetected() const { return bootloaderDetected; }
+bool MIDIPortsSelector::isBootloaderDetected() const
+{
+    return bootloaderDetected;
+}
 
 bool MIDIPortsSelector::isAlternativeReplyReceived() const
 {

@@ -107,14 +107,14 @@ private:
     // held only for single reads and writes, never across a device operation or a wait.
     mutable std::mutex lock;
 
-    std::atomic<int> inputPortIndex { -1 };
-    std::atomic<int> outputPortIndex { -1 };
-    juce::String inputPortName { "Auto" };
-    juce::String outputPortName { "Auto" };
+    std::atomic<int> inputPortIndex{ -1 };
+    std::atomic<int> outputPortIndex{ -1 };
+    juce::String inputPortName{ "Auto" };
+    juce::String outputPortName{ "Auto" };
     juce::uint16 deviceID = 0xFFFF;
-    juce::String firmwareVersion { "Unknown" };
-    std::atomic<bool> bootloaderDetected { false };
-    std::atomic<bool> deviceDetected { false };
+    juce::String firmwareVersion{ "Unknown" };
+    std::atomic<bool> bootloaderDetected{ false };
+    std::atomic<bool> deviceDetected{ false };
     bool alternativeReplyReceived = false;
     int panelState = 0;
 

@@ -8,9 +8,12 @@
 namespace
 {
 constexpr juce::uint16 orb26Id = 0x000C;
-const juce::String autoChoice { "Auto" };
+const juce::String autoChoice{ "Auto" };
 
-bool isFinding (PollResult r) { return r == DeviceDetected || r == BootloaderDetected; }
+bool isFinding (PollResult r)
+{
+    return r == DeviceDetected || r == BootloaderDetected;
+}
 
 bool messageLoopHasQuit()
 {
@@ -19,11 +22,20 @@ bool messageLoopHasQuit()
 }
 } // namespace
 
-bool MIDIPortsSelector::workerShouldStop() { return juce::Thread::currentThreadShouldExit(); }
+bool MIDIPortsSelector::workerShouldStop()
+{
+    return juce::Thread::currentThreadShouldExit();
+}
 
-juce::StringArray MIDIPortsSelector::getInputNames() { return midiLayer.getInputNames(); }
+juce::StringArray MIDIPortsSelector::getInputNames()
+{
+    return midiLayer.getInputNames();
+}
 
-juce::StringArray MIDIPortsSelector::getOutputNames() { return midiLayer.getOutputNames(); }
+juce::StringArray MIDIPortsSelector::getOutputNames()
+{
+    return midiLayer.getOutputNames();
+}
 
 // ----- Port choice -----
 
@@ -77,11 +89,20 @@ juce::String MIDIPortsSelector::getInputPortName() const
     return inputPortName;
 }
 
-juce::String MIDIPortsSelector::getOutputPortName() const { return getOutputChoice(); }
+juce::String MIDIPortsSelector::getOutputPortName() const
+{
+    return getOutputChoice();
+}
 
-int MIDIPortsSelector::getInputPortIndex() const { return inputPortIndex; }
+int MIDIPortsSelector::getInputPortIndex() const
+{
+    return inputPortIndex;
+}
 
-int MIDIPortsSelector::getOutputPortIndex() const { return outputPortIndex; }
+int MIDIPortsSelector::getOutputPortIndex() const
+{
+    return outputPortIndex;
+}
 
 juce::String MIDIPortsSelector::getOutputChoice() const
 {
@@ -179,8 +200,9 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     if (inputPortIndex.load() == -1)
     {
         InputList opened;
+        const int numInputs = getInputNames().size();
 
-        for (int i = 0; i < getInputNames().size(); ++i)
+        for (int i = 0; i < numInputs; ++i)
         {
             if (workerShouldStop())
             {
@@ -192,7 +214,7 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
                 opened.push_back (std::move (input));
         }
 
-        if (! opened.empty())
+        if (!opened.empty())
             result = askOutputs (false);
 
         stopAndClose (opened);
@@ -245,7 +267,7 @@ PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName,
     if (index < 0)
         setOutputPortName (autoChoice);
 
-    if (! clock.sleepUnlessThreadExits (waitMilliseconds))
+    if (!clock.sleepUnlessThreadExits (waitMilliseconds))
         return Aborted; // the output closes on the way out
 
     PollResult result = NoDevice;
@@ -287,7 +309,7 @@ PollResult MIDIPortsSelector::confirmApplicationFirmware (bool checkPanelMode)
             output->sendMessageNow (getAlternativeDeviceInquiry());
         }
 
-        if (! clock.sleepUnlessThreadExits (alternativeInquiryWaitMilliseconds) || workerShouldStop())
+        if (!clock.sleepUnlessThreadExits (alternativeInquiryWaitMilliseconds) || workerShouldStop())
         {
             stopAndClose (input);
             return Aborted;
@@ -303,7 +325,7 @@ PollResult MIDIPortsSelector::confirmApplicationFirmware (bool checkPanelMode)
 
     PollResult result = DeviceDetected;
 
-    if (! replied)
+    if (!replied)
     {
         result = BootloaderDetected;
         bootloaderDetected = true;
@@ -344,7 +366,7 @@ PollResult MIDIPortsSelector::queryPanelState()
     if (auto output = openSelectedOutput())
         output->sendMessageNow (request);
 
-    if (workerShouldStop() || ! clock.sleepUnlessThreadExits (panelStateWaitMilliseconds) || workerShouldStop())
+    if (workerShouldStop() || !clock.sleepUnlessThreadExits (panelStateWaitMilliseconds) || workerShouldStop())
     {
         stopAndClose (input);
         return Aborted;

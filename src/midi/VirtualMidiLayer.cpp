@@ -103,13 +103,13 @@ public:
 
     void run() override
     {
-        while (! threadShouldExit())
+        while (!threadShouldExit())
         {
             std::function<void()> task;
             juce::int64 waitFor = -1;
             {
                 std::lock_guard<std::mutex> guard (queueLock);
-                if (! queue.empty())
+                if (!queue.empty())
                 {
                     const auto first = queue.begin();
                     const auto now = clock.now();
@@ -175,7 +175,7 @@ void VirtualMidiLayer::setPortsPresent (const juce::String& name, bool present)
     std::lock_guard<std::mutex> guard (portsLock);
     if (auto* port = findPort (name))
     {
-        if (port->present && ! present)
+        if (port->present && !present)
             ++port->generation;
 
         port->present = present;
@@ -208,7 +208,7 @@ void VirtualMidiLayer::sendToHost (const juce::String& name, const juce::MidiMes
                               {
                                   std::lock_guard<std::mutex> guard (portsLock);
                                   auto* port = findPort (name);
-                                  if (port == nullptr || ! port->present || port->generation != generation)
+                                  if (port == nullptr || !port->present || port->generation != generation)
                                       return;
                               }
                               deliver (name, message);
@@ -249,11 +249,20 @@ int VirtualMidiLayer::getNumOpenInputs() const
     return (int) inputs.size();
 }
 
-int VirtualMidiLayer::getNumOpenOutputs() const { return openOutputs; }
+int VirtualMidiLayer::getNumOpenOutputs() const
+{
+    return openOutputs;
+}
 
-juce::StringArray VirtualMidiLayer::getInputNames() { return getPresentNames(); }
+juce::StringArray VirtualMidiLayer::getInputNames()
+{
+    return getPresentNames();
+}
 
-juce::StringArray VirtualMidiLayer::getOutputNames() { return getPresentNames(); }
+juce::StringArray VirtualMidiLayer::getOutputNames()
+{
+    return getPresentNames();
+}
 
 std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInput (int index, MidiReceiver& receiver)
 {
@@ -316,7 +325,7 @@ void VirtualMidiLayer::deliver (const juce::String& name, const juce::MidiMessag
     {
         std::lock_guard<std::mutex> guard (portsLock);
         auto* port = findPort (name);
-        if (port == nullptr || ! port->present)
+        if (port == nullptr || !port->present)
             return;
 
         for (auto* input : inputs)
@@ -335,7 +344,7 @@ void VirtualMidiLayer::send (const juce::String& name, int generation, const juc
     {
         std::lock_guard<std::mutex> guard (portsLock);
         auto* port = findPort (name);
-        if (port == nullptr || ! port->present || port->generation != generation)
+        if (port == nullptr || !port->present || port->generation != generation)
             return; // the port has gone: the message is lost
 
         // Long demonstrations keep only the recent history.

@@ -42,8 +42,7 @@ public:
     // Adds a port pair after those already there; without a device the pair is silent.
     void addPorts (const juce::String& name, std::unique_ptr<Device> device = {});
 
-    template <typename DeviceType>
-    DeviceType& addDevice (const juce::String& name, std::unique_ptr<DeviceType> device)
+    template <typename DeviceType> DeviceType& addDevice (const juce::String& name, std::unique_ptr<DeviceType> device)
     {
         auto& ref = *device;
         addPorts (name, std::move (device));
@@ -98,7 +97,7 @@ private:
     mutable std::mutex portsLock;
     std::vector<std::unique_ptr<Port>> ports;
     std::vector<InputConnection*> inputs;
-    std::atomic<int> openOutputs { 0 };
+    std::atomic<int> openOutputs{ 0 };
 
     // Held while replies are handed to receivers, so that stopping an input waits for a delivery in
     // progress; recursive so that a receiver may stop an input from its callback.

@@ -15,10 +15,10 @@ juce::MemoryBlock generate (juce::uint16 deviceId, const juce::String& versionTe
 
 struct Contents
 {
-    bool valid = false;          // layout and checksum hold
-    juce::uint16 deviceId = 0;   // the low 7 bits of the device id the image is for
-    int versionNumber = -1;      // the target version, as parseVersionNumber gives it
-    juce::String problem;        // why it is not valid
+    bool valid = false;        // layout and checksum hold
+    juce::uint16 deviceId = 0; // the low 7 bits of the device id the image is for
+    int versionNumber = -1;    // the target version, as parseVersionNumber gives it
+    juce::String problem;      // why it is not valid
 };
 
 // Reads an image (the bytes a transfer delivered, concatenated).

@@ -21,7 +21,10 @@ struct VersionParts
     int major = 0, minor = 0, patch = 0, suffix = -1; // suffix -1: none
 };
 
-bool isDigits (const juce::String& s) { return s.isNotEmpty() && s.containsOnly ("0123456789") && s.length() <= 6; }
+bool isDigits (const juce::String& s)
+{
+    return s.isNotEmpty() && s.containsOnly ("0123456789") && s.length() <= 6;
+}
 
 // "major.minor.patch" or "major.minor.patchpN", digits only.
 std::optional<VersionParts> splitVersion (const juce::String& text)
@@ -36,12 +39,12 @@ std::optional<VersionParts> splitVersion (const juce::String& text)
     {
         const auto suffixText = patchText.fromFirstOccurrenceOf ("p", false, false);
         patchText = patchText.upToFirstOccurrenceOf ("p", false, false);
-        if (! isDigits (suffixText))
+        if (!isDigits (suffixText))
             return {};
         v.suffix = suffixText.getIntValue();
     }
 
-    if (! isDigits (parts[0]) || ! isDigits (parts[1]) || ! isDigits (patchText))
+    if (!isDigits (parts[0]) || !isDigits (parts[1]) || !isDigits (patchText))
         return {};
 
     v.major = parts[0].getIntValue();
@@ -93,7 +96,8 @@ std::optional<Model> findModel (const juce::String& specName)
     return {};
 }
 
-std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce::String& versionText, juce::String* why)
+std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce::String& versionText,
+                                                         juce::String* why)
 {
     auto fail = [why, &versionText] (const juce::String& reason) -> std::optional<std::array<juce::uint8, 6>>
     {
@@ -103,7 +107,7 @@ std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce
     };
 
     const auto v = splitVersion (versionText);
-    if (! v)
+    if (!v)
         return fail ("is not major.minor.patch or major.minor.patchpN");
 
     if (model == Model::quillbox)
@@ -118,7 +122,7 @@ std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce
         if (n > 0x3FFF)
             return fail ("cannot be reported by a Quillbox (above 163.8.3)");
 
-        return std::array<juce::uint8, 6> { 0, 0, (juce::uint8) (n & 0x7F), (juce::uint8) (n >> 7), 0, 0 };
+        return std::array<juce::uint8, 6>{ 0, 0, (juce::uint8) (n & 0x7F), (juce::uint8) (n >> 7), 0, 0 };
     }
 
     if (v->major > 0x7F || v->minor > 0x7F || v->patch > 0x7F || v->suffix > 0x7F)
@@ -130,11 +134,13 @@ std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce
     const auto suffixByte = (juce::uint8) juce::jmax (0, v->suffix);
 
     // Without a suffix, revision bytes 00 00 3F (rule A) or 00 .. 3F (rule B) read as 1.0.x.
-    if (v->suffix < 0 && v->major == 0
-        && ((model == Model::lumostrel && v->minor == 0x3F) || (model == Model::orb26 && v->patch == 0x3F)))
+    if (v->suffix < 0 && v->major == 0 &&
+        ((model == Model::lumostrel && v->minor == 0x3F) || (model == Model::orb26 && v->patch == 0x3F)))
         return fail ("cannot be reported (reads as 1.0.x)");
 
-    return std::array<juce::uint8, 6> { 0, 0, suffixByte, (juce::uint8) v->major, (juce::uint8) v->minor, (juce::uint8) v->patch };
+    return std::array<juce::uint8, 6>{
+        0, 0, suffixByte, (juce::uint8) v->major, (juce::uint8) v->minor, (juce::uint8) v->patch
+    };
 }
 
 SimulatedInstrument& SimulatedInstrument::addTo (VirtualMidiLayer& layer, const InstrumentSettings& settings)
@@ -145,25 +151,27 @@ SimulatedInstrument& SimulatedInstrument::addTo (VirtualMidiLayer& layer, const 
 }
 
 SimulatedInstrument::SimulatedInstrument (VirtualMidiLayer& layerToUse, const InstrumentSettings& settings)
-    : layer (layerToUse),
-      model (settings.model),
-      portName (getModelInfo (settings.model).name),
+    : layer (layerToUse), model (settings.model), portName (getModelInfo (settings.model).name),
       id7 ((juce::uint8) (getModelInfo (settings.model).deviceId & 0x7F)),
       mode (settings.startInBootloader ? Mode::bootloader : Mode::firmware),
-      installedVersion (settings.firmwareVersion.isNotEmpty() ? settings.firmwareVersion
-                                                              : juce::String (getModelInfo (settings.model).defaultVersion)),
-      bootloaderShape (settings.bootloaderShape),
-      panelStateByte (settings.panelStateByte),
-      replyDelayMs (settings.replyDelayMs),
-      restartMs (settings.restartMs),
-      eraseMs (settings.eraseMs),
+      installedVersion (settings.firmwareVersion.isNotEmpty()
+                            ? settings.firmwareVersion
+                            : juce::String (getModelInfo (settings.model).defaultVersion)),
+      bootloaderShape (settings.bootloaderShape), panelStateByte (settings.panelStateByte),
+      replyDelayMs (settings.replyDelayMs), restartMs (settings.restartMs), eraseMs (settings.eraseMs),
       faults (settings.faults)
 {
 }
 
-juce::String SimulatedInstrument::getPortName() const { return portName; }
+juce::String SimulatedInstrument::getPortName() const
+{
+    return portName;
+}
 
-juce::uint16 SimulatedInstrument::getDeviceId() const noexcept { return getModelInfo (model).deviceId; }
+juce::uint16 SimulatedInstrument::getDeviceId() const noexcept
+{
+    return getModelInfo (model).deviceId;
+}
 
 void SimulatedInstrument::pressBootloaderCombination()
 {
@@ -286,7 +294,8 @@ void SimulatedInstrument::receiveFromHost (const juce::MidiMessage& message)
 
 bool SimulatedInstrument::isImageStart() const
 {
-    return incoming.size() >= 4 && incoming[1] == 0x04 && incoming[2] == id7 && incoming[3] == FirmwareImage::imageCommand;
+    return incoming.size() >= 4 && incoming[1] == 0x04 && incoming[2] == id7 &&
+           incoming[3] == FirmwareImage::imageCommand;
 }
 
 void SimulatedInstrument::handleByte (juce::uint8 byte)
@@ -304,7 +313,7 @@ void SimulatedInstrument::handleByte (juce::uint8 byte)
     if (byte >= 0xF8)
         return; // real-time bytes may appear anywhere
 
-    if (! collecting)
+    if (!collecting)
         return; // channel messages and stray data: not for us
 
     if (byte >= 0x80 && byte != 0xF7)
@@ -337,7 +346,8 @@ void SimulatedInstrument::handleByte (juce::uint8 byte)
 
     if (isImageStart())
     {
-        if (incoming.size() == 4 && model == Model::orb26 && mode == Mode::firmware && (panelStateByte == 1 || panelStateByte == 2))
+        if (incoming.size() == 4 && model == Model::orb26 && mode == Mode::firmware &&
+            (panelStateByte == 1 || panelStateByte == 2))
             panelStateByte = 2; // panel firmware sending
 
         if (faults.vanishAfterTransferBytes >= 0 && (int) incoming.size() >= faults.vanishAfterTransferBytes)
@@ -469,10 +479,10 @@ void SimulatedInstrument::sendIdentityReply()
 
     // An erased Orb 26 bootloader still answers, with revision 0.0.0.
     auto revision = encodeVersion (model, installedVersion.isNotEmpty() ? installedVersion : juce::String ("0.0.0"));
-    if (! revision)
-        revision = std::array<juce::uint8, 6> {};
+    if (!revision)
+        revision = std::array<juce::uint8, 6>{};
 
-    std::vector<juce::uint8> message { 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, id7 };
+    std::vector<juce::uint8> message{ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, id7 };
     for (auto b : *revision)
         message.push_back (b);
     message.push_back (0xF7);

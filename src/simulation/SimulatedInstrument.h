@@ -17,8 +17,8 @@ enum class Model
 struct ModelInfo
 {
     Model model;
-    const char* name;           // also the name of its MIDI ports
-    const char* specName;       // as written in a simulation spec ("quillbox")
+    const char* name;     // also the name of its MIDI ports
+    const char* specName; // as written in a simulation spec ("quillbox")
     juce::uint16 deviceId;
     const char* defaultVersion; // the firmware it runs when nothing else is asked for
 };
@@ -29,7 +29,8 @@ std::optional<Model> findModel (const juce::String& specName);
 // The six identity reply bytes from body byte 7 (member code and revision) that report this
 // version as the port selector decodes it for the model, or none when the model cannot report it
 // (why says so).
-std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce::String& versionText, juce::String* why = nullptr);
+std::optional<std::array<juce::uint8, 6>> encodeVersion (Model model, const juce::String& versionText,
+                                                         juce::String* why = nullptr);
 
 // How a Lumostrel bootloader identifies itself: the bootloader identity reply (byte 6 = 0Fh), member
 // bytes 00 01, or revision bytes 00 00 64 00 with member bytes 00 00.
@@ -62,13 +63,13 @@ struct InstrumentFaults
 struct InstrumentSettings
 {
     Model model = Model::quillbox;
-    juce::String firmwareVersion;  // empty: the model's default
+    juce::String firmwareVersion; // empty: the model's default
     bool startInBootloader = false;
     BootloaderShape bootloaderShape = BootloaderShape::identityReply;
-    int panelStateByte = 0;        // Orb 26: the panel state byte it reports (0 no update, 1 erased, ...)
-    int replyDelayMs = 20;         // clock milliseconds from a request to its reply
-    int restartMs = 2000;          // time off the port lists for a restart
-    int eraseMs = 3000;            // time off the port lists for an erase
+    int panelStateByte = 0; // Orb 26: the panel state byte it reports (0 no update, 1 erased, ...)
+    int replyDelayMs = 20;  // clock milliseconds from a request to its reply
+    int restartMs = 2000;   // time off the port lists for a restart
+    int eraseMs = 3000;     // time off the port lists for an erase
     InstrumentFaults faults;
 };
 
@@ -102,8 +103,8 @@ public:
     void setRestartMilliseconds (int restartMs, int eraseMs);
 
     Mode getMode() const;
-    juce::String getInstalledVersion() const; // empty once erased
-    bool holdsValidFirmware() const;          // the factory firmware, or the last image was full and correct
+    juce::String getInstalledVersion() const;   // empty once erased
+    bool holdsValidFirmware() const;            // the factory firmware, or the last image was full and correct
     juce::MemoryBlock getReceivedImage() const; // the bytes of the last image transfer, complete or not
     juce::String getLastImageProblem() const;   // empty when the last image was accepted
     int getImagesInstalled() const;

@@ -24,7 +24,7 @@ void SimulatedUser::instructionsShown (const juce::String& stateName)
         lastState = stateName;
     }
 
-    if (! enabled || ! asksForBootloader (instrument.getModel(), stateName))
+    if (!enabled || !asksForBootloader (instrument.getModel(), stateName))
         return;
 
     auto& target = instrument;

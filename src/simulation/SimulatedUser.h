@@ -31,7 +31,7 @@ public:
 
 private:
     SimulatedInstrument& instrument; // owned by the layer, which outlives the user
-    std::atomic<bool> enabled { true };
+    std::atomic<bool> enabled{ true };
     std::atomic<int> reactionMilliseconds;
     std::mutex lock;
     juce::String lastState; // under lock

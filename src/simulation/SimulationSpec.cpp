@@ -8,7 +8,7 @@ std::optional<SimulationSpec> SimulationSpec::parse (const juce::String& text, j
 
     SimulationSpec spec;
     const auto model = findModel (parts[0].trim());
-    if (! model)
+    if (!model)
     {
         error = "Unknown model " + parts[0].trim().quoted() + " (expected quillbox, lumostrel or orb26)";
         return {};
@@ -21,14 +21,14 @@ std::optional<SimulationSpec> SimulationSpec::parse (const juce::String& text, j
     {
         const auto part = parts[i].trim();
 
-        if (part.equalsIgnoreCase ("bootloader") && ! spec.bootloader)
+        if (part.equalsIgnoreCase ("bootloader") && !spec.bootloader)
         {
             spec.bootloader = true;
         }
-        else if (part.startsWithIgnoreCase ("panel=") && ! panelGiven)
+        else if (part.startsWithIgnoreCase ("panel=") && !panelGiven)
         {
             const auto value = part.fromFirstOccurrenceOf ("=", false, false);
-            if (value.isEmpty() || ! value.containsOnly ("0123456789") || value.getIntValue() > 5)
+            if (value.isEmpty() || !value.containsOnly ("0123456789") || value.getIntValue() > 5)
             {
                 error = "Bad panel state " + value.quoted() + " (expected 0 to 5)";
                 return {};
@@ -41,10 +41,10 @@ std::optional<SimulationSpec> SimulationSpec::parse (const juce::String& text, j
             spec.panelStateByte = value.getIntValue();
             panelGiven = true;
         }
-        else if (! versionGiven && part.isNotEmpty() && juce::CharacterFunctions::isDigit (part[0]))
+        else if (!versionGiven && part.isNotEmpty() && juce::CharacterFunctions::isDigit (part[0]))
         {
             juce::String why;
-            if (! encodeVersion (spec.model, part, &why))
+            if (!encodeVersion (spec.model, part, &why))
             {
                 error = "Bad version for " + juce::String (getModelInfo (spec.model).specName) + ": " + why;
                 return {};
@@ -54,8 +54,8 @@ std::optional<SimulationSpec> SimulationSpec::parse (const juce::String& text, j
         }
         else
         {
-            error = "Unexpected " + part.quoted() + " in " + text.quoted()
-                    + " (expected MODEL[:VERSION|:bootloader][:panel=B])";
+            error = "Unexpected " + part.quoted() + " in " + text.quoted() +
+                    " (expected MODEL[:VERSION|:bootloader][:panel=B])";
             return {};
         }
     }

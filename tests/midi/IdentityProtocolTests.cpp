@@ -14,7 +14,7 @@ struct IdentityProtocol : public ::testing::Test
 
     void receiveIdentity (juce::uint16 id, std::initializer_list<int> memberAndRevision)
     {
-        std::vector<int> raw { 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, id >> 8, id & 0x7F };
+        std::vector<int> raw{ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, id >> 8, id & 0x7F };
         raw.insert (raw.end(), memberAndRevision.begin(), memberAndRevision.end());
         raw.push_back (0xF7);
         receive (toMessage (raw));
@@ -27,8 +27,8 @@ struct IdentityProtocol : public ::testing::Test
     }
 
     LogCollector log;
-    VirtualMidiLayer layer { Clock::getRealClock() };
-    MIDIPortsSelector selector { layer, Clock::getRealClock() };
+    VirtualMidiLayer layer{ Clock::getRealClock() };
+    MIDIPortsSelector selector{ layer, Clock::getRealClock() };
 };
 } // namespace
 
@@ -116,7 +116,9 @@ TEST_F (IdentityProtocol, an_unlisted_device_id_is_detected_without_version_or_l
 
 TEST_F (IdentityProtocol, panel_state_bytes_map_to_poll_results_and_unknown_bytes_change_nothing)
 {
-    const std::pair<int, int> table[] = { { 0, 5 }, { 1, 6 }, { 2, 7 }, { 3, 8 }, { 5, 9 }, { 4, 5 }, { 7, 5 }, { 6, 5 } };
+    const std::pair<int, int> table[] = {
+        { 0, 5 }, { 1, 6 }, { 2, 7 }, { 3, 8 }, { 5, 9 }, { 4, 5 }, { 7, 5 }, { 6, 5 }
+    };
 
     for (auto [byte, expected] : table)
     {
@@ -149,7 +151,7 @@ TEST_F (IdentityProtocol, non_sysex_foreign_and_misaddressed_messages_change_not
 TEST_F (IdentityProtocol, replies_shorter_than_what_a_rule_reads_never_match_and_longer_ones_do)
 {
     selector.setDeviceID (0x000C);
-    const std::vector<int> full { 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03 };
+    const std::vector<int> full{ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03 };
 
     for (size_t cut = 1; cut < full.size(); ++cut)
     {
@@ -188,25 +190,30 @@ TEST_F (IdentityProtocol, auto_selects_the_input_once_and_only_from_a_listed_por
     layer.addPorts ("Second input");
     selector.setDeviceID (0x000C);
 
-    selector.handleIncomingMidi ("Not a port", bytes ({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0, 0, 0, 1, 0, 0, 0xF7 }));
+    selector.handleIncomingMidi ("Not a port",
+                                 bytes ({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0, 0, 0, 1, 0, 0, 0xF7 }));
     EXPECT_EQ (selector.getInputPortIndex(), -1);
     EXPECT_EQ (selector.getInputPortName(), "Auto");
 
-    selector.handleIncomingMidi ("Second input", bytes ({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0, 0, 0, 1, 0, 0, 0xF7 }));
+    selector.handleIncomingMidi ("Second input",
+                                 bytes ({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0, 0, 0, 1, 0, 0, 0xF7 }));
     receiveIdentity (0x000C, { 0, 0, 0, 1, 0, 0 });
 
     EXPECT_EQ (selector.getInputPortIndex(), 1);
     EXPECT_EQ (selector.getInputPortName(), "Second input");
-    EXPECT_EQ (vfu::test::linesStartingWith (log, "Select MIDI input"), juce::StringArray ({ "Select MIDI input 1 : [Second input]" }));
+    EXPECT_EQ (vfu::test::linesStartingWith (log, "Select MIDI input"),
+               juce::StringArray ({ "Select MIDI input 1 : [Second input]" }));
 }
 
 TEST_F (IdentityProtocol, requests_have_their_fixed_bytes)
 {
-    auto hex = [] (const juce::MidiMessage& m) { return juce::String::toHexString (m.getRawData(), m.getRawDataSize()); };
+    auto hex = [] (const juce::MidiMessage& m)
+    { return juce::String::toHexString (m.getRawData(), m.getRawDataSize()); };
 
     EXPECT_EQ (hex (MIDIPortsSelector::getIdentityRequest()), "f0 7e 7f 06 01 f7");
     EXPECT_EQ (hex (MIDIPortsSelector::getAlternativeDeviceInquiry()), "f0 04 0c 16 01 f7");
-    EXPECT_EQ (hex (MIDIPortsSelector::createPanelStateRequest (0x008B)), "f0 04 0b 31 00 00 00 00 00 00 00 00 00 00 00 00 f7");
+    EXPECT_EQ (hex (MIDIPortsSelector::createPanelStateRequest (0x008B)),
+               "f0 04 0b 31 00 00 00 00 00 00 00 00 00 00 00 00 f7");
     EXPECT_EQ (&MIDIPortsSelector::getIdentityRequest(), &MIDIPortsSelector::getIdentityRequest());
 }
 
@@ -214,7 +221,8 @@ TEST_F (IdentityProtocol, juce_callback_forwards_the_source_name)
 {
     // Without a real port, a null source arrives as an unnamed port: decoded, but not auto-selected.
     selector.setDeviceID (0x000C);
-    selector.handleIncomingMidiMessage (nullptr, bytes ({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0, 0, 0, 1, 2, 3, 0xF7 }));
+    selector.handleIncomingMidiMessage (
+        nullptr, bytes ({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0C, 0, 0, 0, 1, 2, 3, 0xF7 }));
     EXPECT_EQ (selector.getFirmwareVersion(), "1.2.3");
     EXPECT_EQ (selector.getInputPortName(), "Auto");
 }

@@ -9,7 +9,7 @@ namespace
 struct CountingReceiver final : public MidiReceiver
 {
     void handleIncomingMidi (const juce::String&, const juce::MidiMessage&) override { ++messages; }
-    std::atomic<int> messages { 0 };
+    std::atomic<int> messages{ 0 };
 };
 } // namespace
 

@@ -27,12 +27,12 @@ public:
     bool waitUntilFinished (int realMilliseconds)
     {
         const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) realMilliseconds;
-        while (! finished && juce::Time::getMillisecondCounter() < end)
+        while (!finished && juce::Time::getMillisecondCounter() < end)
             juce::Thread::sleep (2);
         return finished;
     }
 
-    std::atomic<bool> finished { false };
+    std::atomic<bool> finished{ false };
 
 private:
     std::function<void()> work;

@@ -17,7 +17,7 @@ struct PollStop : public ::testing::Test
         worker.startThread();
 
         const auto end = juce::Time::getMillisecondCounter() + 30000;
-        while (! ready() && ! worker.finished && juce::Time::getMillisecondCounter() < end)
+        while (!ready() && !worker.finished && juce::Time::getMillisecondCounter() < end)
             juce::Thread::sleep (1);
 
         EXPECT_FALSE (worker.finished.load()) << "the poll ended before the stop";
@@ -38,7 +38,7 @@ struct PollStop : public ::testing::Test
         return settings;
     }
 
-    ScaledClock clock { vfu::test::testClockSpeed };
+    ScaledClock clock{ vfu::test::testClockSpeed };
     LogCollector log;
     juce::int64 stopDelay = 0;
 };
@@ -46,7 +46,7 @@ struct PollStop : public ::testing::Test
 
 TEST_F (PollStop, a_stop_during_the_identity_wait_aborts_and_closes_every_port)
 {
-    Simulation simulation (InstrumentSettings {}, 2, clock);
+    Simulation simulation (InstrumentSettings{}, 2, clock);
     auto& layer = simulation.getLayer();
     simulation.getInstrument().setFaults ({ true });
     MIDIPortsSelector selector (layer, clock);
@@ -91,7 +91,7 @@ TEST_F (PollStop, a_stop_during_the_panel_state_wait_aborts)
 
 TEST_F (PollStop, a_worker_already_asked_to_stop_sends_nothing)
 {
-    Simulation simulation (InstrumentSettings {}, 1, clock);
+    Simulation simulation (InstrumentSettings{}, 1, clock);
     MIDIPortsSelector selector (simulation.getLayer(), clock);
     PollResult autoResult = NoDevice, namedResult = NoDevice, inquiry = NoDevice;
     bool outputOpened = true;
@@ -118,7 +118,7 @@ TEST_F (PollStop, a_worker_already_asked_to_stop_sends_nothing)
 
 TEST_F (PollStop, ports_opened_through_the_message_thread_work_while_its_loop_runs)
 {
-    Simulation simulation (InstrumentSettings {}, 1, clock, true);
+    Simulation simulation (InstrumentSettings{}, 1, clock, true);
     MIDIPortsSelector selector (simulation.getLayer(), clock);
 
     PollResult result = Aborted;
@@ -131,7 +131,7 @@ TEST_F (PollStop, ports_opened_through_the_message_thread_work_while_its_loop_ru
 
 TEST_F (PollStop, a_worker_waiting_for_a_blocked_message_thread_still_stops_and_the_late_port_is_closed)
 {
-    Simulation simulation (InstrumentSettings {}, 1, clock, true);
+    Simulation simulation (InstrumentSettings{}, 1, clock, true);
     MIDIPortsSelector selector (simulation.getLayer(), clock);
 
     // This thread is the message thread and does not run its loop: the opens stay queued.

@@ -8,7 +8,7 @@ namespace
 {
 struct PortScanning : public ::testing::Test
 {
-    ScaledClock clock { vfu::test::testClockSpeed };
+    ScaledClock clock{ vfu::test::testClockSpeed };
     LogCollector log;
 };
 
@@ -31,8 +31,7 @@ TEST_F (PortScanning, auto_scan_asks_each_output_until_the_instrument_on_the_sec
 
     EXPECT_EQ (vfu::test::linesStartingWith (log, ""),
                juce::StringArray ({ "Silent port 1 : send Device Inquiry Request...",
-                                    "Quillbox : send Device Inquiry Request...",
-                                    "Select MIDI input 1 : [Quillbox]",
+                                    "Quillbox : send Device Inquiry Request...", "Select MIDI input 1 : [Quillbox]",
                                     "DeviceID 0008 detected (firmware version : 2.1.0)" }));
     EXPECT_EQ (simulation.getLayer().getNumMessagesSentTo ("Silent port 2"), 0);
     EXPECT_EQ (selector.getInputPortName(), "Quillbox");
@@ -45,8 +44,7 @@ TEST_F (PortScanning, auto_scan_asks_each_output_until_the_instrument_on_the_sec
     simulation.getLayer().clearSentMessages();
     EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), DeviceDetected);
     EXPECT_EQ (log.getLines(),
-               juce::StringArray ({ "Scanning MIDI input [Quillbox]",
-                                    "Quillbox : send Device Inquiry Request...",
+               juce::StringArray ({ "Scanning MIDI input [Quillbox]", "Quillbox : send Device Inquiry Request...",
                                     "DeviceID 0008 detected (firmware version : 2.1.0)" }));
     EXPECT_EQ (simulation.getLayer().getNumMessagesSentTo ("Silent port 1"), 0);
     EXPECT_EQ (simulation.getLayer().getNumMessagesSentTo ("Quillbox"), 1);
@@ -72,8 +70,7 @@ TEST_F (PortScanning, an_unplugged_named_output_returns_to_auto_and_the_next_pol
     log.clear();
     EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), DeviceDetected);
     EXPECT_EQ (vfu::test::linesStartingWith (log, ""),
-               juce::StringArray ({ "Scanning MIDI input [Quillbox]",
-                                    "Silent port 1 : send Device Inquiry Request...",
+               juce::StringArray ({ "Scanning MIDI input [Quillbox]", "Silent port 1 : send Device Inquiry Request...",
                                     "Quillbox : send Device Inquiry Request...",
                                     "DeviceID 0008 detected (firmware version : 2.1.0)" }));
     EXPECT_EQ (selector.getOutputPortName(), "Quillbox");
@@ -116,7 +113,7 @@ TEST_F (PortScanning, orb26_below_1_1_0p0_is_confirmed_without_a_panel_state_req
 
 TEST_F (PortScanning, orb26_with_an_erased_or_sending_panel_reports_panel_mode_only_under_inquiry_2)
 {
-    for (auto [byte, expected] : { std::pair<int, PollResult> { 1, PanelModeDetected },
+    for (auto [byte, expected] : { std::pair<int, PollResult>{ 1, PanelModeDetected },
                                    { 2, PanelModeDetected },
                                    { 0, DeviceDetected },
                                    { 3, DeviceDetected } })
@@ -228,7 +225,7 @@ TEST_F (PortScanning, faulty_replies_find_no_device_and_unrelated_sysex_is_ignor
     cut.shortReplies = true;
 
     // The late reply last: it arrives after its poll has closed the inputs.
-    for (auto& faults : { InstrumentFaults { true }, garbled, cut, late })
+    for (auto& faults : { InstrumentFaults{ true }, garbled, cut, late })
     {
         instrument.setFaults (faults);
         EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x000B, false); }), NoDevice);

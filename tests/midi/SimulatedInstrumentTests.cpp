@@ -14,7 +14,7 @@ struct SimulatedInstrumentTest : public ::testing::Test
     static bool eventually (std::function<bool()> condition)
     {
         const auto end = juce::Time::getMillisecondCounter() + 20000;
-        while (! condition())
+        while (!condition())
         {
             if (juce::Time::getMillisecondCounter() > end)
                 return false;
@@ -33,7 +33,8 @@ struct SimulatedInstrumentTest : public ::testing::Test
 
         const auto* data = static_cast<const juce::uint8*> (image.getData());
         for (size_t pos = 0; pos < image.getSize(); pos += packetSize)
-            output->sendMessageNow (juce::MidiMessage (data + pos, (int) juce::jmin (packetSize, image.getSize() - pos)));
+            output->sendMessageNow (
+                juce::MidiMessage (data + pos, (int) juce::jmin (packetSize, image.getSize() - pos)));
     }
 
     static InstrumentSettings settings (Model model, bool bootloader = false)
@@ -49,12 +50,13 @@ struct SimulatedInstrumentTest : public ::testing::Test
     PollResult poll (Simulation& simulation, bool checkPanelMode = false)
     {
         MIDIPortsSelector selector (simulation.getLayer(), clock);
-        const auto result = pollOnWorker ([&] { return selector.pollDevice (simulation.getInstrument().getDeviceId(), checkPanelMode); });
+        const auto result = pollOnWorker (
+            [&] { return selector.pollDevice (simulation.getInstrument().getDeviceId(), checkPanelMode); });
         lastVersion = selector.getFirmwareVersion();
         return result;
     }
 
-    ScaledClock clock { vfu::test::testClockSpeed };
+    ScaledClock clock{ vfu::test::testClockSpeed };
     LogCollector log;
     juce::String lastVersion;
 };
@@ -101,7 +103,7 @@ TEST (FirmwareImage, rejects_cut_altered_and_foreign_data)
 
 TEST_F (SimulatedInstrumentTest, encodes_each_models_version_as_the_selector_decodes_it)
 {
-    for (auto [model, version] : { std::pair<Model, const char*> { Model::quillbox, "2.2.1" },
+    for (auto [model, version] : { std::pair<Model, const char*>{ Model::quillbox, "2.2.1" },
                                    { Model::quillbox, "163.8.3" },
                                    { Model::lumostrel, "1.0.7" },
                                    { Model::lumostrel, "1.2.3p4" },
@@ -131,7 +133,7 @@ TEST_F (SimulatedInstrumentTest, restarts_into_the_bootloader_off_the_port_lists
     auto& layer = simulation.getLayer();
 
     instrument.pressBootloaderCombination (200);
-    EXPECT_TRUE (eventually ([&] { return ! layer.arePortsPresent ("Quillbox"); }));
+    EXPECT_TRUE (eventually ([&] { return !layer.arePortsPresent ("Quillbox"); }));
     EXPECT_EQ (layer.getInputNames(), juce::StringArray ({ "Silent port 1" }));
     EXPECT_TRUE (eventually ([&] { return layer.arePortsPresent ("Quillbox"); }));
     EXPECT_EQ (instrument.getMode(), Mode::bootloader);
@@ -230,7 +232,8 @@ TEST_F (SimulatedInstrumentTest, vanishes_during_a_transfer_and_may_never_come_b
     EXPECT_TRUE (simulation.getLayer().getOutputNames().isEmpty());
 }
 
-TEST_F (SimulatedInstrumentTest, orb26_panel_reports_erased_after_the_third_image_and_sending_then_succeeded_for_the_fourth)
+TEST_F (SimulatedInstrumentTest,
+        orb26_panel_reports_erased_after_the_third_image_and_sending_then_succeeded_for_the_fourth)
 {
     auto s = settings (Model::orb26);
     s.firmwareVersion = "1.1.0";
@@ -289,7 +292,8 @@ TEST (SimulationSpec, reads_model_version_bootloader_and_panel)
     EXPECT_EQ (spec->version, "2.1.0");
     EXPECT_EQ (SimulationSpec::parse ("lumostrel", error)->version, "1.0.9");
 
-    for (auto bad : { "", "synth", "quillbox:1.1.0p2", "lumostrel:panel=1", "orb26:panel=9", "orb26:1.0.9:1.0.8", "quillbox:fast" })
+    for (auto bad : { "", "synth", "quillbox:1.1.0p2", "lumostrel:panel=1", "orb26:panel=9", "orb26:1.0.9:1.0.8",
+                      "quillbox:fast" })
     {
         EXPECT_FALSE (SimulationSpec::parse (bad, error)) << bad;
         EXPECT_TRUE (error.isNotEmpty());

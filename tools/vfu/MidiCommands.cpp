@@ -31,7 +31,7 @@ juce::MidiMessage parseHexMessage (const juce::String& text)
 {
     const auto digits = text.removeCharacters (" \t\r\n");
 
-    if (digits.isEmpty() || digits.length() % 2 != 0 || ! digits.containsOnly ("0123456789abcdefABCDEF"))
+    if (digits.isEmpty() || digits.length() % 2 != 0 || !digits.containsOnly ("0123456789abcdefABCDEF"))
         tool::failUsage ("Not a message in hex bytes: " + text.quoted());
 
     juce::MemoryBlock block;
@@ -41,7 +41,7 @@ juce::MidiMessage parseHexMessage (const juce::String& text)
 
 juce::uint16 parseDeviceId (const juce::String& text)
 {
-    if (text.length() != 4 || ! text.containsOnly ("0123456789abcdefABCDEF"))
+    if (text.length() != 4 || !text.containsOnly ("0123456789abcdefABCDEF"))
         tool::failUsage ("--device-id takes four hexadecimal digits, not " + text.quoted());
 
     return (juce::uint16) text.getHexValue32();
@@ -50,7 +50,7 @@ juce::uint16 parseDeviceId (const juce::String& text)
 void decodeReply (const juce::ArgumentList& args)
 {
     const auto id = parseDeviceId (tool::getOptionValue (args, "--device-id", {}));
-    if (! args.containsOption ("--device-id"))
+    if (!args.containsOption ("--device-id"))
         tool::failUsage ("decode-reply needs --device-id HHHH");
 
     const auto messages = tool::getPositionalArguments (args, { "--device-id" });
@@ -103,8 +103,8 @@ void formatVersion (const juce::ArgumentList& args)
         const auto digits = text.startsWithChar ('-') || text.startsWithChar ('+') ? text.substring (1) : text;
         const auto value = text.getLargeIntValue();
 
-        if (digits.isEmpty() || ! digits.containsOnly ("0123456789") || digits.length() > 10
-            || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        if (digits.isEmpty() || !digits.containsOnly ("0123456789") || digits.length() > 10 ||
+            value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
             tool::failUsage ("Not a 32-bit version number: " + text.quoted());
     }
 
@@ -115,8 +115,9 @@ void formatVersion (const juce::ArgumentList& args)
 int parseCount (const juce::ArgumentList& args, const juce::String& option, int fallback, int minimum)
 {
     const auto text = tool::getOptionValue (args, option, juce::String (fallback));
-    if (text.isEmpty() || ! text.containsOnly ("0123456789") || text.length() > 6 || text.getIntValue() < minimum)
-        tool::failUsage (option + " takes a whole number of at least " + juce::String (minimum) + ", not " + text.quoted());
+    if (text.isEmpty() || !text.containsOnly ("0123456789") || text.length() > 6 || text.getIntValue() < minimum)
+        tool::failUsage (option + " takes a whole number of at least " + juce::String (minimum) + ", not " +
+                         text.quoted());
     return text.getIntValue();
 }
 
@@ -124,12 +125,12 @@ void poll (const juce::ArgumentList& args)
 {
     juce::String error;
     const auto spec = simulation::SimulationSpec::parse (tool::getOptionValue (args, "--simulate", {}), error);
-    if (! args.containsOption ("--simulate"))
+    if (!args.containsOption ("--simulate"))
         tool::failUsage ("poll needs --simulate SPEC");
-    if (! spec)
+    if (!spec)
         tool::failUsage (error);
 
-    if (! args.containsOption ("--mode"))
+    if (!args.containsOption ("--mode"))
         tool::failUsage ("poll needs --mode MODE");
     const auto mode = tool::getOptionValue (args, "--mode", {}).toLowerCase();
     const int times = parseCount (args, "--times", 1, 1);
@@ -211,7 +212,8 @@ const tool::CommandRegistration decodeReplyCommand ({
     "decode-reply",
     "decode-reply --device-id HHHH BYTES [BYTES...]",
     "Classifies SysEx replies as the port selector does",
-    "Hands each BYTES (one MIDI message in hex, spaces optional, e.g. \"F0 7E 7F 06 02 04 00 08 00 00 52 01 00 00 F7\")\n"
+    "Hands each BYTES (one MIDI message in hex, spaces optional, e.g. \"F0 7E 7F 06 02 04 00 08 00 00 52 01 00 00 "
+    "F7\")\n"
     "in order to a fresh port selector polling for device ID HHHH (four hex digits), as if they arrived on\n"
     "the input \"Virtual input\" with the input choice Auto. Prints one JSON object: deviceDetected,\n"
     "bootloaderDetected, firmwareVersion, alternativeReplyReceived, panelState, inputPortName and log\n"
