@@ -135,6 +135,7 @@ TEST (Executor, a_state_s_own_timeoutState_overrides_the_global_one_and_a_time_o
     harness.updater->startThread();
 
     ASSERT_TRUE (harness.waitForState ("Own", 60000));
+    ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.getLines().size() > harness.callback.indexOfEntry ("Own") + 1; }));
 
     // Stays in "Own" through several more time-outs, without reports.
     const auto numLines = harness.callback.getLines().size();
