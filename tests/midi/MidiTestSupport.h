@@ -72,5 +72,5 @@ inline juce::StringArray linesStartingWith (const LogCollector& log, const juce:
 }
 
 // Test speed: clock milliseconds per real millisecond.
-constexpr double testClockSpeed = 25.0;
+constexpr double testClockSpeed = 10.0;
 } // namespace vfu::test

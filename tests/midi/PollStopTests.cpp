@@ -54,7 +54,7 @@ TEST_F (PollStop, a_stop_during_the_identity_wait_aborts_and_closes_every_port)
     EXPECT_EQ (stopWhen ([&] { return selector.pollDevice (0x0008, false); },
                          [&] { return layer.getNumMessagesSentTo ("Silent port 2") > 0; }),
                Aborted);
-    EXPECT_LT (stopDelay, 500);
+    EXPECT_LT (stopDelay, 900);
     EXPECT_EQ (layer.getNumMessagesSentTo ("Quillbox"), 0);
     EXPECT_EQ (layer.getNumOpenInputs(), 0);
     EXPECT_EQ (layer.getNumOpenOutputs(), 0);
