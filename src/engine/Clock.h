@@ -21,7 +21,8 @@ public:
     virtual void sleep (int milliseconds) = 0;
 
     // Sleeps for the given clock milliseconds, but returns early (false) as soon as the calling
-    // juce::Thread is asked to exit; true when the whole time passed.
+    // juce::Thread is asked to exit; true when the whole time passed. A juce::Thread wakes at once
+    // when stopped with stopThread (or signalThreadShouldExit followed by notify).
     virtual bool sleepUnlessThreadExits (int milliseconds);
 
     // Waits on an event for at most the given clock milliseconds; true when it was signalled.

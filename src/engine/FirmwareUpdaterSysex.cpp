@@ -19,7 +19,7 @@ constexpr int senderStopTimeoutMs = 4000;
 constexpr int senderStopTimeoutWhileExitingMs = 500;
 
 // Longest real pause between two passes of the transfer watching loop.
-constexpr int watchPassMilliseconds = 10;
+constexpr int watchPassMilliseconds = 20;
 } // namespace
 
 void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstruction& instruction)

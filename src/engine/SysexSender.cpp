@@ -19,6 +19,7 @@ SysexSender::~SysexSender()
     // Never a forced stop: owners only delete a sender whose thread has ended (stopAndRelease and
     // its reaper make sure of that).
     signalThreadShouldExit();
+    notify();
     waitForThreadToExit (-1);
 }
 
@@ -61,6 +62,7 @@ bool SysexSender::stopAndRelease (std::unique_ptr<SysexSender> sender, int timeo
         return true;
 
     sender->signalThreadShouldExit();
+    sender->notify(); // ends a pause at once
 
     if (sender->waitForThreadToExit (timeoutMilliseconds))
         return true; // deleted here, its thread has ended
