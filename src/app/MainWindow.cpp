@@ -30,10 +30,8 @@ void MainWindow::MenuBar::menuItemSelected (int menuItemID, int)
 }
 
 MainWindow::MainWindow (const juce::String& title, std::unique_ptr<MainComponent> panel)
-    : DocumentWindow (title,
-                      juce::Colour (0xffd3d3d3),
-                      juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton,
-                      true)
+    : DocumentWindow (title, juce::Colour (0xffd3d3d3),
+                      juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true)
 {
     setUsingNativeTitleBar (true);
 

@@ -30,7 +30,7 @@ public:
 
     void logLineWritten (const juce::String& text) override
     {
-        if (! (text.startsWith ("State '") || text.startsWith ("Using ")))
+        if (!(text.startsWith ("State '") || text.startsWith ("Using ")))
             return;
 
         const juce::ScopedLock sl (lock);
@@ -105,7 +105,7 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
         consoleEcho = std::make_unique<ConsoleEcho>();
         demonstration = std::make_unique<DemonstrationMode> (launchOptions.simulationSpec, launchOptions.speed);
 
-        if (! demonstration->isValid())
+        if (!demonstration->isValid())
         {
             std::cerr << "QuillboxFirmwareUpdater: " << demonstration->getProblem() << std::endl;
             demonstration.reset();
@@ -177,19 +177,13 @@ void VornFirmwareUpdaterApplication::shutdown()
     lookAndFeel.reset();
 }
 
-void VornFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&)
-{
-}
+void VornFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&) {}
 
 void VornFirmwareUpdaterApplication::systemRequestedQuit()
 {
     quit();
 }
 
-void VornFirmwareUpdaterApplication::suspended()
-{
-}
+void VornFirmwareUpdaterApplication::suspended() {}
 
-void VornFirmwareUpdaterApplication::resumed()
-{
-}
+void VornFirmwareUpdaterApplication::resumed() {}

@@ -20,7 +20,7 @@ DemonstrationMode::DemonstrationMode (const juce::String& specToUse, double spee
 {
     juce::String error;
     const auto parsed = vfu::simulation::SimulationSpec::parse (spec, error);
-    if (! parsed.has_value())
+    if (!parsed.has_value())
     {
         problem = "--simulate=" + spec + ": " + error;
         return;
@@ -51,9 +51,10 @@ juce::String DemonstrationMode::describe() const
         return problem;
 
     auto& instrument = simulation->getInstrument();
-    auto text = "simulated " + instrument.getPortName() + " "
-                + (instrument.getMode() == vfu::simulation::Mode::bootloader ? juce::String ("in its bootloader")
-                                                                             : "with firmware " + instrument.getInstalledVersion());
+    auto text = "simulated " + instrument.getPortName() + " " +
+                (instrument.getMode() == vfu::simulation::Mode::bootloader
+                     ? juce::String ("in its bootloader")
+                     : "with firmware " + instrument.getInstalledVersion());
     if (clock->getSpeed() > 1.0)
         text << ", clock " << clock->getSpeed() << " times faster";
     return text;

@@ -18,9 +18,7 @@ const juce::Colour panelBackground (0xffd0d0d0);
 const juce::Colour lightGrey (0xffd3d3d3);
 const juce::Colour grey (0xff808080);
 
-std::unique_ptr<juce::Label> createLabel (const juce::String& name,
-                                          const juce::String& text,
-                                          float fontHeight,
+std::unique_ptr<juce::Label> createLabel (const juce::String& name, const juce::String& text, float fontHeight,
                                           juce::Justification justification)
 {
     auto label = std::make_unique<juce::Label> (name, text);
@@ -49,14 +47,12 @@ std::unique_ptr<juce::ComboBox> createSelector (const juce::String& name)
 }
 } // namespace
 
-MainComponent::MainComponent (const juce::String& deviceNameToUse,
-                              const vfu::UpdaterEnvironment& environment,
-                              const juce::File& executableFolder,
-                              StartupHandlers handlers)
+MainComponent::MainComponent (const juce::String& deviceNameToUse, const vfu::UpdaterEnvironment& environment,
+                              const juce::File& executableFolder, StartupHandlers handlers)
     : deviceName (deviceNameToUse), startupHandlers (std::move (handlers))
 {
-    portsSelector = environment.portsSelector != nullptr ? environment.portsSelector
-                                                         : &MIDIPortsSelector::getProgramWideInstance();
+    portsSelector =
+        environment.portsSelector != nullptr ? environment.portsSelector : &MIDIPortsSelector::getProgramWideInstance();
 
     createChildren();
 
@@ -73,7 +69,8 @@ MainComponent::MainComponent (const juce::String& deviceNameToUse,
         box->setLookAndFeel (this);
     }
 
-    runStartup (environment, executableFolder == juce::File() ? vfu::definitions::getExecutableFolder() : executableFolder);
+    runStartup (environment,
+                executableFolder == juce::File() ? vfu::definitions::getExecutableFolder() : executableFolder);
 }
 
 MainComponent::~MainComponent()
@@ -174,18 +171,15 @@ void MainComponent::runStartup (const vfu::UpdaterEnvironment& environment, cons
 
     try
     {
-        engine = vfu::definitions::createFirmwareUpdaterForApplication (executableFolder,
-                                                                        deviceName,
-                                                                        this,
-                                                                        searchFolders,
-                                                                        environment);
+        engine = vfu::definitions::createFirmwareUpdaterForApplication (executableFolder, deviceName, this,
+                                                                        searchFolders, environment);
 
         deviceLabel->setText (deviceName.toUpperCase(), juce::dontSendNotification);
         setAdvancedMode (false);
 
-        for (auto* child : std::initializer_list<juce::Component*> {
-                 instructionsField.get(), installedVersion.get(), availableVersion.get(), installingLabel.get(),
-                 installCancelButton.get() })
+        for (auto* child : std::initializer_list<juce::Component*>{ instructionsField.get(), installedVersion.get(),
+                                                                    availableVersion.get(), installingLabel.get(),
+                                                                    installCancelButton.get() })
             child->setComponentID (child->getName());
 
         instructionsField->setMinimumHorizontalScale (1.0f);
@@ -223,7 +217,7 @@ void MainComponent::fillPortSelector (juce::ComboBox& box, const juce::StringArr
     box.clear (juce::dontSendNotification);
     box.addItem ("Auto", -1);
 
-    if (! deviceNames.isEmpty())
+    if (!deviceNames.isEmpty())
         box.addSeparator();
 
     for (int i = 0; i < deviceNames.size(); ++i)
@@ -283,10 +277,10 @@ juce::String MainComponent::getInstructionsText() const
 
 bool MainComponent::isRestingState (const juce::String& stateName)
 {
-    static const juce::StringArray restingStates { "Idle, no device",          "Idle, device detected",
-                                                   "Idle, bootloader detected", "Download complete",
-                                                   "Error, no device",          "Error, device detected",
-                                                   "Error, bootloader detected" };
+    static const juce::StringArray restingStates{ "Idle, no device",           "Idle, device detected",
+                                                  "Idle, bootloader detected", "Download complete",
+                                                  "Error, no device",          "Error, device detected",
+                                                  "Error, bootloader detected" };
     return restingStates.contains (stateName);
 }
 
@@ -341,7 +335,7 @@ void MainComponent::buttonClicked (juce::Button* button)
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
 {
-    if (! advancedMode || engine == nullptr)
+    if (!advancedMode || engine == nullptr)
         return;
 
     if (box == midiInputs.get())
@@ -450,17 +444,10 @@ juce::Font MainComponent::getComboBoxFont (juce::ComboBox& box)
     return panelFont (juce::jmin (15.0f, (float) box.getHeight() * 0.85f));
 }
 
-void MainComponent::drawPopupMenuItem (juce::Graphics& g,
-                                       const juce::Rectangle<int>& area,
-                                       bool isSeparator,
-                                       bool isActive,
-                                       bool isHighlighted,
-                                       bool isTicked,
-                                       bool hasSubMenu,
-                                       const juce::String& text,
-                                       const juce::String& shortcutKeyText,
-                                       const juce::Drawable* icon,
-                                       const juce::Colour* textColourToUse)
+void MainComponent::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator,
+                                       bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
+                                       const juce::String& text, const juce::String& shortcutKeyText,
+                                       const juce::Drawable* icon, const juce::Colour* textColourToUse)
 {
     if (isSeparator)
     {
@@ -489,7 +476,7 @@ void MainComponent::drawPopupMenuItem (juce::Graphics& g,
         g.setColour (textColour);
     }
 
-    if (! isActive)
+    if (!isActive)
         g.setOpacity (0.3f);
 
     auto font = panelFont (juce::jmin (17.0f, (float) area.getHeight() / 1.3f));
@@ -499,7 +486,8 @@ void MainComponent::drawPopupMenuItem (juce::Graphics& g,
 
     if (icon != nullptr)
     {
-        icon->drawWithin (g, iconArea, juce::RectanglePlacement::centred | juce::RectanglePlacement::onlyReduceInSize, 1.0f);
+        icon->drawWithin (g, iconArea, juce::RectanglePlacement::centred | juce::RectanglePlacement::onlyReduceInSize,
+                          1.0f);
     }
     else if (isTicked)
     {
@@ -514,7 +502,8 @@ void MainComponent::drawPopupMenuItem (juce::Graphics& g,
         const auto centre = (float) r.getCentreY();
 
         juce::Path arrow;
-        arrow.addTriangle (x, centre - arrowHeight * 0.5f, x, centre + arrowHeight * 0.5f, x + arrowHeight * 0.6f, centre);
+        arrow.addTriangle (x, centre - arrowHeight * 0.5f, x, centre + arrowHeight * 0.5f, x + arrowHeight * 0.6f,
+                           centre);
         g.fillPath (arrow);
     }
 

@@ -32,10 +32,8 @@ public:
     // Runs the whole start-up. environment and executableFolder default to the shipped program's
     // (an empty File means the folder of the running executable); tests and the demonstration mode
     // inject a virtual port selector, a clock and a folder of their own.
-    explicit MainComponent (const juce::String& deviceName,
-                            const vfu::UpdaterEnvironment& environment = {},
-                            const juce::File& executableFolder = {},
-                            StartupHandlers startupHandlers = {});
+    explicit MainComponent (const juce::String& deviceName, const vfu::UpdaterEnvironment& environment = {},
+                            const juce::File& executableFolder = {}, StartupHandlers startupHandlers = {});
     ~MainComponent() override;
 
     void showAboutBox();
@@ -61,16 +59,9 @@ public:
 
     // ----- Look-and-feel of the selectors and their pop-up lists -----
     juce::Font getComboBoxFont (juce::ComboBox& box) override;
-    void drawPopupMenuItem (juce::Graphics& g,
-                            const juce::Rectangle<int>& area,
-                            bool isSeparator,
-                            bool isActive,
-                            bool isHighlighted,
-                            bool isTicked,
-                            bool hasSubMenu,
-                            const juce::String& text,
-                            const juce::String& shortcutKeyText,
-                            const juce::Drawable* icon,
+    void drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator, bool isActive,
+                            bool isHighlighted, bool isTicked, bool hasSubMenu, const juce::String& text,
+                            const juce::String& shortcutKeyText, const juce::Drawable* icon,
                             const juce::Colour* textColour) override;
 
     // Called after each state report has been applied; the demonstration mode watches it.

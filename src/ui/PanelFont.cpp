@@ -5,9 +5,8 @@
 juce::Font panelFont (float height)
 {
     // Loaded once; the static pointer keeps the typeface for the rest of the program.
-    static const juce::Typeface::Ptr typeface =
-        juce::Typeface::createSystemTypefaceFor (VfuResources::LeagueSpartanMedium_otf,
-                                                 (size_t) VfuResources::LeagueSpartanMedium_otfSize);
+    static const juce::Typeface::Ptr typeface = juce::Typeface::createSystemTypefaceFor (
+        VfuResources::LeagueSpartanMedium_otf, (size_t) VfuResources::LeagueSpartanMedium_otfSize);
 
     if (typeface == nullptr)
         return juce::Font (height);

@@ -66,7 +66,7 @@ TEST (PreferencesDialog, the_toggle_updates_the_choice_without_closing)
 
 TEST (PreferencesDialog, Cancel_closes_with_0_and_OK_with_1)
 {
-    for (const auto& [useOk, expected] : { std::pair<bool, int> { false, 0 }, std::pair<bool, int> { true, 1 } })
+    for (const auto& [useOk, expected] : { std::pair<bool, int>{ false, 0 }, std::pair<bool, int>{ true, 1 } })
     {
         PreferencesDialog dialog (true);
         juce::Component window;

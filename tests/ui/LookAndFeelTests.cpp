@@ -28,7 +28,8 @@ struct LookAndFeelTest : public testing::Test
         return image;
     }
 
-    static int countPixels (const juce::Image& image, juce::Rectangle<int> area, std::function<bool (juce::Colour)> test)
+    static int countPixels (const juce::Image& image, juce::Rectangle<int> area,
+                            std::function<bool (juce::Colour)> test)
     {
         int count = 0;
         for (int y = area.getY(); y < area.getBottom(); ++y)
@@ -80,13 +81,16 @@ TEST_F (LookAndFeelTest, item_text_uses_the_given_colour_and_fades_when_inactive
 {
     const auto red = juce::Colour (0xffff0000);
     const auto coloured = drawItem (false, true, false, false, false, {}, &red);
-    EXPECT_GT (countPixels (coloured, { 30, 0, 170, 24 }, [] (juce::Colour c) { return c.getRed() > 200 && c.getGreen() < 60; }), 10);
+    EXPECT_GT (countPixels (coloured, { 30, 0, 170, 24 },
+                            [] (juce::Colour c) { return c.getRed() > 200 && c.getGreen() < 60; }),
+               10);
 
     const auto active = drawItem (false, true, false, false, false);
     const auto inactive = drawItem (false, false, false, false, false);
     EXPECT_GT (countPixels (active, { 30, 0, 170, 24 }, isDark), 20);
     EXPECT_EQ (countPixels (inactive, { 30, 0, 170, 24 }, isDark), 0) << "an inactive item is drawn at 0.3 opacity";
-    EXPECT_GT (countPixels (inactive, { 30, 0, 170, 24 }, [] (juce::Colour c) { return c != juce::Colours::white; }), 20);
+    EXPECT_GT (countPixels (inactive, { 30, 0, 170, 24 }, [] (juce::Colour c) { return c != juce::Colours::white; }),
+               20);
 }
 
 TEST_F (LookAndFeelTest, a_ticked_item_shows_a_tick_in_the_icon_area_and_a_sub_menu_an_arrow)

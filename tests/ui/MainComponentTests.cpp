@@ -116,14 +116,12 @@ TEST (MainComponent, gives_component_ids_only_to_the_five_addressable_children)
             ids.add (child->getComponentID());
     }
 
-    EXPECT_EQ (names,
-               juce::StringArray ({ "InstructionsField", "Progress bar", "device", "new label", "new label",
-                                    "new label", "InstalledVersion", "AvailableVersion", "Installing",
-                                    "InstallCancel", "new label", "new label", "MIDI Inputs", "MIDI Outputs",
-                                    "new label", "Firmware versions" }));
-    EXPECT_EQ (ids,
-               juce::StringArray ({ "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing",
-                                    "InstallCancel" }));
+    EXPECT_EQ (names, juce::StringArray ({ "InstructionsField", "Progress bar", "device", "new label", "new label",
+                                           "new label", "InstalledVersion", "AvailableVersion", "Installing",
+                                           "InstallCancel", "new label", "new label", "MIDI Inputs", "MIDI Outputs",
+                                           "new label", "Firmware versions" }));
+    EXPECT_EQ (ids, juce::StringArray ({ "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing",
+                                         "InstallCancel" }));
 
     EXPECT_EQ (label (panel, "InstructionsField").getBounds(), juce::Rectangle<int> (288, 72, 328, 232));
     EXPECT_EQ (selector (panel, "Firmware versions").getBounds(), juce::Rectangle<int> (392, 336, 120, 24));
@@ -158,7 +156,7 @@ TEST (MainComponent, shows_a_bad_StateMachines_xml_and_quits_without_starting)
     ASSERT_EQ (fixture.failureTitles, juce::StringArray ("Bad XML Document"));
     EXPECT_TRUE (fixture.failureMessages[0].endsWith ("The app will quit.")) << fixture.failureMessages[0];
     EXPECT_EQ (fixture.quitRequests, 1);
-    EXPECT_TRUE (panel.getEngine() == nullptr || ! panel.getEngine()->isThreadRunning());
+    EXPECT_TRUE (panel.getEngine() == nullptr || !panel.getEngine()->isThreadRunning());
     EXPECT_EQ (label (panel, "device").getText(), "") << "the rest of start-up is skipped";
 }
 
@@ -219,26 +217,26 @@ TEST (MainComponent, enables_the_selectors_only_in_resting_states)
 
     const auto selectorsEnabled = [&]
     {
-        return selector (panel, "MIDI Inputs").isEnabled() && selector (panel, "MIDI Outputs").isEnabled()
-               && selector (panel, "Firmware versions").isEnabled();
+        return selector (panel, "MIDI Inputs").isEnabled() && selector (panel, "MIDI Outputs").isEnabled() &&
+               selector (panel, "Firmware versions").isEnabled();
     };
     const auto selectorsDisabled = [&]
     {
-        return ! selector (panel, "MIDI Inputs").isEnabled() && ! selector (panel, "MIDI Outputs").isEnabled()
-               && ! selector (panel, "Firmware versions").isEnabled();
+        return !selector (panel, "MIDI Inputs").isEnabled() && !selector (panel, "MIDI Outputs").isEnabled() &&
+               !selector (panel, "Firmware versions").isEnabled();
     };
 
-    for (const auto* resting : { "Idle, no device", "Idle, device detected", "Idle, bootloader detected",
-                                 "Download complete", "Error, no device", "Error, device detected",
-                                 "Error, bootloader detected" })
+    for (const auto* resting :
+         { "Idle, no device", "Idle, device detected", "Idle, bootloader detected", "Download complete",
+           "Error, no device", "Error, device detected", "Error, bootloader detected" })
     {
         panel.stateChanged ("Firmware download", resting);
         EXPECT_TRUE (panel.isInRestingState()) << resting;
         EXPECT_TRUE (selectorsEnabled()) << resting;
     }
 
-    for (const auto* busy : { "Firmware download", "Firmware erase", "Waiting", "Update cancelled",
-                              "idle, no device", "Idle, no device " })
+    for (const auto* busy : { "Firmware download", "Firmware erase", "Waiting", "Update cancelled", "idle, no device",
+                              "Idle, no device " })
     {
         panel.stateChanged ("Idle, no device", busy);
         EXPECT_FALSE (panel.isInRestingState()) << busy;
@@ -264,10 +262,11 @@ TEST (MainComponent, shows_progress_in_whole_percent)
     auto& panel = fixture.createPanel (createExecutableFolder ({ "2.2.1" }));
     panel.getEngine()->stopThread (5000);
 
-    const std::pair<double, const char*> cases[] = {
-        { 0.0, "Installing 0%" }, { 0.5, "Installing 50%" }, { 0.996, "Installing 100%" }, { 0.004, "Installing 0%" },
-        { 1.0, "Installing 100%" }
-    };
+    const std::pair<double, const char*> cases[] = { { 0.0, "Installing 0%" },
+                                                     { 0.5, "Installing 50%" },
+                                                     { 0.996, "Installing 100%" },
+                                                     { 0.004, "Installing 0%" },
+                                                     { 1.0, "Installing 100%" } };
     for (const auto& [fraction, text] : cases)
     {
         panel.progressChanged (fraction);

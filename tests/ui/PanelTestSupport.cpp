@@ -17,10 +17,8 @@ juce::File writeQuillboxPackage (const juce::File& folder, const juce::String& v
 
     juce::ZipFile::Builder builder;
     builder.addEntry (new juce::MemoryInputStream (image, true), 0, baseName + ".syx", juce::Time::getCurrentTime());
-    builder.addEntry (new juce::MemoryInputStream (checksums.toRawUTF8(), checksums.getNumBytesAsUTF8(), true),
-                      0,
-                      baseName + ".sha",
-                      juce::Time::getCurrentTime());
+    builder.addEntry (new juce::MemoryInputStream (checksums.toRawUTF8(), checksums.getNumBytesAsUTF8(), true), 0,
+                      baseName + ".sha", juce::Time::getCurrentTime());
 
     auto file = folder.getChildFile (baseName + ".vfw");
     file.deleteFile();

@@ -45,7 +45,7 @@ struct PanelFixture
     // Builds the panel; start-up failures are recorded instead of shown.
     MainComponent& createPanel (const juce::File& executableFolder);
 
-    vfu::ScaledClock clock { 20.0 };
+    vfu::ScaledClock clock{ 20.0 };
     FixedPortsMidiLayer layer;
     MIDIPortsSelector selector;
     juce::StringArray failureTitles, failureMessages;
@@ -54,8 +54,7 @@ struct PanelFixture
 };
 
 // The child of the panel with that component name (the first one for "new label").
-template <typename ComponentType>
-ComponentType* findChildByName (juce::Component& parent, const juce::String& name)
+template <typename ComponentType> ComponentType* findChildByName (juce::Component& parent, const juce::String& name)
 {
     for (auto* child : parent.getChildren())
         if (child->getName() == name)

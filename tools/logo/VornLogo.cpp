@@ -19,7 +19,8 @@ juce::Path createWaveMark (juce::Rectangle<float> area)
     {
         const auto t = (float) i / (float) steps;
         const auto x = area.getX() + t * area.getWidth();
-        const auto y = area.getCentreY() - std::sin (t * juce::MathConstants<float>::twoPi * 1.5f) * area.getHeight() * 0.3f;
+        const auto y =
+            area.getCentreY() - std::sin (t * juce::MathConstants<float>::twoPi * 1.5f) * area.getHeight() * 0.3f;
         if (i == 0)
             wave.startNewSubPath (x, y);
         else
@@ -62,7 +63,7 @@ int main (int argc, char** argv)
     juce::ScopedJuceInitialiser_GUI juce;
 
     juce::MemoryBlock fontData;
-    if (! juce::File (juce::CharPointer_UTF8 (argv[1])).loadFileAsData (fontData) || fontData.isEmpty())
+    if (!juce::File (juce::CharPointer_UTF8 (argv[1])).loadFileAsData (fontData) || fontData.isEmpty())
     {
         std::cerr << "cannot read " << argv[1] << std::endl;
         return 1;
@@ -79,7 +80,7 @@ int main (int argc, char** argv)
     output.deleteFile();
     juce::FileOutputStream stream (output);
     juce::PNGImageFormat png;
-    if (! stream.openedOk() || ! png.writeImageToStream (drawLogo (typeface), stream))
+    if (!stream.openedOk() || !png.writeImageToStream (drawLogo (typeface), stream))
     {
         std::cerr << "cannot write " << argv[2] << std::endl;
         return 1;
