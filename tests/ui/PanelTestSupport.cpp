@@ -2,6 +2,7 @@
 
 #include <juce_cryptography/juce_cryptography.h>
 
+#include "simulation/FirmwareImage.h"
 #include "support/TestEnvironment.h"
 
 namespace vfu::test
@@ -9,9 +10,8 @@ namespace vfu::test
 juce::File writeQuillboxPackage (const juce::File& folder, const juce::String& version)
 {
     const auto baseName = "quillbox-fw-" + version;
-    const juce::uint8 imageBytes[] = { 0xf0, 0x04, 0x08, 0x01, 0x02, 0x03, 0x04, 0xf7 };
-    juce::MemoryBlock image (imageBytes, sizeof (imageBytes));
-
+    // An image in the layout the simulated Quillbox accepts, so that a simulated update can finish.
+    const auto image = vfu::FirmwareImage::generate (0x0008, version, 4096);
     const auto digest = juce::SHA256 (image).toHexString();
     const auto checksums = digest + " *" + baseName + ".syx\n";
 
