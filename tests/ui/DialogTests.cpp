@@ -104,6 +104,10 @@ TEST (AboutBox, shows_the_product_the_notice_and_the_version_in_the_panel_font)
 
     for (auto* label : { &about.getTitleLabel(), &about.getNoticeLabel(), &about.getVersionLabel() })
     {
+        // A label squeezes its text sideways down to 0.7 before it cuts it short.
+        const auto textWidth = (float) (label->getWidth() - label->getBorderSize().getLeftAndRight());
+        EXPECT_LE (label->getFont().getStringWidthFloat (label->getText()) * 0.7f, textWidth)
+            << label->getText() << " fits its label";
         EXPECT_EQ (label->getName(), "new label");
         EXPECT_EQ (label->getJustificationType(), juce::Justification::centred);
         EXPECT_FALSE (label->isEditable());

@@ -5,6 +5,7 @@ if(TARGET VornFirmwareUpdater)
         title_and_size
         preferences_ok_grows_the_window
         preferences_cancel_and_escape_leave_the_mode
+        about_box_opens_from_the_menu
         install_click_starts_the_erase
         second_start_leaves_one_window
         demonstration_update_completes

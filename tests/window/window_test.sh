@@ -180,6 +180,21 @@ case "$case_name" in
     wait_for_size "$wid" 640x344
     ;;
 
+  about_box_opens_from_the_menu)
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    click_in "$wid" 40 12
+    sleep 0.7
+    xdotool key Down Return
+    wait_for 50 '[ -n "$(dialog_window About)" ]' || fail "the About window did not open"
+    awid="$(dialog_window About)"
+    size="$(window_size "$awid")"
+    [ "${size%x*}" -ge 320 ] && [ "${size#*x}" -ge 152 ] || fail "the About window is $size"
+    shot about
+    xdotool mousemove --window "$awid" 160 100 key Escape
+    wait_for 50 '[ -z "$(dialog_window About)" ]' || fail "escape did not close the About window"
+    wait_for_size "$wid" 640x344
+    ;;
+
   install_click_starts_the_erase)
     start_main_window --simulate=quillbox:bootloader --speed 10
     wait_for 300 'log_has "$bootloader_state"' || fail "the bootloader was not detected"
