@@ -212,6 +212,9 @@ case "$case_name" in
     start_app --simulate --speed 10
     second=${app_pids[1]}
     wait_for 150 "! kill -0 $second" || fail "the second start did not end"
+    wait "$second"; rc=$?
+    [ "$rc" = "0" ] || fail "the second start ended with $rc"
+    log_count "Log started" | grep -qx 1 || fail "the second start opened the log"
     count="$(xdotool search --onlyvisible --name '^Quillbox Firmware Updater$' | wc -l)"
     [ "$count" = "1" ] || fail "$count windows are open"
     kill -0 "${app_pids[0]}" 2>/dev/null || fail "the first instance ended"
