@@ -49,9 +49,9 @@ juce::uint16 parseDeviceId (const juce::String& text)
 
 void decodeReply (const juce::ArgumentList& args)
 {
-    const auto id = parseDeviceId (tool::getOptionValue (args, "--device-id", {}));
-    if (!args.containsOption ("--device-id"))
+    if (! args.containsOption ("--device-id"))
         tool::failUsage ("decode-reply needs --device-id HHHH");
+    const auto id = parseDeviceId (tool::getOptionValue (args, "--device-id", {}));
 
     const auto messages = tool::getPositionalArguments (args, { "--device-id" });
     if (messages.isEmpty())
