@@ -89,7 +89,9 @@ TEST (DefinitionSource, matches_the_file_name_exactly)
 
     // On a case-sensitive file system the other spelling is not the definition file.
     if (!folder.getChildFile ("StateMachines.xml").exists())
+    {
         EXPECT_EQ (createFor (folder)->getMidiDeviceId(), 8);
+    }
 }
 
 TEST (DefinitionSource, searches_the_executable_folder_and_then_the_desktop_for_firmware)

@@ -66,10 +66,14 @@ TEST (InbuiltDefinitions, is_ASCII_with_CR_LF_line_ends_only)
         ASSERT_TRUE (c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7f)) << "byte " << (int) c << " at " << i;
 
         if (c == '\r')
+        {
             ASSERT_EQ (bytes[i + 1], '\n') << "lone CR at " << i;
+        }
 
         if (c == '\n')
+        {
             ASSERT_TRUE (i > 0 && bytes[i - 1] == '\r') << "lone LF at " << i;
+        }
     }
 
     EXPECT_TRUE (text.endsWith ("</FirmwareUpdaters>\r\n"));
