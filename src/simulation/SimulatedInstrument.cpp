@@ -158,7 +158,8 @@ SimulatedInstrument::SimulatedInstrument (VirtualMidiLayer& layerToUse, const In
                             ? settings.firmwareVersion
                             : juce::String (getModelInfo (settings.model).defaultVersion)),
       bootloaderShape (settings.bootloaderShape), panelStateByte (settings.panelStateByte),
-      replyDelayMs (settings.replyDelayMs), restartMs (settings.restartMs), eraseMs (settings.eraseMs),
+      replyDelayMs (settings.replyDelayMs), restartMs (settings.restartMs > 0 ? settings.restartMs : (settings.model == Model::orb26 ? 8000 : 2000)),
+      installMs (juce::jmax (0, settings.installMs)), eraseMs (settings.eraseMs),
       faults (settings.faults)
 {
 }
@@ -440,7 +441,20 @@ void SimulatedInstrument::handleImage (const std::vector<juce::uint8>& image)
         installedVersion = MIDIPortsSelector::formatVersionNumber (contents.versionNumber);
         validFirmware = true;
         ++imagesInstalled;
-        restart (Mode::firmware, restartMs);
+
+        // While it writes the image it answers nothing but stays on the port lists, as the real
+        // instrument does; then it restarts into the new firmware.
+        mode = Mode::absent;
+        collecting = false;
+        incoming.clear();
+        const int epoch = ++restartEpoch;
+        layer.callAfter (installMs,
+                         [this, epoch]
+                         {
+                             std::lock_guard<std::mutex> guard (lock);
+                             if (epoch == restartEpoch)
+                                 restart (Mode::firmware, restartMs);
+                         });
         return;
     }
 

@@ -68,7 +68,13 @@ struct InstrumentSettings
     BootloaderShape bootloaderShape = BootloaderShape::identityReply;
     int panelStateByte = 0; // Orb 26: the panel state byte it reports (0 no update, 1 erased, ...)
     int replyDelayMs = 20;  // clock milliseconds from a request to its reply
-    int restartMs = 2000;   // time off the port lists for a restart
+    // Time off the port lists for a restart; 0 means the model's own: 2000, or 8000 for the Orb 26,
+    // whose polls (an inquiry plus up to five alternative inquiries) take up to 3.5 s, so a shorter
+    // absence would go unseen.
+    int restartMs = 0;
+    // Time a valid image takes to be written before the instrument restarts into it; a real
+    // instrument checks and flashes the image before it leaves the port lists.
+    int installMs = 500;
     int eraseMs = 3000;     // time off the port lists for an erase
     InstrumentFaults faults;
 };
@@ -138,6 +144,7 @@ private:
     int panelStateByte;
     int replyDelayMs;
     int restartMs;
+    int installMs;
     int eraseMs;
     InstrumentFaults faults;
     int restartEpoch = 0; // a newer restart makes pending returns stale
