@@ -244,7 +244,14 @@ TEST (WholeUpdate, Cancel_during_the_download_stops_the_transfer_and_shows_Updat
 TEST (WholeUpdate, a_connection_break_mid_transfer_is_logged_and_follows_the_instruction_s_no_device_transition)
 {
     WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0,
-                     [] (InstrumentSettings& s) { s.faults.vanishAfterTransferBytes = 100000; s.faults.neverComeBack = false; });
+                     [] (InstrumentSettings& s)
+                     {
+                         s.faults.vanishAfterTransferBytes = 100000;
+                         s.faults.neverComeBack = false;
+                         // Away long enough that a loaded machine cannot hide the break from the
+                         // watching loop (at 50x, 2 s of clock time is only 40 ms).
+                         s.restartMs = 30000;
+                     });
     run.start();
 
     ASSERT_TRUE (run.waitForLine ("stateChanged|Firmware download|Waiting for new firmware"));
