@@ -23,7 +23,7 @@ struct SimulationSpec
     bool bootloader = false;
     int panelStateByte = 0;
 
-    // The spec, or none with the reason in `error`.
+    // The parsed simulation spec, or none with the reason in `error`.
     static std::optional<SimulationSpec> parse (const juce::String& text, juce::String& error);
 
     InstrumentSettings toSettings() const;
