@@ -3,6 +3,8 @@
 #include "DefinitionValues.h"
 #include "DocumentNesting.h"
 
+#include <cstring>
+
 #include "../app/Log.h"
 #include "../engine/Clock.h"
 #include "../engine/FirmwarePackageStore.h"
@@ -91,6 +93,12 @@ juce::String missingTransferTargetMessage (const juce::String& stateName, const 
 // the program; such a document is rejected as malformed before it is parsed.
 void rejectExcessiveNesting (const juce::String& documentText)
 {
+    // A file that is not valid UTF-8 (a sequence cut off at its end, say) would make every reader
+    // step past the end of the text: it is malformed.
+    const auto* raw = documentText.toRawUTF8();
+    if (!juce::CharPointer_UTF8::isValidString (raw, (int) std::strlen (raw)))
+        throw Exception (rootMessage);
+
     if (vfu::definitions::isNestedDeeperThan (documentText, vfu::definitions::maximumElementNesting))
         throw Exception (rootMessage);
 }

@@ -366,6 +366,11 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             if (!readEntry (zip, i, entry, maximumChecksumListSize, data))
                 return reject (rejectionReason, "damaged archive");
 
+            // Searched as text below: bytes that are not valid UTF-8 would make the search run
+            // past the end of the list.
+            if (!juce::CharPointer_UTF8::isValidString (static_cast<const char*> (data.getData()), (int) data.getSize()))
+                return reject (rejectionReason, "damaged checksum list: " + entry.name);
+
             checksumText = juce::String::createStringFromData (data.getData(), (int) data.getSize());
             checksumEntryName = entry.name;
             hasChecksumList = true;
