@@ -110,6 +110,14 @@ struct Phase
     juce::int64 stopRestartAt = -1;
     juce::int64 shutdownAt = -1;
     bool clickInstall = false;
+
+    bool hasFaults() const
+    {
+        const auto& f = settings.faults;
+        return f.dropReplies || f.garbleReplies || f.shortReplies || f.neverComeBack || f.unrelatedSysExFirst
+               || f.vanishAfterTransferBytes >= 0 || f.extraReplyDelayMs != 0 || corrupt || cancelAt >= 0 || portsAt >= 0
+               || stopRestartAt >= 0 || shutdownAt >= 0;
+    }
 };
 
 struct Outcome
@@ -255,10 +263,7 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
     }
 
     timedStop (updater, tally, name, "the final stop");
-    if (!outcome.success && !phase.corrupt && phase.cancelAt < 0 && phase.portsAt < 0 && phase.settings.faults.vanishAfterTransferBytes < 0
-        && phase.stopRestartAt < 0 && !phase.settings.faults.dropReplies && !phase.settings.faults.garbleReplies
-        && !phase.settings.faults.shortReplies && !phase.settings.faults.neverComeBack && phase.settings.faults.extraReplyDelayMs == 0
-        && !phase.settings.faults.unrelatedSysExFirst)
+    if (!outcome.success && !phase.hasFaults())
         tally.fail (name + ": no update without faults: " + recorder.trail());
     return outcome;
 }
@@ -348,6 +353,10 @@ void runOneUpdate (const ModelPackages& packages, juce::Random& random, double s
             phase.stopRestartAt = random.nextInt (phase.budgetMs / 2);
         if (draw ("shutdown mid-update", 8))
             phase.shutdownAt = random.nextInt (phase.budgetMs);
+
+        // A run that drew no fault is a clean run: it gets the whole budget and must finish.
+        if (!phase.hasFaults())
+            phase.budgetMs = 600000;
     }
 
     const auto first = runPhase (packages, phase, random, speed, tally, name);
