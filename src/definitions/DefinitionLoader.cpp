@@ -4,6 +4,7 @@
 #include "DocumentNesting.h"
 
 #include <cstring>
+#include <limits>
 
 #include "../app/Log.h"
 #include "../engine/Clock.h"
@@ -89,18 +90,34 @@ juce::String missingTransferTargetMessage (const juce::String& stateName, const 
 
 // ----- Reading -----
 
-// The XML reader recurses once per level, so a hostile document nested deeply enough would end
-// the program; such a document is rejected as malformed before it is parsed.
-void rejectExcessiveNesting (const juce::String& documentText)
+// Text that is not valid UTF-8 (a sequence cut off at its end, say) makes JUCE's readers step past
+// the end of it, and the XML reader recurses once per level, so a hostile document nested deeply
+// enough would end the program: both are rejected as malformed before the document is parsed.
+void rejectUnreadableText (const juce::String& documentText)
 {
-    // A file that is not valid UTF-8 (a sequence cut off at its end, say) would make every reader
-    // step past the end of the text: it is malformed.
     const auto* raw = documentText.toRawUTF8();
     if (!juce::CharPointer_UTF8::isValidString (raw, (int) std::strlen (raw)))
         throw Exception (rootMessage);
 
     if (vfu::definitions::isNestedDeeperThan (documentText, vfu::definitions::maximumElementNesting))
         throw Exception (rootMessage);
+}
+
+// A file's text. JUCE reads a file that is not UTF-8 as Windows-1252 text, but its XML reader
+// parses the file's own bytes as UTF-8 unchecked, so the bytes themselves are checked here.
+juce::String readDocumentFile (const juce::File& definitionFile)
+{
+    juce::MemoryBlock bytes;
+    definitionFile.loadFileAsData (bytes);
+    const auto* data = static_cast<const char*> (bytes.getData());
+    const auto size = bytes.getSize();
+
+    const bool utf16 = size >= 2 && (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (data)
+                                     || juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (data));
+    if (!utf16 && size > 0 && !juce::CharPointer_UTF8::isValidString (data, (int) juce::jmin (size, (size_t) std::numeric_limits<int>::max())))
+        throw Exception (rootMessage);
+
+    return juce::String::createStringFromData (data, (int) juce::jmin (size, (size_t) std::numeric_limits<int>::max()));
 }
 
 constexpr int maximumTextContentLength = 1024;
@@ -368,7 +385,7 @@ FirmwareUpdater::FirmwareUpdater (const juce::File& definitionFile, const juce::
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
 {
-    rejectExcessiveNesting (definitionFile.loadFileAsString());
+    rejectUnreadableText (readDocumentFile (definitionFile));
 
     juce::XmlDocument document (definitionFile);
     loadDefinitions (document);
@@ -381,7 +398,7 @@ FirmwareUpdater::FirmwareUpdater (const juce::String& definitionText, const juce
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
 {
-    rejectExcessiveNesting (definitionText);
+    rejectUnreadableText (definitionText);
 
     juce::XmlDocument document (definitionText);
     loadDefinitions (document);

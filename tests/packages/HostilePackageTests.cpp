@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace vfu::test::packages;
@@ -171,4 +172,23 @@ TEST (HostilePackages, survives_every_truncation_and_every_changed_byte)
             EXPECT_TRUE (result == -1 || result == 1000099) << "byte " << i << " gave " << result;
         }
     }
+}
+
+TEST (HostilePackages, refuses_a_checksum_list_that_is_not_utf8)
+{
+    // The digests are searched as text; bytes that are not UTF-8 (here a lead byte cut off at the
+    // end, and 0xff) must never be walked.
+    const auto image = makeImage (1, 300);
+    for (const char* tail : { "\xe2", "\xff\xff", "\xc3" })
+    {
+        juce::MemoryBlock list = textBlock (digestOf (image) + " *a.syx\n");
+        list.append (tail, std::strlen (tail));
+        const auto package = makeArchive ({ { "p-1.0.0.sha", list }, { "a.syx", image } });
+        EXPECT_EQ (rejectionOf (package), "damaged checksum list: p-1.0.0.sha");
+    }
+
+    // Valid UTF-8 beyond ASCII (a comment line, say) is still text.
+    const auto package = makeArchive (
+        { { "p-1.0.0.sha", textBlock (juce::String::fromUTF8 ("# caf\xc3\xa9\n") + digestOf (image) + " *a.syx\n") }, { "a.syx", image } });
+    EXPECT_EQ (check (package), 1000099);
 }
