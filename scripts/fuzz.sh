@@ -15,6 +15,8 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(definition package midi_input version)
 build="${VFU_FUZZ_BUILD_DIR:-build-fuzz}"
 
+bash scripts/install-deps.sh clang libclang-rt-dev
+
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S tools/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang "${launcher[@]}" >/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the headless window run need.
 # Quick when everything is present already: apt is only called for missing packages.
+# Extra package names given as arguments are installed too (clang for the fuzz targets, say).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   fonts-league-spartan
   xvfb xauth xdotool x11-utils imagemagick
   zip unzip
+  "$@"
 )
 
 missing=()

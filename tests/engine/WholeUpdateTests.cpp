@@ -34,12 +34,20 @@ juce::File writeImagesPackage (const juce::String& baseName, const std::vector<v
     return writeFile (baseName, baseName + ".vfw", vfu::ArchiveWriter::createPackage (baseName, images));
 }
 
+// Under ThreadSanitizer the engine runs many times slower, too slow for the instruments' reply
+// windows on a fast clock: VFU_TEST_SLOWDOWN divides the clock speed (never below real time).
+double testClockSpeed (double speed)
+{
+    const auto slowdown = juce::SystemStats::getEnvironmentVariable ("VFU_TEST_SLOWDOWN", "1").getDoubleValue();
+    return slowdown > 1.0 ? juce::jmax (1.0, speed / slowdown) : speed;
+}
+
 // One simulated update; the clock and the recorder outlive it.
 class WholeUpdate
 {
 public:
     WholeUpdate (Model model, const juce::File& package, double speed, std::function<void (InstrumentSettings&)> adjust = {})
-        : clock (speed), callback (clock)
+        : clock (testClockSpeed (speed)), callback (clock)
     {
         InstrumentSettings settings;
         settings.model = model;
