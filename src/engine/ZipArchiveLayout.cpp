@@ -1,6 +1,7 @@
 #include "ZipArchiveLayout.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vfu::zip
 {
@@ -101,8 +102,14 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
         if ((flags & 1) != 0 || (method != 0 && method != 8)) // encrypted, or a method JUCE cannot read
             return damaged();
 
+        // Names are read as UTF-8 (as JUCE reads them); bytes that are not would make every text
+        // operation on the name step past its end, and a NUL would hide the rest of it.
+        const auto* nameBytes = reinterpret_cast<const char*> (header + centralHeaderSize);
+        if (std::memchr (nameBytes, 0, (size_t) nameLength) != nullptr || !juce::CharPointer_UTF8::isValidString (nameBytes, nameLength))
+            return damaged();
+
         EntryLayout entry;
-        entry.name = juce::String::fromUTF8 (reinterpret_cast<const char*> (header + centralHeaderSize), nameLength);
+        entry.name = juce::String::fromUTF8 (nameBytes, nameLength);
         entry.deflated = method == 8;
         entry.compressedSize = readInt (header + 20);
         entry.uncompressedSize = readInt (header + 24);

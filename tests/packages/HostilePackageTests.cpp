@@ -192,3 +192,21 @@ TEST (HostilePackages, refuses_a_checksum_list_that_is_not_utf8)
         { { "p-1.0.0.sha", textBlock (juce::String::fromUTF8 ("# caf\xc3\xa9\n") + digestOf (image) + " *a.syx\n") }, { "a.syx", image } });
     EXPECT_EQ (check (package), 1000099);
 }
+
+TEST (HostilePackages, refuses_entry_names_that_are_not_utf8_or_hold_a_NUL)
+{
+    // The image's name "a.syx" in the central directory, its last byte replaced.
+    for (const juce::uint8 last : { (juce::uint8) 0xe2, (juce::uint8) 0xff, (juce::uint8) 0x00 })
+    {
+        auto package = makePackage ("p-1.0.0", "a.syx", makeImage (1, 200));
+        CentralDirectory directory (package);
+        auto* name = directory.header (imageIndex) + 46;
+        ASSERT_EQ (juce::String::fromUTF8 ((const char*) name, 5), "a.syx");
+        name[4] = last;
+        EXPECT_EQ (rejectionOf (package), "damaged archive") << (int) last;
+    }
+
+    const auto named = makeArchive ({ { "p-1.0.0.sha", textBlock (digestOf (makeImage (1, 200)) + juce::String::fromUTF8 (" *\xc3\xa9t\xc3\xa9.syx\n")) },
+                                      { juce::String::fromUTF8 ("\xc3\xa9t\xc3\xa9.syx"), makeImage (1, 200) } });
+    EXPECT_EQ (check (named), 1000099);
+}
