@@ -9,6 +9,7 @@
 #include "../app/Log.h"
 #include "../engine/Clock.h"
 #include "../engine/FirmwarePackageStore.h"
+#include "../engine/TextFromBytes.h"
 #include "../midi/MIDIPortsSelector.h"
 
 namespace
@@ -91,15 +92,17 @@ juce::String missingTransferTargetMessage (const juce::String& stateName, const 
 // ----- Reading -----
 
 // Text that is not valid UTF-8 (a sequence cut off at its end, say) makes JUCE's readers step past
-// the end of it, and the XML reader recurses once per level, so a hostile document nested deeply
-// enough would end the program: both are rejected as malformed before the document is parsed.
+// the end of it, the XML reader recurses once per level, so a hostile document nested deeply
+// enough would end the program, and it loops forever on a processing instruction in content: all
+// are rejected as malformed before the document is parsed.
 void rejectUnreadableText (const juce::String& documentText)
 {
     const auto* raw = documentText.toRawUTF8();
     if (!juce::CharPointer_UTF8::isValidString (raw, (int) std::strlen (raw)))
         throw Exception (rootMessage);
 
-    if (vfu::definitions::isNestedDeeperThan (documentText, vfu::definitions::maximumElementNesting))
+    const auto markup = vfu::definitions::scanMarkup (documentText, vfu::definitions::maximumElementNesting);
+    if (markup.nestedTooDeep || markup.instructionInContent)
         throw Exception (rootMessage);
 }
 
@@ -117,7 +120,7 @@ juce::String readDocumentFile (const juce::File& definitionFile)
     if (!utf16 && size > 0 && !juce::CharPointer_UTF8::isValidString (data, (int) juce::jmin (size, (size_t) std::numeric_limits<int>::max())))
         throw Exception (rootMessage);
 
-    return juce::String::createStringFromData (data, (int) juce::jmin (size, (size_t) std::numeric_limits<int>::max()));
+    return vfu::textFromBytes (data, size);
 }
 
 constexpr int maximumTextContentLength = 1024;

@@ -24,18 +24,27 @@ void skipPast (CharPointer& p, const char* terminator)
         p += index + (int) std::strlen (terminator);
 }
 
-// Moves p (at "<!") past the declaration, counting nested brackets as the XML reader does.
-void skipDeclaration (CharPointer& p)
+// Moves p (at "<!") past the declaration, counting nested brackets as the XML reader does;
+// true when it holds a processing instruction (an entity's text may carry one into content).
+bool skipDeclaration (CharPointer& p)
 {
+    bool instruction = false;
     ++p;
 
     for (int open = 1; open > 0 && !p.isEmpty(); ++p)
     {
         if (*p == '<')
+        {
             ++open;
+            instruction = instruction || p[1] == '?';
+        }
         else if (*p == '>')
+        {
             --open;
+        }
     }
+
+    return instruction;
 }
 
 // Moves p (at "<") past the tag; true when the tag closes itself ("/>").
@@ -70,12 +79,13 @@ bool skipTag (CharPointer& p)
 }
 } // namespace
 
-bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
+MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth)
 {
+    MarkupFindings findings;
     int depth = 0;
     auto p = xmlText.getCharPointer();
 
-    while (!p.isEmpty())
+    while (!p.isEmpty() && !findings.nestedTooDeep)
     {
         if (*p != '<')
         {
@@ -91,11 +101,13 @@ bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
         }
         else if (startsWith (p, "<?"))
         {
+            findings.instructionInContent = findings.instructionInContent || depth > 0;
             skipPast (p, "?>");
         }
         else if (startsWith (p, "<!"))
         {
-            skipDeclaration (p);
+            if (skipDeclaration (p))
+                findings.instructionInContent = true;
         }
         else if (startsWith (p, "</"))
         {
@@ -104,10 +116,15 @@ bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
         }
         else if (!skipTag (p) && ++depth > maximumDepth)
         {
-            return true;
+            findings.nestedTooDeep = true;
         }
     }
 
-    return false;
+    return findings;
+}
+
+bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
+{
+    return scanMarkup (xmlText, maximumDepth).nestedTooDeep;
 }
 } // namespace vfu::definitions

@@ -10,8 +10,19 @@ namespace vfu::definitions
 // also on threads with small stacks.
 constexpr int maximumElementNesting = 256;
 
-// Whether elements in the XML text nest deeper than maximumDepth. A quick scan that skips
-// comments, CDATA sections, processing instructions, the DOCTYPE and quoted attribute values;
-// it does not check that the text is well-formed.
+// What a quick scan of the XML text finds: it skips comments, CDATA sections, processing
+// instructions, declarations and quoted attribute values, and does not check that the text is
+// well-formed.
+struct MarkupFindings
+{
+    bool nestedTooDeep = false;        // elements nest deeper than the depth asked for
+    bool instructionInContent = false; // a processing instruction inside an element or a declaration
+};
+
+// JUCE's XML reader loops forever (and, keeping empty text, allocates without end) on a processing
+// instruction inside an element followed by text, so such documents are refused as well.
+MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth);
+
+// Whether elements in the XML text nest deeper than maximumDepth.
 bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth);
 } // namespace vfu::definitions

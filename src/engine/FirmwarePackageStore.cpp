@@ -1,5 +1,6 @@
 #include "FirmwarePackageStore.h"
 
+#include "TextFromBytes.h"
 #include "ZipArchiveLayout.h"
 #include "midi/MIDIPortsSelector.h"
 
@@ -371,7 +372,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             if (!juce::CharPointer_UTF8::isValidString (static_cast<const char*> (data.getData()), (int) data.getSize()))
                 return reject (rejectionReason, "damaged checksum list: " + entry.name);
 
-            checksumText = juce::String::createStringFromData (data.getData(), (int) data.getSize());
+            checksumText = textFromBytes (data.getData(), data.getSize());
             checksumEntryName = entry.name;
             hasChecksumList = true;
         }

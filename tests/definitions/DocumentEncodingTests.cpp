@@ -80,3 +80,9 @@ TEST (DocumentEncoding, loads_valid_utf8_beyond_ascii)
                                                                               "<Print text=\"Gr\xc3\xbc\xc3\x9f""e\"/></State>")));
     EXPECT_NE (updater->getMachine()->getState ("Idle"), nullptr);
 }
+
+TEST (DocumentEncoding, a_file_holding_only_a_byte_order_mark_is_malformed)
+{
+    EXPECT_EQ (rejectionOfFile (juce::MemoryBlock ("\xef\xbb\xbf", 3)), malformed);
+    EXPECT_EQ (rejectionOfFile (juce::MemoryBlock ("\xff\xfe", 2)), malformed);
+}

@@ -70,3 +70,21 @@ TEST (DocumentNesting, rejects_a_deeper_document_as_malformed_without_crashing)
         EXPECT_EQ (e.message, expected);
     }
 }
+
+TEST (DocumentNesting, refuses_processing_instructions_inside_elements_which_would_hang_the_reader)
+{
+    const juce::String expected ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
+
+    // JUCE's reader loops forever on an instruction in content followed by text.
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><?pi?>text</State>")), expected);
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">a<?pi x?>b<Print text=\"i\"/></State>")), expected);
+    // An entity's text could carry one into content.
+    EXPECT_EQ (rejectionOf ("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"<a><?p?>t</a>\">]>"
+                            + documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>").fromFirstOccurrenceOf ("?>", false, false)),
+               expected);
+
+    // The declaration before the root, and instructions in comments, attribute values and CDATA are fine.
+    EXPECT_FALSE (vfu::definitions::scanMarkup ("<?xml version=\"1.0\"?><?style x?><a t=\"<?\"><!-- <?x?> --><![CDATA[<?y?>]]></a>", 256)
+                      .instructionInContent);
+    EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><b/><?x?></a>", 256).instructionInContent);
+}

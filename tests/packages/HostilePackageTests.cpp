@@ -187,6 +187,10 @@ TEST (HostilePackages, refuses_a_checksum_list_that_is_not_utf8)
         EXPECT_EQ (rejectionOf (package), "damaged checksum list: p-1.0.0.sha");
     }
 
+    // A list holding only a byte order mark is empty text (JUCE would read past it).
+    EXPECT_EQ (rejectionOf (makeArchive ({ { "p-1.0.0.sha", juce::MemoryBlock ("\xef\xbb\xbf", 3) }, { "a.syx", image } })),
+               "image missing from the checksum list: a.syx");
+
     // Valid UTF-8 beyond ASCII (a comment line, say) is still text.
     const auto package = makeArchive (
         { { "p-1.0.0.sha", textBlock (juce::String::fromUTF8 ("# caf\xc3\xa9\n") + digestOf (image) + " *a.syx\n") }, { "a.syx", image } });
