@@ -24,27 +24,18 @@ void skipPast (CharPointer& p, const char* terminator)
         p += index + (int) std::strlen (terminator);
 }
 
-// Moves p (at "<!") past the declaration, counting nested brackets as the XML reader does;
-// true when it holds a processing instruction (an entity's text may carry one into content).
-bool skipDeclaration (CharPointer& p)
+// Moves p (at "<!") past the declaration, counting nested brackets as the XML reader does.
+void skipDeclaration (CharPointer& p)
 {
-    bool instruction = false;
     ++p;
 
     for (int open = 1; open > 0 && !p.isEmpty(); ++p)
     {
         if (*p == '<')
-        {
             ++open;
-            instruction = instruction || p[1] == '?';
-        }
         else if (*p == '>')
-        {
             --open;
-        }
     }
-
-    return instruction;
 }
 
 // Moves p (at "<") past the tag; true when the tag closes itself ("/>").
@@ -77,6 +68,18 @@ bool skipTag (CharPointer& p)
 
     return false;
 }
+// Whether "<?" follows the first "<" that starts a name, wherever it stands. Searched without
+// regard to comments, quotes or CDATA: on a malformed document JUCE's reader may see those
+// differently from any scan, and it must never meet an instruction in content.
+bool holdsInstructionAfterFirstTag (const juce::String& xmlText)
+{
+    auto p = xmlText.getCharPointer();
+
+    while (!p.isEmpty() && !(*p == '<' && (juce::CharacterFunctions::isLetter (p[1]) || p[1] == '_' || p[1] == ':')))
+        ++p;
+
+    return !p.isEmpty() && p.indexOf (juce::CharPointer_ASCII ("<?")) >= 0;
+}
 } // namespace
 
 MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth)
@@ -101,13 +104,11 @@ MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth)
         }
         else if (startsWith (p, "<?"))
         {
-            findings.instructionInContent = findings.instructionInContent || depth > 0;
             skipPast (p, "?>");
         }
         else if (startsWith (p, "<!"))
         {
-            if (skipDeclaration (p))
-                findings.instructionInContent = true;
+            skipDeclaration (p);
         }
         else if (startsWith (p, "</"))
         {
@@ -120,6 +121,7 @@ MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth)
         }
     }
 
+    findings.instructionInContent = holdsInstructionAfterFirstTag (xmlText);
     return findings;
 }
 

@@ -10,17 +10,18 @@ namespace vfu::definitions
 // also on threads with small stacks.
 constexpr int maximumElementNesting = 256;
 
-// What a quick scan of the XML text finds: it skips comments, CDATA sections, processing
-// instructions, declarations and quoted attribute values, and does not check that the text is
-// well-formed.
+// What a quick scan of the XML text finds. The depth scan skips comments, CDATA sections,
+// processing instructions, declarations and quoted attribute values; neither checks that the
+// text is well-formed.
 struct MarkupFindings
 {
     bool nestedTooDeep = false;        // elements nest deeper than the depth asked for
-    bool instructionInContent = false; // a processing instruction inside an element or a declaration
+    bool instructionInContent = false; // "<?" anywhere after the first element's start
 };
 
 // JUCE's XML reader loops forever (and, keeping empty text, allocates without end) on a processing
-// instruction inside an element followed by text, so such documents are refused as well.
+// instruction inside an element followed by text. Only the prolog (before the first element) may
+// hold instructions; "<?" anywhere later, even in a comment, refuses the document.
 MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth);
 
 // Whether elements in the XML text nest deeper than maximumDepth.

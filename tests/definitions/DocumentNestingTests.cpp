@@ -83,8 +83,13 @@ TEST (DocumentNesting, refuses_processing_instructions_inside_elements_which_wou
                             + documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>").fromFirstOccurrenceOf ("?>", false, false)),
                expected);
 
-    // The declaration before the root, and instructions in comments, attribute values and CDATA are fine.
-    EXPECT_FALSE (vfu::definitions::scanMarkup ("<?xml version=\"1.0\"?><?style x?><a t=\"<?\"><!-- <?x?> --><![CDATA[<?y?>]]></a>", 256)
-                      .instructionInContent);
+    // A malformed attribute value that hides an instruction from any scan of quotes (the fuzzer's find).
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><PollingState value=\"a\" "
+                                                "gotoState=\"<?xml version=\"1.0\"?>\ntext\"/></State>")),
+               expected);
+
+    // Instructions before the first element are the prolog's and fine; later, even in a comment, not.
+    EXPECT_FALSE (vfu::definitions::scanMarkup ("<?xml version=\"1.0\"?><?style x?><!-- c --><a t=\"1\"><b/></a>", 256).instructionInContent);
+    EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><!-- <?x?> --></a>", 256).instructionInContent);
     EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><b/><?x?></a>", 256).instructionInContent);
 }
