@@ -388,9 +388,11 @@ FirmwareUpdater::FirmwareUpdater (const juce::File& definitionFile, const juce::
                                   const vfu::UpdaterEnvironment& environment)
     : FirmwareUpdater (deviceNameToLoad, consoleModeToLoad, callbackToUse, environment)
 {
-    rejectUnreadableText (readDocumentFile (definitionFile));
+    // The text checked is the text parsed: the file is read once, so it cannot change in between.
+    const auto text = readDocumentFile (definitionFile);
+    rejectUnreadableText (text);
 
-    juce::XmlDocument document (definitionFile);
+    juce::XmlDocument document (text);
     loadDefinitions (document);
     collectPackages (firmwareSearchFolders, environment.programFile);
 }
