@@ -22,8 +22,8 @@ if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 
-test_targets=(vfu_app_tests vfu_definitions_tests vfu_midi_tests vfu_packages_tests vfu_engine_tests)
-labels='^(app|definitions|midi|packages|engine)$'
+test_targets=(vfu_core_tests vfu_midi_tests vfu_packages_tests vfu_definitions_tests vfu_engine_tests vfu_simulation_tests)
+labels='^(core|midi|packages|definitions|engine|simulation)$'
 
 run_suite() {
   local kind="$1" dir="$2" sanitizers="$3" extra_flags="$4" exclude="${5:-}"

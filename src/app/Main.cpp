@@ -1,3 +1,3 @@
-#include "VornFirmwareUpdaterApplication.h"
+#include "app/VornFirmwareUpdaterApplication.h"
 
 START_JUCE_APPLICATION (VornFirmwareUpdaterApplication)

@@ -1,6 +1,6 @@
-#include "MainWindow.h"
+#include "app/MainWindow.h"
 
-#include "../ui/MainComponent.h"
+#include "ui/MainComponent.h"
 
 using MainWindow = VornFirmwareUpdaterApplication::MainWindow;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VornFirmwareUpdaterApplication.h"
+#include "app/VornFirmwareUpdaterApplication.h"
 
 class MainComponent;
 

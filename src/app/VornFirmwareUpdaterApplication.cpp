@@ -1,9 +1,9 @@
-#include "VornFirmwareUpdaterApplication.h"
+#include "app/VornFirmwareUpdaterApplication.h"
 
-#include "Log.h"
-#include "MainWindow.h"
-#include "../ui/DemonstrationMode.h"
-#include "../ui/MainComponent.h"
+#include "core/Log.h"
+#include "app/MainWindow.h"
+#include "ui/DemonstrationMode.h"
+#include "ui/MainComponent.h"
 
 #include <iostream>
 

@@ -2,7 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "../ui/LaunchOptions.h"
+#include "ui/LaunchOptions.h"
 
 #include <memory>
 

@@ -1,16 +1,16 @@
-#include "FirmwareUpdater.h"
+#include "definitions/FirmwareUpdater.h"
 
-#include "DefinitionValues.h"
-#include "DocumentNesting.h"
+#include "definitions/DefinitionValues.h"
+#include "definitions/DocumentNesting.h"
 
 #include <cstring>
 #include <limits>
 
-#include "../app/Log.h"
-#include "../engine/Clock.h"
-#include "../engine/FirmwarePackageStore.h"
-#include "../engine/TextFromBytes.h"
-#include "../midi/MIDIPortsSelector.h"
+#include "core/Log.h"
+#include "core/Clock.h"
+#include "packages/FirmwarePackageStore.h"
+#include "core/TextFromBytes.h"
+#include "midi/MIDIPortsSelector.h"
 
 namespace
 {

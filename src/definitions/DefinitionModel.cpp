@@ -1,4 +1,4 @@
-#include "FirmwareUpdater.h"
+#include "definitions/FirmwareUpdater.h"
 
 using State = FirmwareUpdater::StatesMachine::State;
 

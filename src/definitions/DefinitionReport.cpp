@@ -1,6 +1,6 @@
-#include "DefinitionReport.h"
+#include "definitions/DefinitionReport.h"
 
-#include "InbuiltDefinitions.h"
+#include "definitions/InbuiltDefinitions.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FirmwareUpdater.h"
+#include "definitions/FirmwareUpdater.h"
 
 // Describes a loaded definition for the command-line tool: `vfu check-definitions` and
 // `vfu dump-definitions` print these.

@@ -1,8 +1,8 @@
-#include "DefinitionSource.h"
+#include "definitions/DefinitionSource.h"
 
-#include "InbuiltDefinitions.h"
+#include "definitions/InbuiltDefinitions.h"
 
-#include "../app/Log.h"
+#include "core/Log.h"
 
 namespace vfu::definitions
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FirmwareUpdater.h"
+#include "definitions/FirmwareUpdater.h"
 
 #include <memory>
 

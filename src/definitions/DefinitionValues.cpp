@@ -1,4 +1,4 @@
-#include "DefinitionValues.h"
+#include "definitions/DefinitionValues.h"
 
 #include <cmath>
 #include <limits>

@@ -2,7 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
-#include "../midi/PollResult.h"
+#include "midi/PollResult.h"
 
 // How the definition document's attribute texts are read into values.
 namespace vfu::definitions

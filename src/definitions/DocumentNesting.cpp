@@ -1,4 +1,4 @@
-#include "DocumentNesting.h"
+#include "definitions/DocumentNesting.h"
 
 #include <cstring>
 

@@ -2,10 +2,10 @@
 
 #include <juce_core/juce_core.h>
 
-#include "../engine/FirmwareUpdaterCallback.h"
-#include "../engine/ReportChannel.h"
-#include "../engine/UpdaterEnvironment.h"
-#include "../midi/PollResult.h"
+#include "engine/FirmwareUpdaterCallback.h"
+#include "engine/ReportChannel.h"
+#include "engine/UpdaterEnvironment.h"
+#include "midi/PollResult.h"
 
 #include <atomic>
 #include <map>

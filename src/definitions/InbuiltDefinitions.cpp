@@ -1,4 +1,4 @@
-#include "InbuiltDefinitions.h"
+#include "definitions/InbuiltDefinitions.h"
 
 namespace
 {

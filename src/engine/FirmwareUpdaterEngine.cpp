@@ -1,10 +1,10 @@
 // The executor: runs the state machine of one device model on the engine thread.
-#include "../definitions/FirmwareUpdater.h"
+#include "definitions/FirmwareUpdater.h"
 
-#include "../app/Log.h"
-#include "../midi/MIDIPortsSelector.h"
-#include "Clock.h"
-#include "FirmwarePackageStore.h"
+#include "core/Log.h"
+#include "midi/MIDIPortsSelector.h"
+#include "core/Clock.h"
+#include "packages/FirmwarePackageStore.h"
 
 namespace
 {

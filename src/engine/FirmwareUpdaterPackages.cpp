@@ -1,6 +1,6 @@
 // The FirmwareUpdater's package table operations, held by its FirmwarePackageStore.
-#include "../definitions/FirmwareUpdater.h"
-#include "FirmwarePackageStore.h"
+#include "definitions/FirmwareUpdater.h"
+#include "packages/FirmwarePackageStore.h"
 
 juce::StringArray FirmwareUpdater::getFirmwareVersions() const
 {

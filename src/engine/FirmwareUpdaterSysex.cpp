@@ -1,11 +1,11 @@
 // SendSysEx: the erase and panel update commands, and the paced firmware transfer.
-#include "../definitions/FirmwareUpdater.h"
+#include "definitions/FirmwareUpdater.h"
 
-#include "../app/Log.h"
-#include "../midi/MIDIPortsSelector.h"
-#include "Clock.h"
-#include "FirmwarePackageStore.h"
-#include "SysexSender.h"
+#include "core/Log.h"
+#include "midi/MIDIPortsSelector.h"
+#include "core/Clock.h"
+#include "packages/FirmwarePackageStore.h"
+#include "engine/SysexSender.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
-#include "ReportChannel.h"
+#include "engine/ReportChannel.h"
 
-#include "FirmwareUpdaterCallback.h"
+#include "engine/FirmwareUpdaterCallback.h"
 
 #include <juce_events/juce_events.h>
 

@@ -1,6 +1,6 @@
-#include "SysexSender.h"
+#include "engine/SysexSender.h"
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 namespace vfu
 {

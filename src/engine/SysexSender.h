@@ -3,7 +3,7 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_core/juce_core.h>
 
-#include "../midi/MidiLayer.h"
+#include "midi/MidiLayer.h"
 
 #include <atomic>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "MIDIPortsSelector.h"
+#include "midi/MIDIPortsSelector.h"
 
 #include <juce_events/juce_events.h>
 

@@ -1,4 +1,4 @@
-#include "JuceMidiLayer.h"
+#include "midi/JuceMidiLayer.h"
 
 namespace vfu
 {

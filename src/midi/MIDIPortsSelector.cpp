@@ -1,8 +1,8 @@
-#include "MIDIPortsSelector.h"
+#include "midi/MIDIPortsSelector.h"
 
-#include "JuceMidiLayer.h"
-#include "../app/Log.h"
-#include "../engine/Clock.h"
+#include "midi/JuceMidiLayer.h"
+#include "core/Log.h"
+#include "core/Clock.h"
 
 #include <limits>
 

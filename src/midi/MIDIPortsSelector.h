@@ -2,8 +2,8 @@
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
-#include "MidiLayer.h"
-#include "PollResult.h"
+#include "midi/MidiLayer.h"
+#include "midi/PollResult.h"
 
 #include <atomic>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "PollResult.h"
+#include "midi/PollResult.h"
 
 const char* getPollResultName (int result)
 {

@@ -1,7 +1,7 @@
-#include "MIDIPortsSelector.h"
+#include "midi/MIDIPortsSelector.h"
 
-#include "../app/Log.h"
-#include "../engine/Clock.h"
+#include "core/Log.h"
+#include "core/Clock.h"
 
 #include <juce_events/juce_events.h>
 

@@ -1,6 +1,6 @@
-#include "VirtualMidiLayer.h"
+#include "midi/VirtualMidiLayer.h"
 
-#include "../engine/Clock.h"
+#include "core/Clock.h"
 
 namespace vfu
 {

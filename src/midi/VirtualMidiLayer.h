@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MidiLayer.h"
+#include "midi/MidiLayer.h"
 
 #include <atomic>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "SimulatedInstrument.h"
+#include "simulation/SimulatedInstrument.h"
 
-#include "FirmwareImage.h"
-#include "../midi/MIDIPortsSelector.h"
+#include "packages/FirmwareImage.h"
+#include "midi/MIDIPortsSelector.h"
 
 namespace vfu::simulation
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../midi/VirtualMidiLayer.h"
+#include "midi/VirtualMidiLayer.h"
 
 #include <mutex>
 #include <optional>

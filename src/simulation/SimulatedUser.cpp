@@ -1,4 +1,4 @@
-#include "SimulatedUser.h"
+#include "simulation/SimulatedUser.h"
 
 namespace vfu::simulation
 {

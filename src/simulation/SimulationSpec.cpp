@@ -1,4 +1,4 @@
-#include "SimulationSpec.h"
+#include "simulation/SimulationSpec.h"
 
 namespace vfu::simulation
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SimulatedInstrument.h"
+#include "simulation/SimulatedInstrument.h"
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "AboutBox.h"
+#include "ui/AboutBox.h"
 
-#include "PanelFont.h"
+#include "ui/PanelFont.h"
 
 namespace
 {

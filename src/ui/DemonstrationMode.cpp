@@ -1,9 +1,9 @@
-#include "DemonstrationMode.h"
+#include "ui/DemonstrationMode.h"
 
-#include "../engine/Clock.h"
-#include "../midi/MIDIPortsSelector.h"
-#include "../simulation/SimulatedUser.h"
-#include "../simulation/SimulationSpec.h"
+#include "core/Clock.h"
+#include "midi/MIDIPortsSelector.h"
+#include "simulation/SimulatedUser.h"
+#include "simulation/SimulationSpec.h"
 
 namespace
 {

@@ -2,7 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
-#include "../engine/UpdaterEnvironment.h"
+#include "engine/UpdaterEnvironment.h"
 
 #include <memory>
 

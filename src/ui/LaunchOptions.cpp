@@ -1,4 +1,4 @@
-#include "LaunchOptions.h"
+#include "ui/LaunchOptions.h"
 
 LaunchOptions LaunchOptions::parse (const juce::StringArray& arguments)
 {

@@ -1,14 +1,14 @@
-#include "MainComponent.h"
+#include "ui/MainComponent.h"
 
-#include "AboutBox.h"
-#include "PanelFont.h"
-#include "PreferencesDialog.h"
+#include "ui/AboutBox.h"
+#include "ui/PanelFont.h"
+#include "ui/PreferencesDialog.h"
 #include "VfuResources.h"
 
-#include "../app/Log.h"
-#include "../definitions/DefinitionSource.h"
-#include "../definitions/FirmwareUpdater.h"
-#include "../midi/MIDIPortsSelector.h"
+#include "core/Log.h"
+#include "definitions/DefinitionSource.h"
+#include "definitions/FirmwareUpdater.h"
+#include "midi/MIDIPortsSelector.h"
 
 #include <iostream>
 

@@ -2,8 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "../engine/FirmwareUpdaterCallback.h"
-#include "../engine/UpdaterEnvironment.h"
+#include "engine/FirmwareUpdaterCallback.h"
+#include "engine/UpdaterEnvironment.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "PanelFont.h"
+#include "ui/PanelFont.h"
 
 #include "VfuResources.h"
 

@@ -1,4 +1,4 @@
-#include "PreferencesDialog.h"
+#include "ui/PreferencesDialog.h"
 
 PreferencesDialog::PreferencesDialog (bool toggleEnabled)
 {

@@ -3,8 +3,8 @@
 
 #include "DefinitionDocuments.h"
 
-#include "app/Log.h"
-#include "engine/Clock.h"
+#include "core/Log.h"
+#include "core/Clock.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <gtest/gtest.h>

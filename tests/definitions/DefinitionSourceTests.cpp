@@ -3,7 +3,7 @@
 #include "DefinitionDocuments.h"
 
 #include "support/TestEnvironment.h"
-#include "app/Log.h"
+#include "core/Log.h"
 #include "definitions/DefinitionSource.h"
 
 #include <gtest/gtest.h>

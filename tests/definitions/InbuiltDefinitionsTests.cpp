@@ -2,7 +2,7 @@
 
 #include "DefinitionDocuments.h"
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "definitions/InbuiltDefinitions.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "definitions/FirmwareUpdater.h"
-#include "engine/FirmwarePackageWriter.h"
-#include "engine/Clock.h"
+#include "packages/FirmwarePackageWriter.h"
+#include "core/Clock.h"
 #include "engine/FirmwareUpdaterCallback.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"

@@ -2,7 +2,7 @@
 // kinds, requested states, time-outs, restarts and stops.
 #include "EngineTestSupport.h"
 
-#include "app/Log.h"
+#include "core/Log.h"
 
 #include <gtest/gtest.h>
 

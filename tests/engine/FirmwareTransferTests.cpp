@@ -2,7 +2,7 @@
 // log lines and after-transfer transitions, against a recording device.
 #include "EngineTestSupport.h"
 
-#include "app/Log.h"
+#include "core/Log.h"
 
 #include <gtest/gtest.h>
 

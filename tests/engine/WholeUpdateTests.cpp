@@ -1,10 +1,10 @@
 // Whole updates with the inbuilt definitions against simulated instruments, on a fast clock.
 #include "EngineTestSupport.h"
 
-#include "app/Log.h"
-#include "engine/DeliveredPackage.h"
-#include "engine/SimulatedUpdate.h"
-#include "simulation/FirmwareImage.h"
+#include "core/Log.h"
+#include "packages/DeliveredPackage.h"
+#include "simulation/SimulatedUpdate.h"
+#include "packages/FirmwareImage.h"
 
 #include <gtest/gtest.h>
 

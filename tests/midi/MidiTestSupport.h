@@ -2,8 +2,8 @@
 
 #include "midi/MIDIPortsSelector.h"
 #include "simulation/SimulationSpec.h"
-#include "engine/Clock.h"
-#include "app/Log.h"
+#include "core/Clock.h"
+#include "core/Log.h"
 
 #include <gtest/gtest.h>
 

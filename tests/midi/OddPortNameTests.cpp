@@ -1,6 +1,6 @@
 // MIDI port names with quotes, brackets, non-ASCII characters, or nothing at all: listed, chosen,
 // polled and heard from like any other port.
-#include "engine/Clock.h"
+#include "core/Clock.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"
 #include "simulation/SimulatedInstrument.h"

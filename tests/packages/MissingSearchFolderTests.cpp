@@ -2,7 +2,7 @@
 // notes them and carries on with the others.
 #include "PackageTestSupport.h"
 
-#include "engine/DeliveredPackage.h"
+#include "packages/DeliveredPackage.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

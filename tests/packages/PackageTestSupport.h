@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/FirmwarePackageStore.h"
-#include "engine/FirmwarePackageWriter.h"
+#include "packages/FirmwarePackageStore.h"
+#include "packages/FirmwarePackageWriter.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 

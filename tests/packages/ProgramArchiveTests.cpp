@@ -1,10 +1,10 @@
 // The archive appended to the program file: bundling a copy of an executable, doing it twice,
 // collecting from the bundled file, and the delivered package and app that the build produces.
 #include "PackageTestSupport.h"
-#include "engine/DeliveredPackage.h"
-#include "engine/ProgramArchive.h"
-#include "engine/ZipArchiveLayout.h"
-#include "simulation/FirmwareImage.h"
+#include "packages/DeliveredPackage.h"
+#include "packages/ProgramArchive.h"
+#include "packages/ZipArchiveLayout.h"
+#include "packages/FirmwareImage.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // anything but the bytes the checksum list vouched for, and an emptied package fails the transfer.
 #include "PackageTestSupport.h"
 
-#include "engine/DeliveredPackage.h"
-#include "engine/SimulatedUpdate.h"
+#include "packages/DeliveredPackage.h"
+#include "simulation/SimulatedUpdate.h"
 #include "support/MessageLoop.h"
 #include "support/TestEnvironment.h"
 

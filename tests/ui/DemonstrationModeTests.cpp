@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "definitions/FirmwareUpdater.h"
 #include "simulation/SimulatedInstrument.h"
 #include "support/MessageLoop.h"

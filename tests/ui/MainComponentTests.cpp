@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Log.h"
+#include "core/Log.h"
 #include "definitions/FirmwareUpdater.h"
-#include "engine/FirmwarePackageStore.h"
+#include "packages/FirmwarePackageStore.h"
 #include "support/MessageLoop.h"
 #include "support/TestEnvironment.h"
 #include "ui/PreferencesDialog.h"

@@ -2,7 +2,7 @@
 
 #include <juce_cryptography/juce_cryptography.h>
 
-#include "simulation/FirmwareImage.h"
+#include "packages/FirmwareImage.h"
 #include "support/TestEnvironment.h"
 
 namespace vfu::test

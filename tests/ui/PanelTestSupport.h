@@ -2,7 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "engine/Clock.h"
+#include "core/Clock.h"
 #include "engine/UpdaterEnvironment.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/MidiLayer.h"

@@ -4,10 +4,10 @@
 // MIDI layer on the real clock, and prints: the wall time of the transfer against the sum of the
 // pauses the sender must make, the CPU time of the whole process during the transfer, and the peak
 // resident memory. The default 20,000-byte image takes about 8 s.
-#include "app/Log.h"
+#include "core/Log.h"
 #include "definitions/FirmwareUpdater.h"
-#include "engine/Clock.h"
-#include "engine/FirmwarePackageWriter.h"
+#include "core/Clock.h"
+#include "packages/FirmwarePackageWriter.h"
 #include "engine/SysexSender.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"

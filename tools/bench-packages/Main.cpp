@@ -2,9 +2,9 @@
 // Bundles a copy of this executable the way the build bundles the app, then times collection
 // over it (open the program file as an archive, read and check quillbox-fw-2.2.1.vfw and the
 // metadata entry) and, separately, the check of the package bytes alone.
-#include "engine/DeliveredPackage.h"
-#include "engine/FirmwarePackageStore.h"
-#include "engine/ProgramArchive.h"
+#include "packages/DeliveredPackage.h"
+#include "packages/FirmwarePackageStore.h"
+#include "packages/ProgramArchive.h"
 
 #include <juce_events/juce_events.h>
 

@@ -3,9 +3,9 @@
 //   vfu_bundle package OUT.vfw     writes quillbox-fw-2.2.1.vfw
 //   vfu_bundle program PROGRAM     appends (or replaces) the program archive, then checks that
 //                                  collection over the program finds exactly version 2.2.1
-#include "engine/DeliveredPackage.h"
-#include "engine/FirmwarePackageStore.h"
-#include "engine/ProgramArchive.h"
+#include "packages/DeliveredPackage.h"
+#include "packages/FirmwarePackageStore.h"
+#include "packages/ProgramArchive.h"
 
 #include <juce_events/juce_events.h>
 

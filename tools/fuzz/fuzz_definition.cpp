@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "definitions/FirmwareUpdater.h"
-#include "engine/Clock.h"
+#include "core/Clock.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"
 

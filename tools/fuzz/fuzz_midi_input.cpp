@@ -2,7 +2,7 @@
 // messages: a control byte (source name, device id, message shape), a length byte, then the bytes.
 #include "FuzzSupport.h"
 
-#include "engine/Clock.h"
+#include "core/Clock.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"
 

@@ -2,8 +2,8 @@
 // and the bytes as the checksum list (".sha" text) of an otherwise well-formed package.
 #include "FuzzSupport.h"
 
-#include "engine/FirmwarePackageStore.h"
-#include "engine/FirmwarePackageWriter.h"
+#include "packages/FirmwarePackageStore.h"
+#include "packages/FirmwarePackageWriter.h"
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {

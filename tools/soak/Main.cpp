@@ -4,9 +4,9 @@
 // the faults injected by kind and every invariant failure; exits 1 when any invariant failed.
 #include "SoakRun.h"
 
-#include "app/Log.h"
-#include "engine/FirmwarePackageWriter.h"
-#include "simulation/FirmwareImage.h"
+#include "core/Log.h"
+#include "packages/FirmwarePackageWriter.h"
+#include "packages/FirmwareImage.h"
 
 #include <juce_events/juce_events.h>
 

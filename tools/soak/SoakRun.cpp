@@ -1,7 +1,7 @@
 #include "SoakRun.h"
 
-#include "app/Log.h"
-#include "engine/SimulatedUpdate.h"
+#include "core/Log.h"
+#include "simulation/SimulatedUpdate.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <juce_events/juce_events.h>

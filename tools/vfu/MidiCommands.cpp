@@ -2,8 +2,8 @@
 // instruments and the real MIDI port lists.
 #include "CommandRegistry.h"
 
-#include "app/Log.h"
-#include "engine/Clock.h"
+#include "core/Log.h"
+#include "core/Clock.h"
 #include "midi/JuceMidiLayer.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"

@@ -2,10 +2,10 @@
 // collection finds, with the same code the app uses.
 #include "CommandRegistry.h"
 
-#include "engine/FirmwarePackageStore.h"
-#include "engine/FirmwarePackageWriter.h"
+#include "packages/FirmwarePackageStore.h"
+#include "packages/FirmwarePackageWriter.h"
 #include "midi/MIDIPortsSelector.h"
-#include "simulation/FirmwareImage.h"
+#include "packages/FirmwareImage.h"
 
 #include <map>
 

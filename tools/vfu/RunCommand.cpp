@@ -2,8 +2,8 @@
 // printing every report of the engine as one JSON object a line.
 #include "CommandRegistry.h"
 
-#include "app/Log.h"
-#include "engine/SimulatedUpdate.h"
+#include "core/Log.h"
+#include "simulation/SimulatedUpdate.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <juce_events/juce_events.h>

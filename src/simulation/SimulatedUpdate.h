@@ -1,9 +1,9 @@
 #pragma once
 
-#include "../definitions/FirmwareUpdater.h"
-#include "../simulation/SimulatedUser.h"
-#include "../simulation/SimulationSpec.h"
-#include "Clock.h"
+#include "definitions/FirmwareUpdater.h"
+#include "simulation/SimulatedUser.h"
+#include "simulation/SimulationSpec.h"
+#include "core/Clock.h"
 
 #include <memory>
 

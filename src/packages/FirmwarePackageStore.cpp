@@ -1,7 +1,7 @@
-#include "FirmwarePackageStore.h"
+#include "packages/FirmwarePackageStore.h"
 
-#include "TextFromBytes.h"
-#include "ZipArchiveLayout.h"
+#include "core/TextFromBytes.h"
+#include "packages/ZipArchiveLayout.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <juce_cryptography/juce_cryptography.h>

@@ -1,7 +1,7 @@
-#include "SimulatedUpdate.h"
+#include "simulation/SimulatedUpdate.h"
 
-#include "../definitions/InbuiltDefinitions.h"
-#include "../midi/MIDIPortsSelector.h"
+#include "definitions/InbuiltDefinitions.h"
+#include "midi/MIDIPortsSelector.h"
 
 namespace vfu
 {

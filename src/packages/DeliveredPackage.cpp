@@ -1,7 +1,7 @@
-#include "DeliveredPackage.h"
+#include "packages/DeliveredPackage.h"
 
-#include "FirmwarePackageWriter.h"
-#include "simulation/FirmwareImage.h"
+#include "packages/FirmwarePackageWriter.h"
+#include "packages/FirmwareImage.h"
 
 namespace vfu::DeliveredPackage
 {

@@ -1,6 +1,6 @@
 // A log that cannot be written: the folder's place is taken by a regular file, or the log file's
 // place by a folder. Permission bits do not stop root, so the blocking entries are of the wrong kind.
-#include "app/Log.h"
+#include "core/Log.h"
 
 #include <gtest/gtest.h>
 

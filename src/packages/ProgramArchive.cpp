@@ -1,6 +1,6 @@
-#include "ProgramArchive.h"
+#include "packages/ProgramArchive.h"
 
-#include "ZipArchiveLayout.h"
+#include "packages/ZipArchiveLayout.h"
 
 namespace vfu::ProgramArchive
 {

@@ -1,4 +1,4 @@
-#include "FirmwarePackageWriter.h"
+#include "packages/FirmwarePackageWriter.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 

@@ -1,6 +1,6 @@
-#include "FirmwareImage.h"
+#include "packages/FirmwareImage.h"
 
-#include "../midi/MIDIPortsSelector.h"
+#include "midi/MIDIPortsSelector.h"
 
 namespace vfu::FirmwareImage
 {

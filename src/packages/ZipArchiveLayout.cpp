@@ -1,4 +1,4 @@
-#include "ZipArchiveLayout.h"
+#include "packages/ZipArchiveLayout.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
-#include "MidiTestSupport.h"
-#include "simulation/FirmwareImage.h"
+#include "midi/MidiTestSupport.h"
+#include "packages/FirmwareImage.h"
 #include "simulation/SimulatedUser.h"
 
 using namespace vfu;
