@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   juce-modules-source
   libasound2-dev libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
   libxcomposite-dev libfreetype-dev libfontconfig1-dev
