@@ -23,26 +23,27 @@ lumostrel_package="$packages/lmstr-fw-1.1.0.vfw"
 orb26_package="$packages/orb26-fw-1.1.0.vfw"
 small_image_bytes=$(cat "$packages/image-bytes")
 
-# The summary a simulator prints when it is stopped, as "bytes=N valid=yes|no version=V".
-simulator_summary() {
-  local log="$1"
-  local bytes valid version
-  bytes=$(grep -o -E 'image bytes received: [0-9]+' "$log" | tail -n 1 | grep -o -E '[0-9]+$')
-  valid=$(grep -o -E 'image valid: (yes|no)' "$log" | tail -n 1 | awk '{ print $NF }')
-  version=$(grep -o -E 'version installed: [^ ,]+' "$log" | tail -n 1 | awk '{ print $NF }')
-  echo "bytes=${bytes:-?} valid=${valid:-?} version=${version:-?}"
+# One field of the simulator's last JSON summary line (numbers, true/false, or a string's text).
+summary_field() {
+  grep -E '"event": ?"summary"' "$1" | tail -n 1 |
+    grep -o -E "\"$2\": ?(\"[^\"]*\"|[^,}]*)" | sed -E 's/^"[^"]*": ?//; s/^"//; s/"$//'
 }
 
-# start_simulator LOGNAME SPEC [SWITCHES...]: a simulated instrument on the real MIDI system; waits
-# until it is listening.
+# The summary a simulator prints when it is stopped, as "bytes=N valid=true|false version=V".
+simulator_summary() {
+  echo "bytes=$(summary_field "$1" imageBytes) valid=$(summary_field "$1" imageValid) version=$(summary_field "$1" installedVersion)"
+}
+
+# start_simulator LOGNAME SPEC [SWITCHES...]: a simulated instrument on the real MIDI system, one
+# JSON event a line; waits until its ports exist.
 start_simulator() {
   local name="$1"
   shift
-  start_background "$name" "$vfu" simulate "$@"
+  start_background "$name" "$vfu" simulate "$@" --json
   simulator_pid=$last_pid
-  if ! wait_for_line "$logs_dir/$name.log" 'ports? (open|created|ready)|listening' 60 "$simulator_pid"; then
+  if ! wait_for_line "$logs_dir/$name.log" '"event": ?"ports".*"open": ?true' 60 "$simulator_pid"; then
     show_log "$logs_dir/$name.log"
-    reason "simulator $name did not start"
+    reason "simulator $name did not create its ports"
     return 1
   fi
 }
@@ -78,11 +79,17 @@ run_update() {
   fi
 }
 
-# Pacing at the simulator's side: the time from the first image packet to the last against the
-# pauses the definition specifies between them. Figures from the simulator's event lines.
-pacing_ratio() {
-  local log="$1"
-  awk '/pacing:/ { for (i = 1; i <= NF; ++i) if ($i ~ /^ratio=/) { sub(/ratio=/, "", $i); r = $i } } END { print r }' "$log"
+# Pacing at the simulator's side: the wall time from the first piece of the image to the last,
+# against the pauses the sender makes between them: one per packet but the last, each
+# int(packet bytes * 0.384 + waitTime) ms for the full 256-byte packets these images are cut into.
+# pacing_figure NAME SIMULATOR_LOG IMAGE_BYTES WAIT_TIME
+pacing_figure() {
+  local name="$1" log="$2" bytes="$3" wait_time="$4"
+  local measured
+  measured=$(summary_field "$log" transferMilliseconds)
+  figure "$name" "$(awk -v m="${measured:-0}" -v n="$bytes" -v w="$wait_time" 'BEGIN {
+      packets = int((n + 255) / 256); pause = int(256 * 0.384 + w); specified = (packets - 1) * pause
+      printf "%.4f (%.0f ms for %d packets; pauses %d ms)", (specified > 0 ? m / specified : 0), m, packets, specified }')"
 }
 
 check_ports_and_duplicates() {
@@ -103,15 +110,16 @@ check_ports_and_duplicates() {
 
   # The second entry chosen by name: the second instrument is updated, the first is left alone.
   run_update update-second 0 --input "Quillbox (2)" --output "Quillbox (2)" --package "$quillbox_package" || return 1
-  stop_simulator "$second" quillbox-b "bytes=$small_image_bytes valid=yes version=2.2.1" || return 1
-  stop_simulator "$first" quillbox-a "bytes=0 valid=no version=2.1.0" || return 1
+  stop_simulator "$second" quillbox-b "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
+  stop_simulator "$first" quillbox-a "bytes=0 valid=false version=2.1.0" || return 1
 }
 
 check_quillbox_update() {
   start_simulator quillbox quillbox:2.1.0 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
   run_update update-quillbox 0 --package "$quillbox_package" || return 1
-  stop_simulator "$simulator" quillbox "bytes=$small_image_bytes valid=yes version=2.2.1"
+  stop_simulator "$simulator" quillbox "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
+  pacing_figure pacing_ratio_vfu_update "$logs_dir/quillbox.log" "$small_image_bytes" 0.082
 }
 
 check_connection_break() {
@@ -124,14 +132,14 @@ check_connection_break() {
     return 1
   fi
   run_update update-again 0 --package "$quillbox_package" || return 1
-  stop_simulator "$simulator" vanish "bytes=$small_image_bytes valid=yes version=2.2.1"
+  stop_simulator "$simulator" vanish "bytes=$small_image_bytes valid=true version=2.2.1"
 }
 
 check_lumostrel_update() {
   start_simulator lumostrel lumostrel:1.0.9 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
   run_update update-lumostrel 0 --device Lumostrel --package "$lumostrel_package" || return 1
-  stop_simulator "$simulator" lumostrel "bytes=$small_image_bytes valid=yes version=1.1.0"
+  stop_simulator "$simulator" lumostrel "bytes=$small_image_bytes valid=true version=1.1.0"
 }
 
 check_orb26_update() {
@@ -146,7 +154,7 @@ check_orb26_update() {
       return 1
     fi
   done
-  stop_simulator "$simulator" orb26 "bytes=$small_image_bytes valid=yes version=1.1.0"
+  stop_simulator "$simulator" orb26 "bytes=$small_image_bytes valid=true version=1.1.0"
 }
 
 # The shipped app with no switches: first 60 s with no instrument (its CPU share while it polls),
@@ -191,23 +199,23 @@ check_app_update() {
 
   start_simulator app-quillbox quillbox:2.1.0 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
-  if ! wait_for_line "$log" 'Update completed successfully\.|Update has failed|Something went wrong' 600; then
+  if ! wait_for_line "$log" "State '(Download complete|Update cancelled|Error, [^']*)'" 600 "$app_pid"; then
     show_log "$log"
-    reason "the app did not finish the update in 600 s"
+    reason "the app did not end the update in 600 s"
     return 1
   fi
-  sleep 1
-  cp "$log" "$logs_dir/app-update.log"
-  grep -E "State '|Update completed" "$log" | sed 's/^/  | /'
-  if ! grep -q -F 'Update completed successfully.' "$log"; then
-    reason "the app did not report \"Update completed successfully.\""
-    return 1
-  fi
-  local ratio
-  ratio=$(pacing_ratio "$logs_dir/app-quillbox.log")
-  figure app_transfer_pacing_ratio "${ratio:-?}" "(transfer wall time / specified pauses, simulator side)"
+  sleep 3 # the final state's instructions follow its entry
+  # Quitting prints the last instructions on standard output.
   stop_process "$app_pid" INT 60 || { reason "the app did not quit on SIGINT"; return 1; }
-  stop_simulator "$simulator" app-quillbox "bytes=359267 valid=yes version=2.2.1"
+  cp "$log" "$logs_dir/app-update.log"
+  grep -F "State '" "$log" | sed 's/^/  | /'
+  grep -F 'Instructions:' "$logs_dir/app.log" | sed 's/^/  | /'
+  if ! grep -q -x -F 'Instructions: Update completed successfully.' "$logs_dir/app.log"; then
+    reason "the app did not end with \"Update completed successfully.\""
+    return 1
+  fi
+  stop_simulator "$simulator" app-quillbox "bytes=359267 valid=true version=2.2.1" || return 1
+  pacing_figure pacing_ratio_app "$logs_dir/app-quillbox.log" 359267 0.082
 }
 
 all_checks=(ports_and_duplicates quillbox_update connection_break lumostrel_update orb26_update app_update)

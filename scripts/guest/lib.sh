@@ -118,7 +118,10 @@ cpu_ticks() {
 thread_ticks() {
   local task
   for task in /proc/"$1"/task/*; do
-    echo "$(basename "$task") $(tr ' ' _ < "$task/comm") $(awk '{ print $14 + $15 }' "$task/stat")"
+    # A thread may end between the listing and the reading.
+    local name ticks
+    name=$(tr ' ' _ < "$task/comm" 2>/dev/null) && ticks=$(awk '{ print $14 + $15 }' "$task/stat" 2>/dev/null) &&
+      echo "$(basename "$task") $name $ticks"
   done
 }
 

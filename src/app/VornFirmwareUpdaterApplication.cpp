@@ -163,7 +163,9 @@ void VornFirmwareUpdaterApplication::shutdown()
 
     saveScreenshot();
 
-    if (demonstration != nullptr && mainWindow != nullptr)
+    // The last instructions on standard output, in every mode: a headless run (a test, a script
+    // that quits the app) can read the outcome there without looking at the window.
+    if (mainWindow != nullptr)
         if (auto* panel = mainWindow->getMainComponent())
             std::cout << "Instructions: " << panel->getInstructionsText() << std::endl;
 
