@@ -20,9 +20,15 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 timeout 600 $SUDO apt-get update -qq
 bash scripts/install-deps.sh qemu-system-x86 busybox-static kmod alsa-utils
-bash scripts/build.sh
-
-build_dir="$(cd "${VFU_BUILD_DIR:-build}" && pwd)"
+build_dir="${VFU_BUILD_DIR:-build}"
+if [ -f "$build_dir/CMakeCache.txt" ]; then
+  # Configured already (CI has built everything by now): only what the guest runs.
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(pwd)}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+  cmake --build "$build_dir" --parallel "$(nproc 2>/dev/null || echo 2)" --target VornFirmwareUpdater vfu
+else
+  bash scripts/build.sh
+fi
+build_dir="$(cd "$build_dir" && pwd)"
 vfu="$build_dir/tools/vfu_artefacts/RelWithDebInfo/vfu"
 app="$build_dir/src/VornFirmwareUpdater_artefacts/RelWithDebInfo/QuillboxFirmwareUpdater"
 out="$build_dir/real-midi"
