@@ -1,5 +1,7 @@
 #include "midi/JuceMidiLayer.h"
 
+#include "midi/AlsaSequencerOutput.h"
+
 #if JUCE_LINUX
  #include <alsa/asoundlib.h>
  #include <cstdarg>
@@ -118,11 +120,16 @@ std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::Stri
 
 std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier, const juce::String& listedName)
 {
+#if JUCE_LINUX
+    // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerOutput.h).
+    return openAlsaSequencerOutput (identifier, listedName);
+#else
     auto output = juce::MidiOutput::openDevice (identifier);
     if (output == nullptr)
         return {};
 
     return std::make_unique<JuceOutputConnection> (std::move (output), listedName);
+#endif
 }
 
 bool JuceMidiSystem::isAvailable (juce::String& problem)

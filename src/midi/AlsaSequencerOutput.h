@@ -1,0 +1,21 @@
+#pragma once
+
+#include "midi/MidiLayer.h"
+
+#include <memory>
+
+namespace vfu
+{
+// An output to an ALSA sequencer port that sends every SysEx piece exactly as given.
+//
+// JUCE 7.0.5's ALSA output encodes each message on its own and resets its encoder afterwards, so a
+// firmware packet that continues a SysEx message (no F0 at its start) comes out as a run of note-off
+// events and the packet that starts it (no F7 at its end) as nothing at all: a transfer in packets
+// never arrives. Here SysEx bytes, whole or in pieces, travel as SysEx events of at most 4 KiB
+// (events of 8 KiB and more are refused by the kernel for user-space receivers); other messages go
+// through ALSA's own encoder. Writes block until the sequencer has room rather than being dropped.
+//
+// Null on other systems, or when the identifier ("client-port", as JUCE lists ALSA ports) does not
+// name a port that can be connected.
+std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::String& identifier, const juce::String& listedName);
+} // namespace vfu
