@@ -120,7 +120,7 @@ thread_ticks() {
   for task in /proc/"$1"/task/*; do
     # A thread may end between the listing and the reading.
     local name ticks
-    name=$(tr ' ' _ < "$task/comm" 2>/dev/null) && ticks=$(awk '{ print $14 + $15 }' "$task/stat" 2>/dev/null) &&
+    name=$(tr ' ' _ 2>/dev/null < "$task/comm") && ticks=$(awk '{ print $14 + $15 }' "$task/stat" 2>/dev/null) &&
       echo "$(basename "$task") $name $ticks"
   done
 }
