@@ -32,6 +32,8 @@ private:
 
 class SystemPortPublisher final : public PortPublisher
 {
+    JuceMidiSystem system; // also keeps the MIDI system's own error printing quiet
+
 public:
     std::unique_ptr<Ports> publish (const juce::String& name, Receiver& receiver, juce::String& problem) override
     {
@@ -41,7 +43,6 @@ public:
 
         if (input == nullptr || output == nullptr)
         {
-            JuceMidiSystem system;
             if (system.isAvailable (problem))
                 problem = "the MIDI system refused to create the ports";
             return {};

@@ -142,8 +142,8 @@ void SimulatorSession::portsChanged (bool open, const juce::String& problem)
     extras->setProperty ("open", open);
     if (problem.isNotEmpty())
         extras->setProperty ("problem", problem);
-    emit ("ports", (open ? "created " : problem.isNotEmpty() ? "not created (" + problem + ") " : "closed ")
-                       + instrument->getPortName().quoted(),
+    const auto quotedName = instrument->getPortName().quoted();
+    emit ("ports", open ? "created " + quotedName : problem.isNotEmpty() ? "not created " + quotedName + ": " + problem : "closed " + quotedName,
           extras);
 }
 
