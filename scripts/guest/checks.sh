@@ -65,12 +65,12 @@ stop_simulator() {
   fi
 }
 
-# run_update LOGNAME EXPECTED_STATUS SWITCHES...: `vfu update --yes` with a time-out.
+# run_update LOGNAME EXPECTED_STATUS SWITCHES...: `vfu update` with a time-out.
 run_update() {
   local name="$1" expected="$2"
   shift 2
   local log="$logs_dir/$name.log" status=0
-  timeout --kill-after=15 400 "$vfu" update --yes --timeout 360 "$@" > "$log" 2>&1 || status=$?
+  timeout --kill-after=15 400 "$vfu" update --timeout 360 "$@" > "$log" 2>&1 || status=$?
   echo "  vfu update $*: exit $status"
   if [ "$status" -ne "$expected" ]; then
     show_log "$log"
@@ -109,7 +109,7 @@ check_ports_and_duplicates() {
   done
 
   # The second entry chosen by name: the second instrument is updated, the first is left alone.
-  run_update update-second 0 --input "Quillbox (2)" --output "Quillbox (2)" --package "$quillbox_package" || return 1
+  run_update update-second 0 --yes --input "Quillbox (2)" --output "Quillbox (2)" --package "$quillbox_package" || return 1
   stop_simulator "$second" quillbox-b "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
   stop_simulator "$first" quillbox-a "bytes=0 valid=false version=2.1.0" || return 1
 }
@@ -117,7 +117,7 @@ check_ports_and_duplicates() {
 check_quillbox_update() {
   start_simulator quillbox quillbox:2.1.0 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
-  run_update update-quillbox 0 --package "$quillbox_package" || return 1
+  run_update update-quillbox 0 --yes --package "$quillbox_package" || return 1
   stop_simulator "$simulator" quillbox "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
   pacing_figure pacing_ratio_vfu_update "$logs_dir/quillbox.log" "$small_image_bytes" 0.082
 }
@@ -125,30 +125,32 @@ check_quillbox_update() {
 check_connection_break() {
   start_simulator vanish quillbox:2.1.0 --auto-bootloader 3 --fault vanish-after=8000 || return 1
   local simulator=$simulator_pid
+  # Without --yes and without a terminal the offered Install is declined: the first run ends in
+  # the error state the break led to.
   run_update update-broken 1 --package "$quillbox_package" || return 1
-  if ! grep -q -F 'Error, bootloader detected' "$logs_dir/update-broken.log"; then
+  if ! grep -q -x -F 'state: Error, bootloader detected' "$logs_dir/update-broken.log"; then
     show_log "$logs_dir/update-broken.log"
     reason "the broken transfer did not lead to \"Error, bootloader detected\""
     return 1
   fi
-  run_update update-again 0 --package "$quillbox_package" || return 1
+  run_update update-again 0 --yes --package "$quillbox_package" || return 1
   stop_simulator "$simulator" vanish "bytes=$small_image_bytes valid=true version=2.2.1"
 }
 
 check_lumostrel_update() {
   start_simulator lumostrel lumostrel:1.0.9 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
-  run_update update-lumostrel 0 --device Lumostrel --package "$lumostrel_package" || return 1
+  run_update update-lumostrel 0 --yes --device Lumostrel --package "$lumostrel_package" || return 1
   stop_simulator "$simulator" lumostrel "bytes=$small_image_bytes valid=true version=1.1.0"
 }
 
 check_orb26_update() {
   start_simulator orb26 orb26:1.0.9 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
-  run_update update-orb26 0 --device "Orb 26" --package "$orb26_package" || return 1
+  run_update update-orb26 0 --yes --device "Orb 26" --package "$orb26_package" || return 1
   local state
   for state in "DSP download" "Panel erase" "Panel download" "Download complete"; do
-    if ! grep -q -F "$state" "$logs_dir/update-orb26.log"; then
+    if ! grep -q -x -F "state: $state" "$logs_dir/update-orb26.log"; then
       show_log "$logs_dir/update-orb26.log"
       reason "the Orb 26 update never entered \"$state\""
       return 1

@@ -385,6 +385,8 @@ void SimulatedInstrument::handleByte (juce::uint8 byte)
             imageCutShort ("the instrument left the ports during the transfer");
             collecting = false;
             incoming.clear();
+            // A break is a one-off, as a cable pulled once: the next transfer may complete.
+            faults.vanishAfterTransferBytes = -1;
             // An interrupted transfer leaves no firmware: it comes back in its bootloader.
             restart (Mode::bootloader, restartMs);
         }

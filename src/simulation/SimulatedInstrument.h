@@ -57,7 +57,7 @@ struct InstrumentFaults
     bool garbleReplies = false;        // replies with a corrupted header byte
     bool shortReplies = false;         // replies cut to half their body
     bool unrelatedSysExFirst = false;  // another manufacturer's SysEx before every reply
-    int vanishAfterTransferBytes = -1; // leaves the ports once this many bytes of an image arrived
+    int vanishAfterTransferBytes = -1; // leaves the ports when this many bytes of an image arrived (once)
     bool neverComeBack = false;        // a restart never ends
 };
 

@@ -232,6 +232,24 @@ TEST_F (SimulatedInstrumentTest, vanishes_during_a_transfer_and_may_never_come_b
     EXPECT_TRUE (simulation.getLayer().getOutputNames().isEmpty());
 }
 
+TEST_F (SimulatedInstrumentTest, a_connection_break_happens_once_and_the_next_transfer_completes)
+{
+    auto s = settings (Model::quillbox, true);
+    s.faults.vanishAfterTransferBytes = 1000;
+    Simulation simulation (s, 0, clock);
+    auto& instrument = simulation.getInstrument();
+    const auto image = FirmwareImage::generate (0x0008, "2.2.1", 4000);
+
+    sendInPackets (simulation, image);
+    ASSERT_TRUE (eventually ([&] { return instrument.getMode() == Mode::bootloader; }));
+    EXPECT_FALSE (instrument.holdsValidFirmware());
+
+    sendInPackets (simulation, image);
+    EXPECT_EQ (instrument.getReceivedImage(), image);
+    EXPECT_TRUE (eventually ([&] { return instrument.getMode() == Mode::firmware; }));
+    EXPECT_EQ (instrument.getInstalledVersion(), "2.2.1");
+}
+
 TEST_F (SimulatedInstrumentTest,
         orb26_panel_reports_erased_after_the_third_image_and_sending_then_succeeded_for_the_fourth)
 {
