@@ -33,7 +33,8 @@ timeout --kill-after=10 "${VFU_GUEST_TIMEOUT:-1800}" qemu-system-x86_64 \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off vfu_init=$here/guest-init.sh vfu_kmods=$kernel_root/lib/modules/$version" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
-  </dev/null 2>&1 | tr -d '\r' | tee "$console" | awk -v status_file="$results/status" '
+  </dev/null 2>&1 | tee "$console" | awk -v status_file="$results/status" '
+    { sub(/\r$/, "") }
     /VFU-GUEST-EXIT=/ { sub(/.*VFU-GUEST-EXIT=/, ""); print $1 > status_file; close(status_file); shown = 0; next }
     /VFU-GUEST-UP/ { shown = 1; printf "[guest: user space up at %s s]\n", $NF; fflush(); next }
     shown || /Kernel panic|initramfs:|guest:/ { print; fflush() }'
