@@ -63,7 +63,7 @@ calibration_ms() {
 }
 calibration_ms > "$out/packages/host-calibration-ms"
 
-echo "Booting the test guest (QEMU, software emulation; the checks take about 10 minutes)"
+echo "Booting the test guest (QEMU, software emulation; the checks take about 12 minutes)"
 status=0
 bash scripts/guest/boot.sh "$out" bash scripts/guest/checks.sh "$vfu" "$app" "$out/packages" "$@" || status=$?
 

@@ -25,6 +25,23 @@ echo "snd-seq snd-seq-dummy snd-virmidi" > "$results/modules"
 rm -f "$results/status"
 
 console="$results/console.log"
+
+# Shows what the guest's command prints (line by line, as it comes) and keeps its exit status.
+show_console() {
+  local line shown=0
+  while IFS= read -r line; do
+    line="${line%$'\r'}"
+    case "$line" in
+      *VFU-GUEST-EXIT=*)
+        line="${line#*VFU-GUEST-EXIT=}"
+        echo "${line%% *}" > "$results/status"
+        shown=0 ;;
+      *VFU-GUEST-UP*) shown=1; echo "[guest: user space up at ${line##* } s]" ;;
+      *"Kernel panic"* | *initramfs:* | *guest:*) echo "$line" ;;
+      *) [ $shown -eq 0 ] || echo "$line" ;;
+    esac
+  done
+}
 set +e
 timeout --kill-after=10 "${VFU_GUEST_TIMEOUT:-1800}" qemu-system-x86_64 \
   -accel tcg -smp 1 -m "${VFU_GUEST_MEMORY:-1536}" -nodefaults -nographic -no-reboot \
@@ -33,11 +50,7 @@ timeout --kill-after=10 "${VFU_GUEST_TIMEOUT:-1800}" qemu-system-x86_64 \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off vfu_init=$here/guest-init.sh vfu_kmods=$kernel_root/lib/modules/$version" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
-  </dev/null 2>&1 | tee "$console" | awk -v status_file="$results/status" '
-    { sub(/\r$/, "") }
-    /VFU-GUEST-EXIT=/ { sub(/.*VFU-GUEST-EXIT=/, ""); print $1 > status_file; close(status_file); shown = 0; next }
-    /VFU-GUEST-UP/ { shown = 1; printf "[guest: user space up at %s s]\n", $NF; fflush(); next }
-    shown || /Kernel panic|initramfs:|guest:/ { print; fflush() }'
+  </dev/null 2>&1 | tee "$console" | show_console
 qemu_status=${PIPESTATUS[0]}
 set -e
 
