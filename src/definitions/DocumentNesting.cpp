@@ -129,4 +129,48 @@ bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
 {
     return scanMarkup (xmlText, maximumDepth).nestedTooDeep;
 }
+
+std::vector<StartTag> findStartTags (const juce::String& xmlText)
+{
+    std::vector<StartTag> tags;
+    auto p = xmlText.getCharPointer();
+    auto counted = p; // lines are counted up to here
+    int line = 1;
+
+    while (!p.isEmpty())
+    {
+        if (*p != '<')
+        {
+            ++p;
+            continue;
+        }
+
+        // Line breaks inside skipped markup count too: catch up to this "<" first.
+        for (; counted != p; ++counted)
+            if (*counted == '\n')
+                ++line;
+
+        if (startsWith (p, "<!--"))
+            skipPast (p, "-->");
+        else if (startsWith (p, "<![CDATA["))
+            skipPast (p, "]]>");
+        else if (startsWith (p, "<?"))
+            skipPast (p, "?>");
+        else if (startsWith (p, "<!"))
+            skipDeclaration (p);
+        else if (startsWith (p, "</"))
+            skipPast (p, ">");
+        else
+        {
+            auto nameEnd = p + 1;
+            while (!nameEnd.isEmpty() && !nameEnd.isWhitespace() && *nameEnd != '/' && *nameEnd != '>')
+                ++nameEnd;
+
+            tags.push_back ({ juce::String (p + 1, nameEnd), line });
+            skipTag (p);
+        }
+    }
+
+    return tags;
+}
 } // namespace vfu::definitions
