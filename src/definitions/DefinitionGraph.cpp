@@ -16,9 +16,13 @@ constexpr int graphvizTimeoutMs = 60000;
 // A dot string literal: backslashes and quotes escaped, line breaks as dot's centred breaks.
 juce::String dotString (const juce::String& text)
 {
-    return "\"" + text.replace ("\\", "\\\\").replace ("\"", "\\\"").replace ("\r\n", "\\n").replace ("\n", "\\n")
-                      .replace ("\r", "\\n")
-           + "\"";
+    return "\"" +
+           text.replace ("\\", "\\\\")
+               .replace ("\"", "\\\"")
+               .replace ("\r\n", "\\n")
+               .replace ("\n", "\\n")
+               .replace ("\r", "\\n") +
+           "\"";
 }
 
 void collectInstructionsTexts (const State::InstructionList& instructions, juce::StringArray& texts, bool inCheck)
@@ -39,7 +43,7 @@ void collectInstructionsTexts (const State::InstructionList& instructions, juce:
 
 juce::String nodeLabel (const State& state)
 {
-    juce::StringArray lines { state.name, "[" + state.getAttribute ("pollingMode") + "]" };
+    juce::StringArray lines{ state.name, "[" + state.getAttribute ("pollingMode") + "]" };
     collectInstructionsTexts (state.instructions, lines, false);
     return lines.joinIntoString ("\n");
 }
@@ -48,11 +52,16 @@ const char* edgeStyle (TransitionKind kind)
 {
     switch (kind)
     {
-        case TransitionKind::pollResult: return "color=black";
-        case TransitionKind::afterTransfer: return "color=purple, fontcolor=purple";
-        case TransitionKind::gotoState: return "color=darkgreen, fontcolor=darkgreen";
-        case TransitionKind::button: return "color=blue, fontcolor=blue";
-        case TransitionKind::timeout: return "color=gray40, fontcolor=gray40, style=dashed";
+        case TransitionKind::pollResult:
+            return "color=black";
+        case TransitionKind::afterTransfer:
+            return "color=purple, fontcolor=purple";
+        case TransitionKind::gotoState:
+            return "color=darkgreen, fontcolor=darkgreen";
+        case TransitionKind::button:
+            return "color=blue, fontcolor=blue";
+        case TransitionKind::timeout:
+            return "color=gray40, fontcolor=gray40, style=dashed";
     }
 
     return "";
@@ -64,11 +73,15 @@ juce::String edgeLabel (TransitionKind kind, const juce::StringArray& labels)
 
     switch (kind)
     {
-        case TransitionKind::afterTransfer: return "after transfer: " + joined;
-        case TransitionKind::gotoState: return joined.isEmpty() ? juce::String ("GotoState") : "GotoState " + joined;
-        case TransitionKind::button: return "[" + joined + "]";
+        case TransitionKind::afterTransfer:
+            return "after transfer: " + joined;
+        case TransitionKind::gotoState:
+            return joined.isEmpty() ? juce::String ("GotoState") : "GotoState " + joined;
+        case TransitionKind::button:
+            return "[" + joined + "]";
         case TransitionKind::pollResult:
-        case TransitionKind::timeout: return joined;
+        case TransitionKind::timeout:
+            return joined;
     }
 
     return joined;
@@ -97,7 +110,8 @@ juce::String writeDefinitionGraph (const FirmwareUpdater& updater)
     const auto* machine = updater.getMachine();
     juce::String dot;
     dot << "digraph " << dotString (updater.getDeviceName()) << " {\n"
-        << "    graph [label=" << dotString (updater.getDeviceName() + (updater.getConsoleMode() ? " (console mode)" : ""))
+        << "    graph [label="
+        << dotString (updater.getDeviceName() + (updater.getConsoleMode() ? " (console mode)" : ""))
         << ", labelloc=t, fontname=\"Helvetica\", rankdir=TB];\n"
         << "    node [shape=box, style=rounded, fontname=\"Helvetica\", fontsize=10];\n"
         << "    edge [fontname=\"Helvetica\", fontsize=9];\n";
@@ -130,7 +144,7 @@ juce::String writeDefinitionGraph (const FirmwareUpdater& updater)
 
     for (const auto& transition : listTransitions (updater))
     {
-        const EdgeKey key { transition.from, transition.to, transition.kind, transition.takeable };
+        const EdgeKey key{ transition.from, transition.to, transition.kind, transition.takeable };
 
         if (labels.find (key) == labels.end())
             order.push_back (key);
@@ -170,8 +184,8 @@ juce::File findGraphvizDot()
     const auto programName = "dot";
 #endif
 
-    const auto folders = juce::StringArray::fromTokens (juce::SystemStats::getEnvironmentVariable ("PATH", {}),
-                                                        separator, {});
+    const auto folders =
+        juce::StringArray::fromTokens (juce::SystemStats::getEnvironmentVariable ("PATH", {}), separator, {});
 
     for (const auto& folder : folders)
     {
@@ -200,8 +214,8 @@ bool renderWithGraphviz (const juce::File& dotProgram, const juce::String& graph
     }
 
     juce::ChildProcess process;
-    const juce::StringArray arguments { dotProgram.getFullPathName(), "-T" + format, "-o",
-                                        output.getFile().getFullPathName(), input.getFile().getFullPathName() };
+    const juce::StringArray arguments{ dotProgram.getFullPathName(), "-T" + format, "-o",
+                                       output.getFile().getFullPathName(), input.getFile().getFullPathName() };
 
     if (!process.start (arguments, juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr))
     {
@@ -220,8 +234,8 @@ bool renderWithGraphviz (const juce::File& dotProgram, const juce::String& graph
 
     if (process.getExitCode() != 0 || !output.getFile().loadFileAsData (rendered))
     {
-        error = dotProgram.getFullPathName() + " failed (exit code " + juce::String (process.getExitCode()) + "): "
-                + messages.trim();
+        error = dotProgram.getFullPathName() + " failed (exit code " + juce::String (process.getExitCode()) +
+                "): " + messages.trim();
         return false;
     }
 

@@ -87,8 +87,8 @@ const juce::XmlElement* findUpdaterElement (const juce::XmlElement& root, const 
                                             bool consoleMode)
 {
     for (auto* child : root.getChildIterator())
-        if (child->getTagName() == "FirmwareUpdater" && child->getStringAttribute ("deviceName") == deviceName
-            && readFlag (child->getStringAttribute ("consoleMode")) == consoleMode)
+        if (child->getTagName() == "FirmwareUpdater" && child->getStringAttribute ("deviceName") == deviceName &&
+            readFlag (child->getStringAttribute ("consoleMode")) == consoleMode)
             return child;
 
     return nullptr;
@@ -132,8 +132,8 @@ private:
 
     std::set<juce::String> findReachableStates() const
     {
-        std::set<juce::String> found { machine.initialStateName };
-        std::deque<juce::String> queue { machine.initialStateName };
+        std::set<juce::String> found{ machine.initialStateName };
+        std::deque<juce::String> queue{ machine.initialStateName };
 
         while (!queue.empty())
         {
@@ -141,8 +141,8 @@ private:
             queue.pop_front();
 
             for (const auto& transition : transitions)
-                if (transition.from == from && transition.takeable && transition.targetExists
-                    && found.insert (transition.to).second)
+                if (transition.from == from && transition.takeable && transition.targetExists &&
+                    found.insert (transition.to).second)
                     queue.push_back (transition.to);
         }
 
@@ -164,8 +164,8 @@ private:
 
         if (!hasWayOut (state))
             warn (lintCode::noWayOut, state, element,
-                  "nothing the engine can take leads out of this state (polling mode "
-                      + quoted (state.getAttribute ("pollingMode")) + ")");
+                  "nothing the engine can take leads out of this state (polling mode " +
+                      quoted (state.getAttribute ("pollingMode")) + ")");
 
         const bool ownTimeout = state.hasAttribute ("timeoutState");
         const auto timeoutTarget = getTimeoutTarget (updater, state);
@@ -183,9 +183,9 @@ private:
 
         if (ownTimeout)
             warn (lintCode::timeoutToSelf, state, element,
-                  "its own timeoutState names the state itself: the time-out does nothing"
-                      + juce::String (noDeviceTransition ? ", and once met, the 'no device' transition no longer fires"
-                                                         : ""));
+                  "its own timeoutState names the state itself: the time-out does nothing" +
+                      juce::String (noDeviceTransition ? ", and once met, the 'no device' transition no longer fires"
+                                                       : ""));
         else if (noDeviceTransition)
             warn (lintCode::timeoutToSelf, state, element,
                   "the updater's timeoutState is this state: once the time-out is met, the 'no device' transition "
@@ -225,8 +225,8 @@ private:
 
         if (!getPanelTextFieldNames().contains (name))
             warn (lintCode::unknownField, state, element,
-                  "the panel has no text field " + quoted (name) + " (it has "
-                      + getPanelTextFieldNames().joinIntoString (", ") + ")");
+                  "the panel has no text field " + quoted (name) + " (it has " +
+                      getPanelTextFieldNames().joinIntoString (", ") + ")");
     }
 
     void lintButton (const State& state, const juce::XmlElement& element)
@@ -236,8 +236,8 @@ private:
 
         if (!getPanelButtonNames().contains (name))
             warn (lintCode::unknownField, state, element,
-                  "the panel has no button " + quoted (name) + " (it has "
-                      + getPanelButtonNames().joinIntoString (", ") + ")");
+                  "the panel has no button " + quoted (name) + " (it has " +
+                      getPanelButtonNames().joinIntoString (", ") + ")");
 
         if (target.isNotEmpty() && !isState (target))
             warn (lintCode::unknownTarget, state, element,
@@ -259,8 +259,8 @@ private:
 
         if (name != "versionNumber")
             warn (lintCode::deadCheck, state, element,
-                  "the engine knows no Check " + quoted (name)
-                      + " (only 'versionNumber'): the instructions inside never run");
+                  "the engine knows no Check " + quoted (name) +
+                      " (only 'versionNumber'): the instructions inside never run");
     }
 
     void lintSendSysEx (const State& state, const juce::XmlElement& element)
@@ -298,11 +298,11 @@ private:
             juce::MemoryBlock image;
             juce::String entryName, versionText;
 
-            if (updater.getPackageStore().readSelectedImage (messageKind, image, entryName, versionText)
-                != FirmwarePackageStore::ImageReadResult::ok)
+            if (updater.getPackageStore().readSelectedImage (messageKind, image, entryName, versionText) !=
+                FirmwarePackageStore::ImageReadResult::ok)
                 warn (lintCode::missingImage, state, element,
-                      "the package of version " + version + " has no entry " + quoted (entryName)
-                          + ": with it selected, the transfer is skipped");
+                      "the package of version " + version + " has no entry " + quoted (entryName) +
+                          ": with it selected, the transfer is skipped");
         }
     }
 
@@ -317,17 +317,17 @@ private:
         if (!isFirst)
         {
             warn (lintCode::duplicatePollingState, state, element,
-                  "PollingState " + quoted (value) + " is shadowed by the earlier entry for "
-                      + quoted (getPollResultValueName (result))
-                      + (first->second > 0 ? " on line " + juce::String (first->second) : juce::String())
-                      + ": it never fires");
+                  "PollingState " + quoted (value) + " is shadowed by the earlier entry for " +
+                      quoted (getPollResultValueName (result)) +
+                      (first->second > 0 ? " on line " + juce::String (first->second) : juce::String()) +
+                      ": it never fires");
             return;
         }
 
         if (produced.count (result) == 0)
             warn (lintCode::resultNeverProduced, state, element,
-                  "PollingState " + quoted (value) + " never fires: " + producer + " produces "
-                      + listResults (produced));
+                  "PollingState " + quoted (value) + " never fires: " + producer + " produces " +
+                      listResults (produced));
     }
 
     FirmwareUpdater& updater;
@@ -389,8 +389,8 @@ LintResult lintDefinitionText (const juce::String& documentText, const juce::Str
 
 juce::String formatLintWarning (const LintWarning& warning, const juce::String& sourceName)
 {
-    return sourceName + (warning.line > 0 ? ":" + juce::String (warning.line) : juce::String()) + ": " + warning.code
-           + ": State '" + warning.stateName + "', " + warning.element + ": " + warning.message;
+    return sourceName + (warning.line > 0 ? ":" + juce::String (warning.line) : juce::String()) + ": " + warning.code +
+           ": State '" + warning.stateName + "', " + warning.element + ": " + warning.message;
 }
 
 juce::var describeLintWarning (const LintWarning& warning)

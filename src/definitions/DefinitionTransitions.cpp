@@ -32,8 +32,8 @@ template <typename Function> void forEachSendSysEx (const State::InstructionList
 bool pollsAfterTransfer (const State::SendSysExInstruction& instruction)
 {
     const auto mode = instruction.endPollingMode.toLowerCase();
-    return isFirmwareTransfer (instruction)
-           && (mode == "midi device inquiry" || mode == "midi device inquiry 2" || mode == "midi ports");
+    return isFirmwareTransfer (instruction) &&
+           (mode == "midi device inquiry" || mode == "midi device inquiry 2" || mode == "midi ports");
 }
 
 struct TransitionCollector
@@ -47,7 +47,8 @@ struct TransitionCollector
         transitions.push_back ({ state.name, to, kind, label, takeable, machine.getState (to) != nullptr });
     }
 
-    void addList (const FirmwareUpdater::PollingStateList& list, TransitionKind kind, const std::set<PollResult>& produced)
+    void addList (const FirmwareUpdater::PollingStateList& list, TransitionKind kind,
+                  const std::set<PollResult>& produced)
     {
         for (const auto& [result, target] : list)
             add (target, kind, getPollResultValueName (result), produced.count (result) > 0);
@@ -119,8 +120,8 @@ std::set<PollResult> getResultsForStateList (const State& state)
     forEachSendSysEx (state.instructions,
                       [&results] (const State::SendSysExInstruction& instruction)
                       {
-                          if (pollsAfterTransfer (instruction)
-                              && instruction.endPollingMode.toLowerCase() == "midi device inquiry 2")
+                          if (pollsAfterTransfer (instruction) &&
+                              instruction.endPollingMode.toLowerCase() == "midi device inquiry 2")
                           {
                               const auto more = getResultsOfPollingMode (instruction.endPollingMode);
                               results.insert (more.begin(), more.end());
@@ -135,7 +136,7 @@ std::set<PollResult> getResultsForTransferList (const State::SendSysExInstructio
     if (!isFirmwareTransfer (instruction))
         return {};
 
-    std::set<PollResult> results { PollResult::NoDevice };
+    std::set<PollResult> results{ PollResult::NoDevice };
 
     if (pollsAfterTransfer (instruction) && instruction.endPollingMode.toLowerCase() != "midi device inquiry 2")
     {
@@ -150,8 +151,7 @@ bool canTimeOut (const State& state)
 {
     bool polls = !getResultsOfPollingMode (state.getAttribute ("pollingMode")).empty();
 
-    forEachSendSysEx (state.instructions,
-                      [&polls] (const State::SendSysExInstruction& instruction)
+    forEachSendSysEx (state.instructions, [&polls] (const State::SendSysExInstruction& instruction)
                       { polls = polls || pollsAfterTransfer (instruction); });
 
     return polls;
@@ -173,7 +173,7 @@ std::vector<Transition> listTransitions (const FirmwareUpdater& updater)
     for (const auto& entry : machine->states)
     {
         const auto& state = *entry.second;
-        TransitionCollector collector { *machine, state, transitions };
+        TransitionCollector collector{ *machine, state, transitions };
 
         collector.addList (state.pollingStates, TransitionKind::pollResult, getResultsForStateList (state));
         collector.addInstructions (state.instructions, {}, true);

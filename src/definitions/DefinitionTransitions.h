@@ -47,9 +47,9 @@ struct Transition
     juce::String from;
     juce::String to;
     TransitionKind kind = TransitionKind::pollResult;
-    juce::String label;        // the result's name, the button's caption, the Check that holds a GotoState
-    bool takeable = true;      // false when the engine never takes it (see listTransitions)
-    bool targetExists = true;  // false when `to` names no state: the engine then stays where it is
+    juce::String label;       // the result's name, the button's caption, the Check that holds a GotoState
+    bool takeable = true;     // false when the engine never takes it (see listTransitions)
+    bool targetExists = true; // false when `to` names no state: the engine then stays where it is
 };
 
 // Every transition of the updater's machine, state by state in the model's order, each state's in

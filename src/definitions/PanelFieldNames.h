@@ -8,13 +8,13 @@ namespace vfu::definitions
 {
 inline const juce::StringArray& getPanelTextFieldNames()
 {
-    static const juce::StringArray names { "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing" };
+    static const juce::StringArray names{ "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing" };
     return names;
 }
 
 inline const juce::StringArray& getPanelButtonNames()
 {
-    static const juce::StringArray names { "InstallCancel" };
+    static const juce::StringArray names{ "InstallCancel" };
     return names;
 }
 } // namespace vfu::definitions

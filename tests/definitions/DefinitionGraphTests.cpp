@@ -57,20 +57,24 @@ and power it on, then wait until it is found"/>
     EXPECT_TRUE (dot.trimEnd().endsWith ("}"));
 
     // Nodes: name, polling mode and the instructions shortened; the initial one marked.
-    EXPECT_TRUE (dot.contains (R"dot("Idle" [label="Idle\n[MIDI Device inquiry]\nConnect the instrument and power it o...", penwidth=2.5];)dot"))
+    EXPECT_TRUE (dot.contains (
+        R"dot("Idle" [label="Idle\n[MIDI Device inquiry]\nConnect the instrument and power it o...", penwidth=2.5];)dot"))
         << dot;
     EXPECT_TRUE (dot.contains (R"dot("start" -> "Idle";)dot"));
     EXPECT_TRUE (dot.contains (R"dot("Say \"hi\"" [label="Say \"hi\"\n[none]"];)dot"));
 
     // Parallel results share one edge; buttons by caption; GotoState with its Check; transfers;
     // time-outs dashed; a missing target drawn in red; a result never produced greyed out.
-    EXPECT_TRUE (dot.contains (R"dot("Idle" -> "Say \"hi\"" [label="device detected, bootloader detected", color=black];)dot"));
+    EXPECT_TRUE (
+        dot.contains (R"dot("Idle" -> "Say \"hi\"" [label="device detected, bootloader detected", color=black];)dot"));
     EXPECT_TRUE (dot.contains (R"dot("Idle" -> "Send" [label="[Install]", color=blue)dot"));
-    EXPECT_TRUE (dot.contains (R"dot("Say \"hi\"" -> "Idle" [label="GotoState if versionNumber is true", color=darkgreen)dot"));
+    EXPECT_TRUE (
+        dot.contains (R"dot("Say \"hi\"" -> "Idle" [label="GotoState if versionNumber is true", color=darkgreen)dot"));
     EXPECT_TRUE (dot.contains (R"dot("Say \"hi\"" -> "Gone" [label="GotoState", color=darkgreen)dot"));
     EXPECT_TRUE (dot.contains (R"dot("Gone" [label="Gone\n(no such state)", style=dashed, color=red)dot"));
     EXPECT_TRUE (dot.contains (R"dot("Send" -> "Idle" [label="after transfer: device detected", color=purple)dot"));
-    EXPECT_TRUE (dot.contains (R"dot("Send" -> "Say \"hi\"" [label="time-out 45 s", color=gray40, fontcolor=gray40, style=dashed];)dot"));
+    EXPECT_TRUE (dot.contains (
+        R"dot("Send" -> "Say \"hi\"" [label="time-out 45 s", color=gray40, fontcolor=gray40, style=dashed];)dot"));
     EXPECT_TRUE (dot.contains (R"dot("Idle" -> "Idle" [label="time-out 45 s")dot"));
     EXPECT_TRUE (dot.contains (R"dot("Send" -> "Idle" [label="panel erased (never taken)", color=gray70)dot"));
 
@@ -80,7 +84,8 @@ and power it on, then wait until it is found"/>
 
 TEST (DefinitionGraph, draws_every_state_of_each_inbuilt_model)
 {
-    for (const auto& [device, states] : { std::pair<const char*, int> { "Lumostrel", 13 }, { "Orb 26", 16 }, { "Quillbox", 13 } })
+    for (const auto& [device, states] :
+         { std::pair<const char*, int>{ "Lumostrel", 13 }, { "Orb 26", 16 }, { "Quillbox", 13 } })
     {
         const auto dot = writeDefinitionGraph (*load (vfu::definitions::getInbuiltDefinitions(), device));
         EXPECT_EQ (countLinesContaining (dot, "[label=\"") - countLinesContaining (dot, " -> "), states) << device;

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 using namespace vfu::test;
-using vfu::definitions::LintWarning;
 using vfu::definitions::lintDefinitionText;
+using vfu::definitions::LintWarning;
 
 namespace
 {
@@ -45,9 +45,9 @@ TEST (DefinitionLint, finds_only_the_unreachable_error_state_in_the_inbuilt_docu
 
     // No transition leads to "Error, no device" in these two: the one that did is commented out.
     EXPECT_EQ (summarise (lintDefinitionText (text, "Lumostrel", false).warnings),
-               (Lines { "unreachable-state Error, no device/State@92" }));
+               (Lines{ "unreachable-state Error, no device/State@92" }));
     EXPECT_EQ (summarise (lintDefinitionText (text, "Quillbox", false).warnings),
-               (Lines { "unreachable-state Error, no device/State@374" }));
+               (Lines{ "unreachable-state Error, no device/State@374" }));
     EXPECT_TRUE (lintDefinitionText (text, "Orb 26", false).warnings.empty());
 
     const auto consoleMode = lintDefinitionText (text, "Quillbox", true);
@@ -58,7 +58,8 @@ TEST (DefinitionLint, finds_only_the_unreachable_error_state_in_the_inbuilt_docu
 
 TEST (DefinitionLint, reports_a_rejected_document_with_the_loaders_message_and_no_warnings)
 {
-    const auto result = lintDefinitionText (document (updaterElement ({ { "MIDIDeviceID", "000b" } })), "Quillbox", false);
+    const auto result =
+        lintDefinitionText (document (updaterElement ({ { "MIDIDeviceID", "000b" } })), "Quillbox", false);
     EXPECT_FALSE (result.isLoaded());
     EXPECT_EQ (result.loadError, "MIDIDeviceID must only contain hexadecimal numbers.\n\nThe app will quit.");
     EXPECT_TRUE (result.warnings.empty());
@@ -66,7 +67,8 @@ TEST (DefinitionLint, reports_a_rejected_document_with_the_loaders_message_and_n
 
 TEST (DefinitionLint, finds_targets_that_name_no_state_in_buttons_gotostates_and_own_timeouts)
 {
-    EXPECT_EQ (summarise (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry" timeoutState="Nowhere">
+    EXPECT_EQ (
+        summarise (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry" timeoutState="Nowhere">
   <Button name="InstallCancel" text="Install" state="enabled" gotoState="Busy "/>
   <PollingState value="Device detected" gotoState="Busy"/>
 </State>
@@ -76,8 +78,7 @@ TEST (DefinitionLint, finds_targets_that_name_no_state_in_buttons_gotostates_and
   </Check>
   <GotoState state="Idle"/>
 </State>)xml")),
-               (Lines { "unknown-target Idle/State@4", "unknown-target Idle/Button@5",
-                        "unknown-target Busy/GotoState@10" }));
+        (Lines{ "unknown-target Idle/State@4", "unknown-target Idle/Button@5", "unknown-target Busy/GotoState@10" }));
 
     EXPECT_TRUE (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry" timeoutState="Busy">
   <Button name="InstallCancel" text="Install" state="enabled" gotoState="Busy"/>
@@ -101,8 +102,8 @@ TEST (DefinitionLint, finds_states_nothing_leads_to_and_states_nothing_leads_out
   <Check name="versionNumber" value="true"><Button name="InstallCancel" text="Again" gotoState="Idle"/></Check>
 </State>
 <State name="Stuck" pollingMode="none"/>)xml")),
-               (Lines { "result-never-produced Idle/PollingState@6", "unreachable-state Lost/State@8",
-                        "no-way-out Done/State@9", "unreachable-state Stuck/State@12", "no-way-out Stuck/State@12" }));
+               (Lines{ "result-never-produced Idle/PollingState@6", "unreachable-state Lost/State@8",
+                       "no-way-out Done/State@9", "unreachable-state Stuck/State@12", "no-way-out Stuck/State@12" }));
 
     // Time-outs and buttons are ways out and in; the updater's time-out state is "Idle".
     EXPECT_TRUE (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
@@ -125,10 +126,8 @@ TEST (DefinitionLint, finds_results_that_the_polling_never_produces)
     <PollingState value="Bootloader detected" gotoState="Idle"/>
   </SendSysEx>
 </State>)xml")),
-               (Lines { "result-never-produced Idle/PollingState@5",
-                        "result-never-produced Busy/PollingState@9",
-                        "result-never-produced Busy/PollingState@10",
-                        "result-never-produced Busy/PollingState@12" }));
+               (Lines{ "result-never-produced Idle/PollingState@5", "result-never-produced Busy/PollingState@9",
+                       "result-never-produced Busy/PollingState@10", "result-never-produced Busy/PollingState@12" }));
 
     // Each mode's own results; after a transfer in "MIDI Device inquiry 2" the state's list is
     // used, and a connection break gives "no device" whatever the end polling mode.
@@ -153,16 +152,16 @@ TEST (DefinitionLint, finds_results_that_the_polling_never_produces)
 
 TEST (DefinitionLint, finds_checks_and_panel_names_that_the_engine_and_panel_do_not_know)
 {
-    EXPECT_EQ (summarise (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
+    EXPECT_EQ (
+        summarise (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
   <TextField name="Instructions" text="Hello"/>
   <Button name="Install" text="Install" state="enabled"/>
   <Check name="VersionNumber" value="true"><TextField name="InstalledVersion" text="?(version)"/></Check>
   <TextField name="InstallCancel" text="x"/>
 </State>
 <State name="Busy" pollingMode="none"><GotoState state="Idle"/></State>)xml")),
-               (Lines { "no-way-out Idle/State@4", "unknown-field Idle/TextField@5", "unknown-field Idle/Button@6",
-                        "dead-check Idle/Check@7",
-                        "unknown-field Idle/TextField@8", "unreachable-state Busy/State@10" }));
+        (Lines{ "no-way-out Idle/State@4", "unknown-field Idle/TextField@5", "unknown-field Idle/Button@6",
+                "dead-check Idle/Check@7", "unknown-field Idle/TextField@8", "unreachable-state Busy/State@10" }));
 
     EXPECT_TRUE (lintStates (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
   <TextField name="InstructionsField" text="Hello"/>
@@ -194,9 +193,10 @@ TEST (DefinitionLint, finds_polling_states_shadowed_by_an_earlier_one_for_the_sa
 
     // A misspelt value means "no device", so the real "No device" after it is the shadowed one.
     // ("Idle" is also the updater's time-out state with a "no device" transition.)
-    EXPECT_EQ (summarise (warnings),
-               (Lines { "timeout-to-self Idle/State@4", "duplicate-polling-state Idle/PollingState@6", "duplicate-polling-state Idle/PollingState@9",
-                        "duplicate-polling-state Busy/PollingState@14" }));
+    EXPECT_EQ (
+        summarise (warnings),
+        (Lines{ "timeout-to-self Idle/State@4", "duplicate-polling-state Idle/PollingState@6",
+                "duplicate-polling-state Idle/PollingState@9", "duplicate-polling-state Busy/PollingState@14" }));
     ASSERT_EQ (warnings.size(), 4u);
     EXPECT_EQ (warnings[1].message,
                "PollingState 'device DETECTED' is shadowed by the earlier entry for 'device detected' on line 5: "
@@ -223,7 +223,7 @@ TEST (DefinitionLint, finds_time_outs_that_lead_back_to_the_state_itself)
 <State name="Busy" pollingMode="MIDI ports" timeoutState="Busy">
   <PollingState value="Device detected" gotoState="Idle"/>
 </State>)xml")),
-               (Lines { "timeout-to-self Idle/State@4", "timeout-to-self Busy/State@7" }));
+               (Lines{ "timeout-to-self Idle/State@4", "timeout-to-self Busy/State@7" }));
 
     // An idle state that waits for the device on its own time-out is fine, and so is a state that
     // names itself but polls nothing, so never times out.
@@ -254,40 +254,39 @@ TEST (DefinitionLint, finds_firmware_images_that_a_given_package_lacks)
 
     // "Idle" times out to itself and polls for nothing: it has no way out either.
     const auto warnings = lintStates (states, options);
-    EXPECT_EQ (summarise (warnings), (Lines { "no-way-out Idle/State@4", "missing-image Idle/SendSysEx@7",
-                                              "unreachable-state Busy/State@9" }));
+    EXPECT_EQ (summarise (warnings), (Lines{ "no-way-out Idle/State@4", "missing-image Idle/SendSysEx@7",
+                                             "unreachable-state Busy/State@9" }));
     ASSERT_EQ (warnings.size(), 3u);
     EXPECT_EQ (warnings[1].message, "the package of version 2.2.1 has no entry 'Quillbox-fw-2.2.1.syx': with it "
                                     "selected, the transfer is skipped");
 
     // Without packages there is nothing to look in; with none accepted, nothing carries any image.
-    EXPECT_EQ (summarise (lintStates (states)), (Lines { "no-way-out Idle/State@4", "unreachable-state Busy/State@9" }));
+    EXPECT_EQ (summarise (lintStates (states)), (Lines{ "no-way-out Idle/State@4", "unreachable-state Busy/State@9" }));
 
     options.packages = { folder.getChildFile ("none.vfw") };
     EXPECT_EQ (summarise (lintStates (states, options)),
-               (Lines { "no-way-out Idle/State@4", "missing-image Idle/SendSysEx@5", "missing-image Idle/SendSysEx@7",
-                        "unreachable-state Busy/State@9" }));
+               (Lines{ "no-way-out Idle/State@4", "missing-image Idle/SendSysEx@5", "missing-image Idle/SendSysEx@7",
+                       "unreachable-state Busy/State@9" }));
 }
 
 TEST (DefinitionLint, counts_lines_past_comments_declarations_and_markup_in_attribute_values)
 {
-    const auto text = juce::String ("<?xml version=\"1.0\"?>\r\n<!DOCTYPE FirmwareUpdaters [\n<!ELEMENT State ANY>\n]>\n")
-                      + "<FirmwareUpdaters><!-- <State name=\"x\"\n pollingMode=\"none\"/> -->\n"
-                      + updaterTag() + "\n<State name=\"Idle\" pollingMode=\"MIDI Device inquiry\"\n  note=\"a > b\">"
-                      + "<![CDATA[<Check>\n]]>\n"
-                      + "<Check name=\"versionNumber &gt; 1\"/></State>\n<State name=\"Busy\" pollingMode=\"none\"/>"
-                      + "</FirmwareUpdater></FirmwareUpdaters>\n";
+    const auto text =
+        juce::String ("<?xml version=\"1.0\"?>\r\n<!DOCTYPE FirmwareUpdaters [\n<!ELEMENT State ANY>\n]>\n") +
+        "<FirmwareUpdaters><!-- <State name=\"x\"\n pollingMode=\"none\"/> -->\n" + updaterTag() +
+        "\n<State name=\"Idle\" pollingMode=\"MIDI Device inquiry\"\n  note=\"a > b\">" + "<![CDATA[<Check>\n]]>\n" +
+        "<Check name=\"versionNumber &gt; 1\"/></State>\n<State name=\"Busy\" pollingMode=\"none\"/>" +
+        "</FirmwareUpdater></FirmwareUpdaters>\n";
 
     const auto result = lintDefinitionText (text, "Quillbox", false);
     ASSERT_TRUE (result.isLoaded()) << result.loadError;
-    EXPECT_EQ (summarise (result.warnings),
-               (Lines { "no-way-out Idle/State@8", "dead-check Idle/Check@11", "unreachable-state Busy/State@12",
-                        "no-way-out Busy/State@12" }));
+    EXPECT_EQ (summarise (result.warnings), (Lines{ "no-way-out Idle/State@8", "dead-check Idle/Check@11",
+                                                    "unreachable-state Busy/State@12", "no-way-out Busy/State@12" }));
 }
 
 TEST (DefinitionLint, formats_a_warning_as_a_line_and_as_a_JSON_object)
 {
-    const LintWarning warning { "unknown-target", "Idle", "GotoState", 12, "state 'X' names no state" };
+    const LintWarning warning{ "unknown-target", "Idle", "GotoState", 12, "state 'X' names no state" };
 
     EXPECT_EQ (vfu::definitions::formatLintWarning (warning, "doc.xml"),
                "doc.xml:12: unknown-target: State 'Idle', GotoState: state 'X' names no state");
