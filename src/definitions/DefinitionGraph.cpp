@@ -108,7 +108,8 @@ juce::String abbreviateText (const juce::String& text, int maximumLength)
 juce::String writeDefinitionGraph (const FirmwareUpdater& updater)
 {
     const auto* machine = updater.getMachine();
-    juce::String dot;
+    // A stream grows its buffer geometrically; appending to a String copies it each time.
+    juce::MemoryOutputStream dot;
     dot << "digraph " << dotString (updater.getDeviceName()) << " {\n"
         << "    graph [label="
         << dotString (updater.getDeviceName() + (updater.getConsoleMode() ? " (console mode)" : ""))
@@ -117,7 +118,7 @@ juce::String writeDefinitionGraph (const FirmwareUpdater& updater)
         << "    edge [fontname=\"Helvetica\", fontsize=9];\n";
 
     if (machine == nullptr)
-        return dot + "}\n";
+        return dot.toString() + "}\n";
 
     // The start point's name must be no state's.
     juce::String startPoint ("start");
@@ -171,7 +172,8 @@ juce::String writeDefinitionGraph (const FirmwareUpdater& updater)
             << (takeable ? edgeStyle (kind) : "color=gray70, fontcolor=gray70, style=dotted") << "];\n";
     }
 
-    return dot + "}\n";
+    dot << "}\n";
+    return dot.toString();
 }
 
 juce::File findGraphvizDot()

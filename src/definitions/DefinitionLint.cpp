@@ -99,7 +99,7 @@ class Linter
 public:
     Linter (FirmwareUpdater& updaterToCheck, const ElementLines& elementLines, const LintOptions& lintOptions)
         : updater (updaterToCheck), machine (*updaterToCheck.getMachine()), lines (elementLines), options (lintOptions),
-          transitions (listTransitions (updaterToCheck)), reachable (findReachableStates())
+          moves (findMoves (updaterToCheck)), reachable (findReachableStates())
     {
     }
 
@@ -130,6 +130,18 @@ private:
 
     bool isState (const juce::String& name) const { return machine.getState (name) != nullptr; }
 
+    // The transitions the engine can take, from state name to state name, indexed by their source.
+    static std::multimap<juce::String, juce::String> findMoves (const FirmwareUpdater& updaterToCheck)
+    {
+        std::multimap<juce::String, juce::String> found;
+
+        for (const auto& transition : listTransitions (updaterToCheck))
+            if (transition.takeable && transition.targetExists)
+                found.emplace (transition.from, transition.to);
+
+        return found;
+    }
+
     std::set<juce::String> findReachableStates() const
     {
         std::set<juce::String> found{ machine.initialStateName };
@@ -140,10 +152,11 @@ private:
             const auto from = queue.front();
             queue.pop_front();
 
-            for (const auto& transition : transitions)
-                if (transition.from == from && transition.takeable && transition.targetExists &&
-                    found.insert (transition.to).second)
-                    queue.push_back (transition.to);
+            const auto [first, last] = moves.equal_range (from);
+
+            for (auto move = first; move != last; ++move)
+                if (found.insert (move->second).second)
+                    queue.push_back (move->second);
         }
 
         return found;
@@ -151,9 +164,8 @@ private:
 
     bool hasWayOut (const State& state) const
     {
-        return std::any_of (transitions.begin(), transitions.end(),
-                            [&state] (const Transition& t)
-                            { return t.from == state.name && t.takeable && t.targetExists && t.to != state.name; });
+        const auto [first, last] = moves.equal_range (state.name);
+        return std::any_of (first, last, [&state] (const auto& move) { return move.second != state.name; });
     }
 
     void lintStateAsAWhole (const State& state, const juce::XmlElement& element)
@@ -293,17 +305,32 @@ private:
                   "no package was accepted, so none carries the image of " + quoted (messageKind));
 
         for (const auto& version : versions)
-        {
-            updater.setFirmwareVersion (version);
-            juce::MemoryBlock image;
-            juce::String entryName, versionText;
-
-            if (updater.getPackageStore().readSelectedImage (messageKind, image, entryName, versionText) !=
-                FirmwarePackageStore::ImageReadResult::ok)
+            for (const auto& entryName : findMissingEntries (messageKind, version))
                 warn (lintCode::missingImage, state, element,
                       "the package of version " + version + " has no entry " + quoted (entryName) +
                           ": with it selected, the transfer is skipped");
-        }
+    }
+
+    // Reads each image once, however many SendSysEx elements name it: the read is the engine's own
+    // lookup, and a hostile document could name the same image thousands of times.
+    juce::StringArray findMissingEntries (const juce::String& messageKind, const juce::String& version)
+    {
+        const auto key = messageKind + "\n" + version;
+        const auto cached = missingEntries.find (key);
+        if (cached != missingEntries.end())
+            return cached->second;
+
+        updater.setFirmwareVersion (version);
+        juce::MemoryBlock image;
+        juce::String entryName, versionText;
+        juce::StringArray missing;
+
+        if (updater.getPackageStore().readSelectedImage (messageKind, image, entryName, versionText) !=
+            FirmwarePackageStore::ImageReadResult::ok)
+            missing.add (entryName);
+
+        missingEntries[key] = missing;
+        return missing;
     }
 
     void lintPollingState (const State& state, const juce::XmlElement& element, std::map<PollResult, int>& firstLines,
@@ -334,9 +361,10 @@ private:
     const Machine& machine;
     const ElementLines& lines;
     const LintOptions& options;
-    const std::vector<Transition> transitions;
+    const std::multimap<juce::String, juce::String> moves;
     const std::set<juce::String> reachable;
     std::vector<LintWarning> warnings;
+    std::map<juce::String, juce::StringArray> missingEntries; // by message kind and version
 };
 } // namespace
 
