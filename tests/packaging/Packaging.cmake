@@ -5,8 +5,8 @@ if(TARGET vfu_package_files)
 
     add_test(NAME packaging.vfu_man_page_describes_every_command_and_option
         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/man_page_matches_help.sh $<TARGET_FILE:vfu> ${VFU_VFU_MAN_PAGE})
-    add_test(NAME packaging.man_page_check_names_a_missing_command
-        COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/man_page_check_catches_a_missing_command.sh
+    add_test(NAME packaging.man_page_check_names_a_missing_command_or_option
+        COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/man_page_check_names_what_is_missing.sh
                 $<TARGET_FILE:vfu> ${VFU_VFU_MAN_PAGE})
 
     # The validators are installed by scripts/test-package.sh; without them these tests are skipped.
@@ -19,7 +19,7 @@ if(TARGET vfu_package_files)
 
     set_tests_properties(
         packaging.vfu_man_page_describes_every_command_and_option
-        packaging.man_page_check_names_a_missing_command
+        packaging.man_page_check_names_a_missing_command_or_option
         packaging.desktop_entry_is_valid
         packaging.metainfo_is_valid
         PROPERTIES LABELS packaging TIMEOUT 120 SKIP_RETURN_CODE 77)
