@@ -8,7 +8,9 @@ include(GNUInstallDirs)
 
 set(VFU_APP_ID "com.vorn.QuillboxFirmwareUpdater")
 set(VFU_INSTALLED_APP_NAME "quillbox-firmware-updater")
-# The vendor's public addresses: the metadata's homepage and screenshot live under the website.
+# The vendor's public addresses: the metadata names the homepage <website>/quillbox-firmware-updater
+# and the screenshot <homepage>/main-window.png, which is packaging/screenshots/main-window.png
+# (made with the app's --simulate --exit-when-done --screenshot FILE).
 set(VFU_VENDOR_WEBSITE "https://vorn.example" CACHE STRING "Web address of the vendor, without a trailing slash")
 set(VFU_PACKAGE_MAINTAINER "Vorn <firmware-updater@vorn.example>" CACHE STRING "Maintainer of the Debian package")
 
