@@ -134,7 +134,13 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VFU_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VFU_VENDOR_WEBSITE}/quillbox-firmware-updater")
+# dpkg-shlibdeps finds the libraries the programs link; JUCE opens the X11 libraries with dlopen
+# at run time, which it cannot see: libX11 and libXext are required for any window, the other
+# extensions are used when present. A sans-serif font JUCE looks for draws the menus and buttons
+# (the panel has its own embedded font). shlibdeps' list is appended to these.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libx11-6, libxext6")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libxcursor1, libxinerama1, libxrandr2, libxrender1, fonts-dejavu-core")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware updater for the Vorn Quillbox synthesizer
 Finds a Quillbox connected over USB-MIDI, shows its firmware next to the

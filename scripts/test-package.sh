@@ -42,6 +42,12 @@ changelog_version="$(dpkg-parsechangelog -l packaging/changelog -S Version)"
   fail "the package is version $version but packaging/changelog's latest entry is $changelog_version"
 [ "$(basename "$deb")" = "${package_name}_${version}_amd64.deb" ] || fail "unexpected file name $(basename "$deb")"
 
+# The X11 libraries JUCE opens at run time are declared by hand, the linked ones by dpkg-shlibdeps.
+depends="$(dpkg-deb -f "$deb" Depends)"
+for library in libx11-6 libxext6 libasound2 libfreetype6; do
+  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "the package does not depend on $library: $depends"
+done
+
 echo "== checking the package's files"
 dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work"/root/usr/share/applications/*.desktop || fail "desktop-file-validate"
