@@ -52,6 +52,8 @@ echo "== checking the package's files"
 dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work"/root/usr/share/applications/*.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net "$work"/root/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
+# The installed tree as a whole: the metadata's desktop entry and icons are where it says.
+appstreamcli validate-tree --no-net "$work/root" || fail "appstreamcli validate-tree"
 
 echo "== lintian"
 # Informational tags are printed, errors and warnings fail the run.
