@@ -18,12 +18,13 @@ constexpr int maximumElementNesting = 256;
 struct MarkupFindings
 {
     bool nestedTooDeep = false;        // elements nest deeper than the depth asked for
-    bool instructionInContent = false; // "<?" anywhere after the first element's start
+    bool instructionInContent = false; // "<?" after the first element's start, outside comments and CDATA
 };
 
 // JUCE's XML reader loops forever (and, keeping empty text, allocates without end) on a processing
 // instruction inside an element followed by text. Only the prolog (before the first element) may
-// hold instructions; "<?" anywhere later, even in a comment, refuses the document.
+// hold instructions; later, "<?" refuses the document unless it stands in a comment or a CDATA
+// section (or anywhere, in a document with a document type declaration or a tag holding a "<").
 MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth);
 
 // Whether elements in the XML text nest deeper than maximumDepth.
