@@ -25,6 +25,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another apt run on the machine holds the lock for a while; wait for it instead of failing.
+  lock_wait=(-o DPkg::Lock::Timeout=600)
+  $SUDO apt-get "${lock_wait[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${lock_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fault-injection soak: builds vfu_soak and plays UPDATES (default 1000) whole updates with faults
-# drawn from SEED (default 1). Extra arguments go to vfu_soak (--engines N, --speed S).
+# drawn from SEED (default 1). Extra arguments go to vfu_soak (--engines N, --speed S, --starve-ms D).
 # VFU_SANITIZERS=address,undefined (or thread) builds it under those sanitizers in a folder of its
 # own; any report ends the run with an error.
-#   scripts/soak.sh [UPDATES] [SEED] [--engines N] [--speed S]
+#   scripts/soak.sh [UPDATES] [SEED] [--engines N] [--speed S] [--starve-ms D]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sanitizers="${VFU_SANITIZERS:-}"

@@ -29,20 +29,27 @@ void MainWindow::MenuBar::menuItemSelected (int menuItemID, int)
         mainComponent->showPreferences();
 }
 
-MainWindow::MainWindow (const juce::String& title, std::unique_ptr<MainComponent> panel)
+MainWindow::MainWindow (const juce::String& title, const juce::String& deviceModelName,
+                        const vfu::UpdaterEnvironment& environment, const juce::File& executableFolder,
+                        MainComponent::StartupHandlers startupHandlers, bool placeOnDesktop)
     : DocumentWindow (title, juce::Colour (0xffd3d3d3),
-                      juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true)
+                      juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, placeOnDesktop)
 {
     setUsingNativeTitleBar (true);
 
+    auto panel = std::make_unique<MainComponent> (deviceModelName, environment, executableFolder, std::move (startupHandlers));
     menuBar.mainComponent = panel.get();
     setContentOwned (panel.release(), true);
 
     setMenuBar (&menuBar, menuBarHeight);
     setResizable (false, false);
 
-    // The content keeps its full size below the menu bar.
-    centreWithSize (getWidth(), getHeight() + menuBarHeight);
+    // The content keeps its full size below the menu bar; off the desktop there is no screen to
+    // centre on.
+    if (placeOnDesktop)
+        centreWithSize (getWidth(), getHeight() + menuBarHeight);
+    else
+        setSize (getWidth(), getHeight() + menuBarHeight);
     setVisible (true);
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "app/VornFirmwareUpdaterApplication.h"
-
-class MainComponent;
+#include "ui/MainComponent.h"
 
 // The single window: native title bar, the menu bar, and the main panel as its content. Its size
 // follows the panel's.
@@ -28,8 +27,12 @@ public:
 
     static constexpr int menuBarHeight = 24;
 
-    // `panel` becomes the window's owned content; the app passes a MainComponent made for the model.
-    MainWindow (const juce::String& title, std::unique_ptr<MainComponent> panel);
+    // Creates the main panel for the device model as the window's owned content; the panel runs
+    // the whole start-up. The environment, folder and handlers default to the shipped program's
+    // (the demonstration mode and tests pass their own); tests without a display keep it off the desktop.
+    MainWindow (const juce::String& title, const juce::String& deviceModelName,
+                const vfu::UpdaterEnvironment& environment = {}, const juce::File& executableFolder = {},
+                MainComponent::StartupHandlers startupHandlers = {}, bool placeOnDesktop = true);
     ~MainWindow() override;
 
     void closeButtonPressed() override;

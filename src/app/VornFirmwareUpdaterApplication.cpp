@@ -119,11 +119,12 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
         environment = demonstration->getEnvironment();
     }
 
-    auto panel = std::make_unique<MainComponent> (deviceModelName, environment);
-    panel->onStateChanged = [this] (const juce::String&, const juce::String& newState) { watchState (newState); };
-
     mainWindow.reset();
-    mainWindow = std::make_unique<MainWindow> (getApplicationName(), std::move (panel));
+    mainWindow = std::make_unique<MainWindow> (getApplicationName(), deviceModelName, environment);
+
+    // Reports reach the panel through this message thread, so none has arrived before the hook is set.
+    if (auto* panel = mainWindow->getMainComponent())
+        panel->onStateChanged = [this] (const juce::String&, const juce::String& newState) { watchState (newState); };
 }
 
 void VornFirmwareUpdaterApplication::watchState (const juce::String& newState)

@@ -94,4 +94,14 @@ juce::uint16 readMidiDeviceId (const juce::String& text)
 
     return (juce::uint16) value;
 }
+
+juce::String getPollResultValueName (PollResult result)
+{
+    const auto index = (int) result - 1;
+
+    if (index < 0 || index >= (int) juce::numElementsInArray (pollResultNames))
+        return {};
+
+    return pollResultNames[index];
+}
 } // namespace vfu::definitions

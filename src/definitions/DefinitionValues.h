@@ -24,6 +24,10 @@ float readDecimal (const juce::String& text);
 // none of them gives NoDevice.
 PollResult readPollResult (const juce::String& value);
 
+// The PollingState value that names a poll result, as documents write it in lower case
+// ("device detected"); empty for Aborted and codes outside 1 to 9.
+juce::String getPollResultValueName (PollResult result);
+
 // Four characters, each one of "0123456789ABCDEF".
 bool isMidiDeviceIdLengthValid (const juce::String& text);
 bool isMidiDeviceIdAlphabetValid (const juce::String& text);

@@ -68,9 +68,86 @@ bool skipTag (CharPointer& p)
 
     return false;
 }
-// Whether "<?" follows the first "<" that starts a name, wherever it stands. Searched without
-// regard to comments, quotes or CDATA: on a malformed document JUCE's reader may see those
-// differently from any scan, and it must never meet an instruction in content.
+// Whether "<?" follows p anywhere, without regard to what it stands in.
+bool holdsInstructionFrom (CharPointer p)
+{
+    return !p.isEmpty() && p.indexOf (juce::CharPointer_ASCII ("<?")) >= 0;
+}
+
+// Whether a processing instruction stands in element content after p (the first element's start).
+// Comments and CDATA sections in content are skipped exactly as JUCE's reader skips them (from the
+// first "-->" or "]]>" after their opening); tags are walked with their quoted values. A tag or close
+// tag holding a "<" is read differently by different readers, so from there on any "<?" counts.
+bool holdsInstructionInContent (CharPointer p)
+{
+    enum class Mode
+    {
+        content,
+        tag,
+        closeTag
+    };
+    auto mode = Mode::content;
+    juce::juce_wchar quote = 0;
+
+    while (!p.isEmpty())
+    {
+        const auto c = *p;
+
+        if (mode == Mode::content)
+        {
+            if (c != '<')
+            {
+                ++p;
+            }
+            else if (startsWith (p, "<?"))
+            {
+                return true;
+            }
+            else if (startsWith (p, "<!--"))
+            {
+                p += 4;
+                skipPast (p, "-->");
+            }
+            else if (startsWith (p, "<![CDATA["))
+            {
+                p += 9;
+                skipPast (p, "]]>");
+            }
+            else
+            {
+                mode = startsWith (p, "</") ? Mode::closeTag : Mode::tag;
+                ++p;
+            }
+
+            continue;
+        }
+
+        if (c == '<')
+            return holdsInstructionFrom (p);
+
+        if (quote != 0)
+        {
+            if (c == quote)
+                quote = 0;
+        }
+        else if (mode == Mode::tag && (c == '"' || c == '\''))
+        {
+            quote = c;
+        }
+        else if (c == '>')
+        {
+            mode = Mode::content;
+        }
+
+        ++p;
+    }
+
+    return false;
+}
+
+// Whether "<?" stands in content after the first "<" that starts a name. With a document type
+// declaration, whose entities JUCE parses as markup wherever they are used, any "<?" after that
+// point counts, comments and CDATA sections included.
 bool holdsInstructionAfterFirstTag (const juce::String& xmlText)
 {
     auto p = xmlText.getCharPointer();
@@ -78,7 +155,10 @@ bool holdsInstructionAfterFirstTag (const juce::String& xmlText)
     while (!p.isEmpty() && !(*p == '<' && (juce::CharacterFunctions::isLetter (p[1]) || p[1] == '_' || p[1] == ':')))
         ++p;
 
-    return !p.isEmpty() && p.indexOf (juce::CharPointer_ASCII ("<?")) >= 0;
+    if (xmlText.contains ("<!DOCTYPE"))
+        return holdsInstructionFrom (p);
+
+    return holdsInstructionInContent (p);
 }
 } // namespace
 
@@ -128,5 +208,49 @@ MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth)
 bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth)
 {
     return scanMarkup (xmlText, maximumDepth).nestedTooDeep;
+}
+
+std::vector<StartTag> findStartTags (const juce::String& xmlText)
+{
+    std::vector<StartTag> tags;
+    auto p = xmlText.getCharPointer();
+    auto counted = p; // lines are counted up to here
+    int line = 1;
+
+    while (!p.isEmpty())
+    {
+        if (*p != '<')
+        {
+            ++p;
+            continue;
+        }
+
+        // Line breaks inside skipped markup count too: catch up to this "<" first.
+        for (; counted != p; ++counted)
+            if (*counted == '\n')
+                ++line;
+
+        if (startsWith (p, "<!--"))
+            skipPast (p, "-->");
+        else if (startsWith (p, "<![CDATA["))
+            skipPast (p, "]]>");
+        else if (startsWith (p, "<?"))
+            skipPast (p, "?>");
+        else if (startsWith (p, "<!"))
+            skipDeclaration (p);
+        else if (startsWith (p, "</"))
+            skipPast (p, ">");
+        else
+        {
+            auto nameEnd = p + 1;
+            while (!nameEnd.isEmpty() && !nameEnd.isWhitespace() && *nameEnd != '/' && *nameEnd != '>')
+                ++nameEnd;
+
+            tags.push_back ({ juce::String (p + 1, nameEnd), line });
+            skipTag (p);
+        }
+    }
+
+    return tags;
 }
 } // namespace vfu::definitions

@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <vector>
+
 namespace vfu::definitions
 {
 // The deepest element nesting a definition document may have. Real documents need six levels
@@ -16,14 +18,28 @@ constexpr int maximumElementNesting = 256;
 struct MarkupFindings
 {
     bool nestedTooDeep = false;        // elements nest deeper than the depth asked for
-    bool instructionInContent = false; // "<?" anywhere after the first element's start
+    bool instructionInContent = false; // "<?" after the first element's start, outside comments and CDATA
 };
 
 // JUCE's XML reader loops forever (and, keeping empty text, allocates without end) on a processing
 // instruction inside an element followed by text. Only the prolog (before the first element) may
-// hold instructions; "<?" anywhere later, even in a comment, refuses the document.
+// hold instructions; later, "<?" refuses the document unless it stands in a comment or a CDATA
+// section (or anywhere, in a document with a document type declaration or a tag holding a "<").
 MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth);
 
 // Whether elements in the XML text nest deeper than maximumDepth.
 bool isNestedDeeperThan (const juce::String& xmlText, int maximumDepth);
+
+// One element's start tag: its name as written and the line it begins on (the first line is 1).
+struct StartTag
+{
+    juce::String name;
+    int line = 0;
+};
+
+// The start tags of the text's elements in document order, skipping comments, CDATA sections,
+// processing instructions, declarations and quoted attribute values as scanMarkup does. JUCE's
+// XML reader keeps no positions; on a well-formed document these tags pair one to one with the
+// elements of its tree, visited parent first, in document order.
+std::vector<StartTag> findStartTags (const juce::String& xmlText);
 } // namespace vfu::definitions

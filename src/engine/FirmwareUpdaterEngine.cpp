@@ -159,8 +159,8 @@ void FirmwareUpdater::run()
         pendingState = runningMachine->getState (runningMachine->initialStateName);
     }
 
-    // A click made during an earlier run does not carry over into this one.
-    takeRequestedState();
+    // A click not yet taken by a polling loop is kept: it is acted on in this run's first polling
+    // loop (a restart of the thread, as a switch of Advanced Mode makes, must not lose it).
 
     while (! threadShouldExit())
     {

@@ -67,18 +67,29 @@ void FirmwareUpdater::waitAfterErase()
 void FirmwareUpdater::transferFirmware (const State& state, const State::SendSysExInstruction& instruction)
 {
     auto transfer = std::make_shared<vfu::SysexSender::Transfer>();
-    juce::String entryName, versionText;
+    juce::String entryName, versionText, failureDetail;
 
-    const auto readResult = packages->readSelectedImage (instruction.messageKind, transfer->image, entryName, versionText);
-    if (readResult == vfu::FirmwarePackageStore::ImageReadResult::noPackageSelected)
-    {
-        writeLog ("SendSysEx '" + instruction.messageKind + "' : no firmware package selected");
-        return;
-    }
+    using ReadResult = vfu::FirmwarePackageStore::ImageReadResult;
+    const auto readResult =
+        packages->readSelectedImage (instruction.messageKind, transfer->image, entryName, versionText, &failureDetail);
 
-    if (readResult != vfu::FirmwarePackageStore::ImageReadResult::ok)
+    if (readResult != ReadResult::ok)
     {
-        writeLog ("SendSysEx '" + instruction.messageKind + "' : no entry '" + entryName + "' in the selected package");
+        const auto prefix = "SendSysEx '" + instruction.messageKind + "' : ";
+
+        switch (readResult)
+        {
+            case ReadResult::noPackageSelected: writeLog (prefix + "no firmware package selected"); break;
+            case ReadResult::packageUnreadable: writeLog (prefix + "the selected package can no longer be read"); break;
+            case ReadResult::packageCheckFailed:
+                writeLog (prefix + "the selected package no longer passes its check"
+                          + (failureDetail.isNotEmpty() ? " (" + failureDetail + ")" : juce::String()));
+                break;
+            case ReadResult::entryMissing: writeLog (prefix + "no entry '" + entryName + "' in the selected package"); break;
+            case ReadResult::entryUnreadable: writeLog (prefix + "entry '" + entryName + "' of the selected package cannot be read"); break;
+            case ReadResult::ok: break;
+        }
+
         return;
     }
 
@@ -130,7 +141,8 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
             lastPollResult = portsSelector.checkSelectedPorts();
             if (lastPollResult != PollResult::DeviceDetected)
             {
-                if (sent > 0)
+                // Read again after the check: the packets sent while it ran count too.
+                if (sender->getBytesSent() > 0)
                     writeLog ("Connection break !!!");
 
                 connectionBroken = true;

@@ -7,8 +7,16 @@ namespace vfu::DeliveredPackage
 {
 juce::MemoryBlock createPackage()
 {
-    const auto image = FirmwareImage::generate (deviceId, versionText, imageSize);
-    return ArchiveWriter::createPackage (baseName, { { juce::String (baseName) + ".syx", image } });
+    const ArchiveWriter::Entry image{ juce::String (baseName) + ".syx",
+                                      FirmwareImage::generate (deviceId, versionText, imageSize), false };
+
+    // One line without a line end, and both entries stored: the package is deflated once, as a
+    // whole, inside the program archive.
+    const auto checksums = ArchiveWriter::createChecksumList ({ image }).trimEnd();
+    const ArchiveWriter::Entry list{ juce::String (baseName) + ".sha",
+                                     juce::MemoryBlock (checksums.toRawUTF8(), checksums.getNumBytesAsUTF8()), false };
+
+    return ArchiveWriter::createArchive ({ list, image });
 }
 
 juce::MemoryBlock createProgramArchive()

@@ -15,7 +15,8 @@ constexpr size_t imageSize = 359267;
 // The metadata entry of the program archive: it ends in ".vfw" but is no package.
 constexpr const char* metadataEntryName = "metadata.vfw";
 
-// quillbox-fw-2.2.1.vfw: the checksum list and the generated image, deflated; deterministic.
+// quillbox-fw-2.2.1.vfw: the one-line checksum list and the generated image, both stored
+// (359,612 bytes); deterministic.
 juce::MemoryBlock createPackage();
 
 // The archive for the program file: the package (deflated) and the metadata entry, with offsets

@@ -20,11 +20,12 @@ juce::String formatVersion (int number)
 }
 
 // Reads one entry whole, refusing more bytes than its header declared (or than the limit), and
-// fewer: a deflate stream that does not match its sizes is damaged.
+// fewer: a deflate stream that does not match its sizes is damaged. An entry that JUCE cannot
+// read (encrypted, or compressed with another method) is refused here, where it is read.
 bool readEntry (juce::ZipFile& zip, int index, const zip::EntryLayout& entry, juce::int64 limit,
                 juce::MemoryBlock& data)
 {
-    if (entry.uncompressedSize > limit)
+    if (entry.uncompressedSize > limit || !zip::isReadable (entry))
         return false;
 
     std::unique_ptr<juce::InputStream> stream (zip.createStreamForEntry (index));
@@ -248,7 +249,8 @@ juce::String FirmwarePackageStore::getSelectedVersionText() const
 FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (const juce::String& messageKind,
                                                                                juce::MemoryBlock& image,
                                                                                juce::String& entryName,
-                                                                               juce::String& versionText) const
+                                                                               juce::String& versionText,
+                                                                               juce::String* failureDetail) const
 {
     image.reset();
     std::lock_guard<std::mutex> guard (impl->lock);
@@ -264,24 +266,38 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     juce::MemoryBlock package;
     auto& stream = *impl->selectedStream;
     if (!stream.setPosition (0) || !zip::readAtMost (stream, maximumPackageSize, package))
-        return ImageReadResult::entryMissing;
+        return ImageReadResult::packageUnreadable;
 
     // Checked again as a whole, so that what is sent is what the checksum list vouches for.
-    if (checkPackageData (package) != parseVersion (versionText))
-        return ImageReadResult::entryMissing;
+    juce::String reason;
+    const auto version = checkPackageData (package, &reason);
+    if (version != parseVersion (versionText))
+    {
+        if (failureDetail != nullptr)
+            *failureDetail = version < 0 ? reason : "it now gives version " + formatVersion (version);
 
+        return ImageReadResult::packageCheckFailed;
+    }
+
+    // The check has just read this layout from these same bytes, so it holds; JUCE is only handed
+    // an archive whose layout was read first.
     juce::MemoryInputStream input (package, false);
     zip::ArchiveLayout layout;
     if (zip::readLayout (input, layout).failed())
-        return ImageReadResult::entryMissing;
+        return ImageReadResult::packageCheckFailed;
 
     juce::ZipFile zip (input);
+    if (!zip::matchesZipFile (layout, zip))
+        return ImageReadResult::packageCheckFailed;
+
     const auto index = zip.getIndexOfFileName (entryName);
-    if (index < 0 || !zip::matchesZipFile (layout, zip) ||
-        !readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
+    if (index < 0)
+        return ImageReadResult::entryMissing;
+
+    if (!readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
     {
         image.reset();
-        return ImageReadResult::entryMissing;
+        return ImageReadResult::entryUnreadable;
     }
 
     return ImageReadResult::ok;
@@ -367,11 +383,8 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             if (!readEntry (zip, i, entry, maximumChecksumListSize, data))
                 return reject (rejectionReason, "damaged archive");
 
-            // Searched as text below: bytes that are not valid UTF-8 would make the search run
-            // past the end of the list.
-            if (!juce::CharPointer_UTF8::isValidString (static_cast<const char*> (data.getData()), (int) data.getSize()))
-                return reject (rejectionReason, "damaged checksum list: " + entry.name);
-
+            // Any bytes are text: UTF-16 with a byte order mark, UTF-8, or else one byte per
+            // character (a list written by a Windows shell, a Latin-1 comment).
             checksumText = textFromBytes (data.getData(), data.getSize());
             checksumEntryName = entry.name;
             hasChecksumList = true;

@@ -33,14 +33,19 @@ public:
     enum class ImageReadResult
     {
         noPackageSelected,
-        entryMissing,
+        packageUnreadable,  // the stream no longer reads (or has grown past the size limit)
+        packageCheckFailed, // it no longer passes its check, or gives another version
+        entryMissing,       // no entry of that name
+        entryUnreadable,    // the entry exists but cannot be read whole (its check read it, so rare)
         ok
     };
 
     // Reads the selected package's image for a SendSysEx messageKind ("$(version)" replaced by the
-    // selected version text, ".syx" appended) into memory. The selection cannot change while it reads.
+    // selected version text, ".syx" appended) into memory. The selection cannot change while it
+    // reads. For packageCheckFailed, failureDetail (when given) receives the check's reason.
     ImageReadResult readSelectedImage (const juce::String& messageKind, juce::MemoryBlock& image,
-                                       juce::String& entryName, juce::String& versionText) const;
+                                       juce::String& entryName, juce::String& versionText,
+                                       juce::String* failureDetail = nullptr) const;
 
     // One source that collection looked at, for the command-line tool.
     struct Finding

@@ -97,11 +97,6 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
         if (readInt (header) != centralHeaderSignature || pos + headerLength > directoryBytes)
             return damaged();
 
-        const auto flags = readShort (header + 8);
-        const auto method = readShort (header + 10);
-        if ((flags & 1) != 0 || (method != 0 && method != 8)) // encrypted, or a method JUCE cannot read
-            return damaged();
-
         // Names are read as UTF-8 (as JUCE reads them); bytes that are not would make every text
         // operation on the name step past its end, and a NUL would hide the rest of it.
         const auto* nameBytes = reinterpret_cast<const char*> (header + centralHeaderSize);
@@ -110,7 +105,8 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
 
         EntryLayout entry;
         entry.name = juce::String::fromUTF8 (nameBytes, nameLength);
-        entry.deflated = method == 8;
+        entry.encrypted = (readShort (header + 8) & 1) != 0;
+        entry.method = readShort (header + 10);
         entry.compressedSize = readInt (header + 20);
         entry.uncompressedSize = readInt (header + 24);
         entry.localHeaderOffset = readInt (header + 42);
@@ -122,8 +118,7 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
 
         entry.dataOffset = entry.localHeaderOffset + localHeaderSize + readShort (local + 26) + readShort (local + 28);
 
-        if (entry.dataOffset + entry.compressedSize > layout.centralDirectoryOffset ||
-            (!entry.deflated && entry.compressedSize != entry.uncompressedSize))
+        if (entry.dataOffset + entry.compressedSize > layout.centralDirectoryOffset)
             return damaged();
 
         layout.entries.push_back (entry);
@@ -145,6 +140,14 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
 
     layout.archiveStart = byOffset.empty() ? layout.centralDirectoryOffset : byOffset.front()->localHeaderOffset;
     return juce::Result::ok();
+}
+
+bool isReadable (const EntryLayout& entry)
+{
+    if (entry.encrypted)
+        return false;
+
+    return entry.method == 8 || (entry.method == 0 && entry.compressedSize == entry.uncompressedSize);
 }
 
 bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile)

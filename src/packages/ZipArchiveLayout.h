@@ -15,8 +15,13 @@ struct EntryLayout
     juce::int64 dataOffset = 0; // first byte of the (compressed) data
     juce::int64 compressedSize = 0;
     juce::int64 uncompressedSize = 0;
-    bool deflated = false;
+    int method = 0;         // 0 stored, 8 deflate; anything else JUCE cannot read
+    bool encrypted = false; // general purpose flag bit 0
 };
+
+// True when JUCE can read the entry as it stands: not encrypted, and either deflated or stored
+// with equal sizes. Only the entries that are read need to pass; others are ignored.
+bool isReadable (const EntryLayout& entry);
 
 struct ArchiveLayout
 {
@@ -32,7 +37,8 @@ constexpr juce::int64 maximumCentralDirectorySize = 4 * 1024 * 1024;
 
 // Reads and checks the layout of the ZIP archive that ends the stream: the end record must lie in
 // the last 64 KiB, and every offset and size must stay inside the stream, entries must not overlap
-// (no entry can be made to decompress the same data twice) and use only "stored" or "deflate".
+// (no entry can be made to decompress the same data twice). The compression method and encryption
+// are recorded, not checked: an entry that is never read may use any (see isReadable).
 // Reads only the end of the stream, the central directory and 30 bytes per entry, so a lying
 // header cannot make it read or allocate much. Fails with "not a ZIP archive" when there is no
 // end record, "damaged archive" for anything else.

@@ -88,8 +88,40 @@ TEST (DocumentNesting, refuses_processing_instructions_inside_elements_which_wou
                                                 "gotoState=\"<?xml version=\"1.0\"?>\ntext\"/></State>")),
                expected);
 
-    // Instructions before the first element are the prolog's and fine; later, even in a comment, not.
+    // Instructions before the first element are the prolog's and fine; later, outside a comment or
+    // CDATA section, not.
     EXPECT_FALSE (vfu::definitions::scanMarkup ("<?xml version=\"1.0\"?><?style x?><!-- c --><a t=\"1\"><b/></a>", 256).instructionInContent);
-    EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><!-- <?x?> --></a>", 256).instructionInContent);
     EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><b/><?x?></a>", 256).instructionInContent);
+}
+
+TEST (DocumentNesting, loads_a_document_with_an_instruction_in_a_comment_or_CDATA_section)
+{
+    const auto updater = loadText (documentWithStates ("<!-- written with <?php echo 1; ?> --><State name=\"Idle\" pollingMode=\"x\">"
+                                                       "<![CDATA[ <?x?> text ]]><Print text=\"kept\"/></State>"));
+    EXPECT_EQ (stateOf (*updater, "Idle").instructions.size(), 1u);
+
+    using vfu::definitions::scanMarkup;
+    EXPECT_FALSE (scanMarkup ("<a><!-- <?x?> --></a>", 256).instructionInContent);
+    // A tag holding "<" is read differently by different readers: from there on any "<?" counts.
+    EXPECT_TRUE (scanMarkup ("<a t='<!--'><![CDATA[<?x?>]]>t</a>", 256).instructionInContent);
+    EXPECT_TRUE (scanMarkup ("<a><!-- c --><?x?>t</a>", 256).instructionInContent);
+    EXPECT_TRUE (scanMarkup ("<a><![CDATA[ ]]><?x?>t</a>", 256).instructionInContent);
+}
+
+TEST (DocumentNesting, a_comment_that_the_reader_would_not_see_as_one_hides_no_instruction)
+{
+    const juce::String expected ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
+
+    // "<!--" inside a quoted value opens no comment: the instruction after the tag is in content.
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><Print text=\"> <!-- \"/><?pi?>t"
+                                                "<Print text=\"-->\"/></State>")),
+               expected);
+    // A comment's end is searched after its opening, as the reader does: "<!-->" does not end it.
+    EXPECT_FALSE (vfu::definitions::scanMarkup ("<a><!--><?x?>t--></a>", 256).instructionInContent);
+    EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><!---->--><?x?>t</a>", 256).instructionInContent);
+    // Entities are parsed as markup where they are used: with a document type, any "<?" counts.
+    EXPECT_EQ (rejectionOf ("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY d \"<b><!--\"><!ENTITY e \"<a><?p?>t</a>\">"
+                            "<!ENTITY f \"-->\">]>"
+                            + documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>").fromFirstOccurrenceOf ("?>", false, false)),
+               expected);
 }

@@ -246,3 +246,99 @@ TEST (FirmwareTransferStop, a_stop_during_a_transfer_ends_the_run_within_its_tim
     EXPECT_TRUE (stopped);
     EXPECT_FALSE (f.log.contains ("Sender thread timed out waiting for exit!"));
 }
+
+TEST (FirmwareTransfer, a_package_that_no_longer_passes_its_check_is_logged_as_such_and_nothing_is_sent)
+{
+    TransferFixture f (downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\"/>"), 600);
+
+    // Rewritten in place after collection, with one image byte changed behind its digest.
+    auto altered = f.image;
+    altered[10] = (char) (altered[10] ^ 1);
+    const auto list = vfu::ArchiveWriter::createChecksumList ({ { "test-fw-1.0.0.syx", f.image } });
+    const auto tampered = vfu::ArchiveWriter::createArchive (
+        { { "test-fw-1.0.0.sha", juce::MemoryBlock (list.toRawUTF8(), list.getNumBytesAsUTF8()) },
+          { "test-fw-1.0.0.syx", altered } });
+    {
+        juce::FileOutputStream out (f.package);
+        ASSERT_TRUE (out.setPosition (0) && out.write (tampered.getData(), tampered.getSize()));
+        ASSERT_TRUE (out.truncate().wasOk());
+    }
+
+    f.harness.updater->startThread();
+    ASSERT_TRUE (f.harness.waitFor ([&] { return f.harness.callback.indexOf ("printMessage|after|false") >= 0; }));
+    f.harness.updater->stopThread (2000);
+
+    EXPECT_TRUE (f.device.getMessages().empty());
+    EXPECT_TRUE (f.log.contains ("SendSysEx 'test-fw-$(version)' : the selected package no longer passes its check "
+                                 "(digest mismatch: test-fw-1.0.0.syx)"));
+    EXPECT_FALSE (f.log.contains ("no entry"));
+}
+
+namespace
+{
+// Passes everything through, except that the first port check made after the device received a
+// packet lasts until the sender has counted that packet, and finds the ports gone.
+class PortsVanishDuringCheck final : public vfu::MidiLayer
+{
+public:
+    PortsVanishDuringCheck (vfu::VirtualMidiLayer& layerToWrap, RecordingDevice& deviceToWatch, int pauseMs)
+        : layer (layerToWrap), device (deviceToWatch), pauseMilliseconds (pauseMs)
+    {
+    }
+
+    juce::StringArray getInputNames() override
+    {
+        if (! vanished && ! device.getMessages().empty())
+        {
+            vanished = true;
+            juce::Thread::sleep (pauseMilliseconds * 3); // the sender's first pause ends meanwhile
+            layer.setPortsPresent ("Test Port", false);
+        }
+        return layer.getInputNames();
+    }
+
+    juce::StringArray getOutputNames() override { return layer.getOutputNames(); }
+    std::unique_ptr<vfu::MidiInputConnection> openInput (int index, vfu::MidiReceiver& receiver) override
+    {
+        return layer.openInput (index, receiver);
+    }
+    std::unique_ptr<vfu::MidiOutputConnection> openOutput (int index) override { return layer.openOutput (index); }
+
+private:
+    vfu::VirtualMidiLayer& layer;
+    RecordingDevice& device;
+    const int pauseMilliseconds;
+    std::atomic<bool> vanished { false };
+};
+} // namespace
+
+TEST (FirmwareTransfer, a_break_found_by_the_check_that_ran_while_the_first_packet_was_counted_is_logged)
+{
+    // Real-time pacing: the first packet's 98 ms pause is still running when the engine reads the
+    // byte count for its first pass, and is over when that pass's port check returns.
+    vfu::LogCollector log;
+    const auto folder = createTemporaryFolder ("breakcount");
+    writePackage (folder, "1.0.0", { { "test-fw-1.0.0.syx", makeImage (256 * 8) } });
+
+    vfu::ScaledClock clock (1.0);
+    vfu::VirtualMidiLayer layer (clock);
+    auto& device = layer.addDevice ("Test Port", std::make_unique<RecordingDevice>());
+    PortsVanishDuringCheck checkedLayer (layer, device, 98);
+    MIDIPortsSelector selector (checkedLayer, clock);
+    selector.selectInputPort ("Test Port");
+    selector.selectOutputPort ("Test Port");
+    RecordingCallback callback (clock);
+
+    vfu::UpdaterEnvironment environment;
+    environment.portsSelector = &selector;
+    environment.clock = &clock;
+    environment.programFile = juce::File();
+    FirmwareUpdater updater (makeDocument (downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\"/>")), "Test",
+                             false, &callback, { folder }, environment);
+    ASSERT_TRUE (updater.setFirmwareVersion ("1.0.0"));
+    updater.startThread();
+
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return callback.indexOf ("printMessage|after|false") >= 0; }, 20000));
+    updater.stopThread (2000);
+    EXPECT_TRUE (log.contains ("Connection break !!!"));
+}

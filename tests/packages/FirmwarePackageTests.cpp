@@ -229,9 +229,11 @@ TEST (FirmwarePackageStore, refuses_an_image_whose_package_changed_on_disk_after
     }
 
     juce::MemoryBlock image;
-    juce::String entryName, versionText;
-    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
-               FirmwarePackageStore::ImageReadResult::entryMissing);
+    juce::String entryName, versionText, detail;
+    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText, &detail),
+               FirmwarePackageStore::ImageReadResult::packageCheckFailed);
+    EXPECT_EQ (detail, "digest mismatch: quillbox-fw-2.2.1.syx");
+    EXPECT_EQ (image.getSize(), 0u);
 }
 
 TEST (FirmwarePackageStore, hands_image_and_version_over_together_while_the_selection_changes)

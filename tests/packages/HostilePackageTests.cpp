@@ -174,17 +174,31 @@ TEST (HostilePackages, survives_every_truncation_and_every_changed_byte)
     }
 }
 
-TEST (HostilePackages, refuses_a_checksum_list_that_is_not_utf8)
+TEST (HostilePackages, reads_a_checksum_list_that_is_not_utf8_as_single_byte_or_utf16_text)
 {
-    // The digests are searched as text; bytes that are not UTF-8 (here a lead byte cut off at the
-    // end, and 0xff) must never be walked.
     const auto image = makeImage (1, 300);
-    for (const char* tail : { "\xe2", "\xff\xff", "\xc3" })
+    const auto line = digestOf (image) + " *a.syx\n";
+
+    // Bytes that are not UTF-8 (a lead byte cut off at the end, 0xff, a Latin-1 comment) are read
+    // one byte per character, never walked past the end of the list.
+    for (const char* extra : { "\xe2", "\xff\xff", "\xc3", "# caf\xe9\n" })
     {
-        juce::MemoryBlock list = textBlock (digestOf (image) + " *a.syx\n");
-        list.append (tail, std::strlen (tail));
-        const auto package = makeArchive ({ { "p-1.0.0.sha", list }, { "a.syx", image } });
-        EXPECT_EQ (rejectionOf (package), "damaged checksum list: p-1.0.0.sha");
+        juce::MemoryBlock list = textBlock (line);
+        list.append (extra, std::strlen (extra));
+        EXPECT_EQ (check (makeArchive ({ { "p-1.0.0.sha", list }, { "a.syx", image } })), 1000099) << extra;
+    }
+
+    // UTF-16 with a byte order mark, as a Windows shell writes it, in both byte orders.
+    for (const bool littleEndian : { true, false })
+    {
+        juce::MemoryOutputStream utf16;
+        utf16.writeByte (littleEndian ? (char) 0xff : (char) 0xfe);
+        utf16.writeByte (littleEndian ? (char) 0xfe : (char) 0xff);
+        for (auto c : line)
+            littleEndian ? utf16.writeShort ((short) c) : utf16.writeShortBigEndian ((short) c);
+
+        EXPECT_EQ (check (makeArchive ({ { "p-1.0.0.sha", utf16.getMemoryBlock() }, { "a.syx", image } })), 1000099)
+            << littleEndian;
     }
 
     // A list holding only a byte order mark is empty text (JUCE would read past it).
@@ -193,8 +207,36 @@ TEST (HostilePackages, refuses_a_checksum_list_that_is_not_utf8)
 
     // Valid UTF-8 beyond ASCII (a comment line, say) is still text.
     const auto package = makeArchive (
-        { { "p-1.0.0.sha", textBlock (juce::String::fromUTF8 ("# caf\xc3\xa9\n") + digestOf (image) + " *a.syx\n") }, { "a.syx", image } });
+        { { "p-1.0.0.sha", textBlock (juce::String::fromUTF8 ("# caf\xc3\xa9\n") + line) }, { "a.syx", image } });
     EXPECT_EQ (check (package), 1000099);
+}
+
+TEST (HostilePackages, checks_method_and_encryption_only_on_the_entries_it_reads)
+{
+    // Each entry marked in turn as bzip2 (12), LZMA (14) or encrypted (flag bit 0): the package
+    // survives it on its extra entry and is refused when it is the image or the checksum list.
+    const auto image = makeImage (1, 300);
+    const std::vector<Entry> entries{ { "p-1.0.0.sha", textBlock (digestOf (image) + " *a.syx\n") },
+                                      { "a.syx", image },
+                                      { "notes.txt", textBlock ("read me"), false } };
+
+    const auto marked = [&] (int index, int method, bool encrypted)
+    {
+        auto package = makeArchive (entries);
+        CentralDirectory directory (package);
+        auto* header = directory.header (index);
+        header[10] = (juce::uint8) method;
+        if (encrypted)
+            header[8] |= 1;
+        return package;
+    };
+
+    for (const auto& [method, encrypted] : std::vector<std::pair<int, bool>>{ { 12, false }, { 14, false }, { 0, true } })
+    {
+        EXPECT_EQ (check (marked (2, method, encrypted)), 1000099) << method << encrypted;
+        EXPECT_EQ (rejectionOf (marked (1, method, encrypted)), "damaged archive") << method << encrypted;
+        EXPECT_EQ (rejectionOf (marked (0, method, encrypted)), "damaged archive") << method << encrypted;
+    }
 }
 
 TEST (HostilePackages, refuses_entry_names_that_are_not_utf8_or_hold_a_NUL)

@@ -112,6 +112,25 @@ TEST (ProgramArchive, a_desktop_package_replaces_the_program_package_of_the_same
     EXPECT_EQ (store.getFindings().front().reason, "replaced by " + copy.getFullPathName());
 }
 
+TEST (ProgramArchive, entries_it_does_not_read_may_use_any_method_while_an_unreadable_package_is_skipped_alone)
+{
+    auto archive = makeArchive ({ { "a.vfw", makePackage ("x-1.0.0", "a.syx", makeImage (1)) },
+                                  { "b.vfw", makePackage ("x-2.0.0", "b.syx", makeImage (2)) },
+                                  { "signature.bin", textBlock ("not read") } });
+    CentralDirectory directory (archive);
+    directory.header (1)[10] = 12; // bzip2, which JUCE cannot read
+    directory.header (2)[10] = 14; // LZMA
+
+    const auto program = copyOfThisProgram ("methods");
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, archive).wasOk());
+
+    FirmwarePackageStore store;
+    store.collect (program, {});
+    EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("1.0.0"));
+    ASSERT_EQ (store.getFindings().size(), 2u);
+    EXPECT_EQ (store.getFindings()[1].reason, "damaged archive");
+}
+
 TEST (ProgramArchive, a_program_without_an_archive_gives_no_packages)
 {
     const auto program = copyOfThisProgram ("plain");
@@ -157,7 +176,22 @@ TEST (DeliveredPackage, holds_the_generated_quillbox_image_and_its_checksum)
     juce::MemoryBlock image;
     syx->readIntoMemoryBlock (image);
     ASSERT_EQ (image.getSize(), 359267u);
-    EXPECT_EQ (sha->readEntireStreamAsString(), digestOf (image) + " *quillbox-fw-2.2.1.syx\n");
+    EXPECT_EQ (sha->readEntireStreamAsString(), digestOf (image) + " *quillbox-fw-2.2.1.syx");
+
+    // Both entries stored: the program archive deflates the package once, as a whole.
+    EXPECT_EQ (package.getSize(), 359612u);
+    vfu::zip::ArchiveLayout layout;
+    juce::MemoryInputStream layoutInput (package, false);
+    ASSERT_TRUE (vfu::zip::readLayout (layoutInput, layout).wasOk());
+    for (auto& entry : layout.entries)
+        EXPECT_EQ (entry.method, 0) << entry.name;
+
+    const auto programArchive = vfu::DeliveredPackage::createProgramArchive();
+    juce::MemoryInputStream programInput (programArchive, false);
+    ASSERT_TRUE (vfu::zip::readLayout (programInput, layout).wasOk());
+    ASSERT_EQ (layout.entries.front().name, "quillbox-fw-2.2.1.vfw");
+    EXPECT_EQ (layout.entries.front().method, 8);
+    EXPECT_EQ (layout.entries.front().uncompressedSize, 359612);
 
     const auto* bytes = static_cast<const juce::uint8*> (image.getData());
     EXPECT_EQ (bytes[0], 0xf0);

@@ -93,7 +93,7 @@ TEST (VanishingPackage, a_package_emptied_after_collection_yields_no_image)
     emptyInPlace (file);
 
     juce::MemoryBlock image;
-    EXPECT_EQ (readImage (store, image), FirmwarePackageStore::ImageReadResult::entryMissing);
+    EXPECT_EQ (readImage (store, image), FirmwarePackageStore::ImageReadResult::packageCheckFailed);
     EXPECT_EQ (image.getSize(), 0u);
 }
 

@@ -65,7 +65,7 @@ TEST (VfuCommandLine, gives_help_with_options_and_exit_codes_for_every_command)
     ASSERT_EQ (overview.exitCode, 0);
 
     for (auto command : { "check-definitions", "dump-definitions", "decode-reply", "version-number",
-                          "format-version", "poll", "ports", "make-image", "pack", "packages", "run" })
+                          "format-version", "poll", "ports", "make-image", "pack", "packages", "run", "lint", "graph" })
     {
         SCOPED_TRACE (command);
         EXPECT_TRUE (overview.output.contains (command));

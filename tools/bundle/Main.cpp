@@ -3,6 +3,7 @@
 //   vfu_bundle package OUT.vfw     writes quillbox-fw-2.2.1.vfw
 //   vfu_bundle program PROGRAM     appends (or replaces) the program archive, then checks that
 //                                  collection over the program finds exactly version 2.2.1
+//   vfu_bundle verify PROGRAM      only the check, for a copy that was installed or packaged
 #include "packages/DeliveredPackage.h"
 #include "packages/FirmwarePackageStore.h"
 #include "packages/ProgramArchive.h"
@@ -29,13 +30,12 @@ int writePackage (const juce::File& out)
     return 0;
 }
 
-int bundleProgram (const juce::File& program)
+// The program must find its own package, and nothing else, exactly as it will at start.
+int verifyProgram (const juce::File& program)
 {
-    if (auto result = vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive());
-        result.failed())
-        return fail (result.getErrorMessage());
+    if (!program.existsAsFile())
+        return fail ("no program at " + program.getFullPathName());
 
-    // The program must find its own package, and nothing else, exactly as it will at start.
     vfu::FirmwarePackageStore store;
     store.collect (program, {});
 
@@ -44,6 +44,15 @@ int bundleProgram (const juce::File& program)
                      "\" instead of " + vfu::DeliveredPackage::versionText);
 
     return 0;
+}
+
+int bundleProgram (const juce::File& program)
+{
+    if (auto result = vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive());
+        result.failed())
+        return fail (result.getErrorMessage());
+
+    return verifyProgram (program);
 }
 } // namespace
 
@@ -57,6 +66,10 @@ int main (int argc, char* argv[])
     if (argc == 3 && juce::String (argv[1]) == "program")
         return bundleProgram (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]));
 
-    std::cerr << "Usage: vfu_bundle package OUT.vfw | vfu_bundle program PROGRAM" << std::endl;
+    if (argc == 3 && juce::String (argv[1]) == "verify")
+        return verifyProgram (juce::File::getCurrentWorkingDirectory().getChildFile (argv[2]));
+
+    std::cerr << "Usage: vfu_bundle package OUT.vfw | vfu_bundle program PROGRAM | vfu_bundle verify PROGRAM"
+              << std::endl;
     return 2;
 }

@@ -2,6 +2,8 @@
 // byte, another model or console mode) and as the same bytes in a file through the file constructor.
 #include "FuzzSupport.h"
 
+#include "definitions/DefinitionGraph.h"
+#include "definitions/DefinitionLint.h"
 #include "definitions/FirmwareUpdater.h"
 #include "core/Clock.h"
 #include "midi/MIDIPortsSelector.h"
@@ -56,6 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 
     const auto text = vfu::fuzz::textOf (data, size);
     load ([&] { return std::make_unique<FirmwareUpdater> (text, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()); });
+
+    // What vfu lint and vfu graph make of a document the loader accepts.
+    const auto lint = vfu::definitions::lintDefinitionText (text, device, consoleMode);
+    for (const auto& warning : lint.warnings)
+        if (warning.code.isEmpty() || warning.message.isEmpty())
+            __builtin_trap();
+
+    if (lint.isLoaded())
+        (void) vfu::definitions::writeDefinitionGraph (FirmwareUpdater (text, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()));
 
     fixture.file.replaceWithData (data, size);
     load ([&] { return std::make_unique<FirmwareUpdater> (fixture.file, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()); });

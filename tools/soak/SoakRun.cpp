@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "simulation/SimulatedUpdate.h"
 #include "midi/MIDIPortsSelector.h"
+#include "simulation/WakeLagClock.h"
 
 #include <juce_events/juce_events.h>
 
@@ -17,10 +18,16 @@ void Tally::fault (const juce::String& kind)
     ++faults[kind];
 }
 
-void Tally::fail (const juce::String& text)
+void FailureList::fail (const juce::String& text)
 {
     const std::lock_guard<std::mutex> sl (lock);
-    failures.add (text);
+    items.add (text);
+}
+
+juce::StringArray FailureList::get() const
+{
+    const std::lock_guard<std::mutex> sl (lock);
+    return items;
 }
 
 namespace
@@ -42,8 +49,8 @@ void onMessageThread (std::function<void()> task)
 class Recorder final : public FirmwareUpdaterCallback
 {
 public:
-    Recorder (const ModelPackages& p, bool corruptPackage, Tally& t, juce::String runName)
-        : packages (p), corrupt (corruptPackage), tally (t), name (std::move (runName))
+    Recorder (const ModelPackages& p, bool corruptPackage, FailureList& f, juce::String runName)
+        : packages (p), corrupt (corruptPackage), failures (f), name (std::move (runName))
     {
     }
 
@@ -64,12 +71,12 @@ public:
         successSeen = true;
         auto& instrument = update->getInstrument();
         if (corrupt)
-            tally.fail (name + ": success shown for a corrupt image");
+            failures.fail (name + ": success shown for a corrupt image");
         else if (!instrument.holdsValidFirmware() || instrument.getInstalledVersion() != packages.version)
-            tally.fail (name + ": success shown while the instrument holds " + instrument.getInstalledVersion().quoted() + " (valid "
+            failures.fail (name + ": success shown while the instrument holds " + instrument.getInstalledVersion().quoted() + " (valid "
                         + juce::String ((int) instrument.holdsValidFirmware()) + ", problem " + instrument.getLastImageProblem().quoted() + ")");
         else if (instrument.getReceivedImage() != packages.firstImage)
-            tally.fail (name + ": success shown but the last image differs from the package's");
+            failures.fail (name + ": success shown but the last image differs from the package's");
     }
 
     void buttonChanged (juce::String buttonName, juce::String text, bool enabled) override
@@ -93,7 +100,7 @@ public:
 private:
     const ModelPackages& packages;
     const bool corrupt;
-    Tally& tally;
+    FailureList& failures;
     const juce::String name;
     SimulatedUpdate* update = nullptr;
     mutable std::mutex lock;
@@ -132,29 +139,30 @@ struct Outcome
 constexpr int stopTimeoutMs = 5000;
 constexpr double stopSlackMs = 1500.0;
 
-bool timedStop (FirmwareUpdater& updater, Tally& tally, const juce::String& name, const char* what)
+bool timedStop (FirmwareUpdater& updater, FailureList& failures, const juce::String& name, const char* what)
 {
     const auto start = juce::Time::getMillisecondCounterHiRes();
     const bool stopped = updater.stopThread (stopTimeoutMs);
     const auto took = juce::Time::getMillisecondCounterHiRes() - start;
     if (!stopped || took > stopTimeoutMs + stopSlackMs)
     {
-        tally.fail (name + ": " + what + " took " + juce::String (took, 0) + " ms (stopped " + juce::String ((int) stopped) + ")");
+        failures.fail (name + ": " + what + " took " + juce::String (took, 0) + " ms (stopped " + juce::String ((int) stopped) + ")");
         return false;
     }
     return true;
 }
 
-Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Random& random, double speed, Tally& tally,
-                  const juce::String& name)
+Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Random& random, Clock& runClock,
+                  FailureList& failures, const juce::String& name)
 {
     Outcome outcome;
-    Recorder recorder (packages, phase.corrupt, tally, name);
+    Recorder recorder (packages, phase.corrupt, failures, name);
 
     SimulatedUpdate::Options options;
     options.deviceName = simulation::getModelInfo (packages.model).name;
     options.packageFiles.add (phase.corrupt ? packages.corrupt : packages.good);
-    options.speed = speed;
+    options.speed = runClock.getSpeed();
+    options.clock = &runClock;
     options.silentPorts = random.nextInt (3);
     options.userReactionMilliseconds = 500 + random.nextInt (3000);
 
@@ -165,13 +173,13 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
     }
     catch (const FirmwareUpdater::FirmwareUpdaterException& e)
     {
-        tally.fail (name + ": " + e.message);
+        failures.fail (name + ": " + e.message);
         return outcome;
     }
 
     if (update->getProblem().isNotEmpty())
     {
-        tally.fail (name + ": " + update->getProblem());
+        failures.fail (name + ": " + update->getProblem());
         return outcome;
     }
 
@@ -215,7 +223,7 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
         if (phase.stopRestartAt >= 0 && !restarted && elapsed >= phase.stopRestartAt)
         {
             restarted = true;
-            if (timedStop (updater, tally, name, "stopping the engine"))
+            if (timedStop (updater, failures, name, "stopping the engine"))
             {
                 onMessageThread ([&] { updater.restartFromInitialState(); });
                 updater.startThread();
@@ -257,19 +265,19 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
         update.reset();
         const auto took = juce::Time::getMillisecondCounterHiRes() - t0;
         if (took > stopTimeoutMs + stopSlackMs)
-            tally.fail (name + ": the shutdown took " + juce::String (took, 0) + " ms");
-        cycleLog (tally);
+            failures.fail (name + ": the shutdown took " + juce::String (took, 0) + " ms");
+        cycleLog (failures);
         return outcome;
     }
 
-    timedStop (updater, tally, name, "the final stop");
+    timedStop (updater, failures, name, "the final stop");
     if (!outcome.success && !phase.hasFaults())
-        tally.fail (name + ": no update without faults: " + recorder.trail());
+        failures.fail (name + ": no update without faults: " + recorder.trail());
     return outcome;
 }
 } // namespace
 
-void cycleLog (Tally& tally)
+void cycleLog (FailureList& failures)
 {
     static std::mutex cycleLock;
     const std::lock_guard<std::mutex> sl (cycleLock);
@@ -294,20 +302,28 @@ void cycleLog (Tally& tally)
         const bool stamped = line.length() > 22 && line.substring (0, 19).containsOnly ("0123456789-T:") && line.substring (19, 22) == " - ";
         if (!stamped)
         {
-            tally.fail ("log line without a time: " + line.quoted());
+            failures.fail ("log line without a time: " + line.quoted());
             break;
         }
         sawShutdown = sawShutdown || line.endsWith (" - shutdown");
     }
 
     if (!sawShutdown)
-        tally.fail ("the log does not hold the shutdown line");
+        failures.fail ("the log does not hold the shutdown line");
 
     openLog();
 }
 
-void runOneUpdate (const ModelPackages& packages, juce::Random& random, double speed, Tally& tally, int runNumber)
+RunResult runOneUpdate (const ModelPackages& packages, juce::Random& random, double speed, Tally& tally, int runNumber,
+                        double starveRealMilliseconds)
 {
+    // Every clock of the run (engine, sender, ports, instrument, user) is this one, so its lag is
+    // the run's.
+    ScaledClock scaledClock (speed);
+    WakeLagClock clock (scaledClock, starveRealMilliseconds);
+    FailureList failures;
+    const auto result = [&] { return RunResult{ failures.get(), clock.getLongestLagMilliseconds() }; };
+
     const auto name = "run " + juce::String (runNumber) + " (" + simulation::getModelInfo (packages.model).name + ")";
     const bool orb = packages.model == simulation::Model::orb26;
 
@@ -359,7 +375,7 @@ void runOneUpdate (const ModelPackages& packages, juce::Random& random, double s
             phase.budgetMs = 600000;
     }
 
-    const auto first = runPhase (packages, phase, random, speed, tally, name);
+    const auto first = runPhase (packages, phase, random, clock, failures, name);
     {
         const std::lock_guard<std::mutex> sl (tally.lock);
         ++tally.updates;
@@ -367,7 +383,7 @@ void runOneUpdate (const ModelPackages& packages, juce::Random& random, double s
             ++tally.successes;
     }
     if (first.success)
-        return;
+        return result();
 
     // A fresh run without faults on the same instrument (as the failure left it) finishes the update.
     Phase retry;
@@ -383,7 +399,7 @@ void runOneUpdate (const ModelPackages& packages, juce::Random& random, double s
         const std::lock_guard<std::mutex> sl (tally.lock);
         ++tally.retries;
     }
-    const auto second = runPhase (packages, retry, random, speed, tally, name + " retry");
+    const auto second = runPhase (packages, retry, random, clock, failures, name + " retry");
     if (second.success)
     {
         const std::lock_guard<std::mutex> sl (tally.lock);
@@ -391,8 +407,10 @@ void runOneUpdate (const ModelPackages& packages, juce::Random& random, double s
     }
     else
     {
-        tally.fail (name + ": the retry without faults did not finish the update (instrument at "
-                    + first.installedVersion.quoted() + ", bootloader " + juce::String ((int) retry.settings.startInBootloader) + ")");
+        failures.fail (name + ": the retry without faults did not finish the update (instrument at "
+                       + first.installedVersion.quoted() + ", bootloader " + juce::String ((int) retry.settings.startInBootloader) + ")");
     }
+
+    return result();
 }
 } // namespace vfu::soak

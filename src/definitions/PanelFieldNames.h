@@ -1,0 +1,20 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+// The components of the main panel that definition instructions can address, by component ID.
+// The panel ignores a TextField or Button naming anything else.
+namespace vfu::definitions
+{
+inline const juce::StringArray& getPanelTextFieldNames()
+{
+    static const juce::StringArray names{ "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing" };
+    return names;
+}
+
+inline const juce::StringArray& getPanelButtonNames()
+{
+    static const juce::StringArray names{ "InstallCancel" };
+    return names;
+}
+} // namespace vfu::definitions

@@ -1,0 +1,4 @@
+# vfu_icon: renders the app's SVG icon as a PNG of a given size, for the desktop icon theme.
+juce_add_console_app(vfu_icon PRODUCT_NAME "vfu_icon")
+target_sources(vfu_icon PRIVATE ${CMAKE_CURRENT_LIST_DIR}/Main.cpp)
+target_link_libraries(vfu_icon PRIVATE vfu_juce)
