@@ -54,7 +54,7 @@ public:
         juce::String source; // a path, or "<program path>!<entry name>" for the program archive
         int versionNumber;   // -1 when rejected
         juce::String reason; // why it was rejected; empty when accepted
-        juce::String signature; // accepted ones: "unsigned" or "signed by KEYID (name)"
+        juce::String signature = {}; // accepted ones: "unsigned" or "signed by KEYID (name)"
     };
 
     // Every source collection looked at, in the order it looked.
