@@ -60,6 +60,7 @@ struct FirmwarePackageStore::Impl
     mutable std::mutex lock;
     juce::InputStream* selectedStream = nullptr; // one of the table's streams
     juce::String selectedVersionText;
+    juce::String selectedSource;
 
     void store (int versionNumber, std::unique_ptr<juce::InputStream> stream, const juce::String& source,
                 const PackageSignature::Verdict& signature)
@@ -247,23 +248,15 @@ juce::String FirmwarePackageStore::getLatestFirmwareVersion() const
 bool FirmwarePackageStore::setFirmwareVersion (const juce::String& versionText)
 {
     const auto number = parseVersion (versionText);
-    juce::String logLine;
+    std::lock_guard<std::mutex> guard (impl->lock);
 
-    {
-        std::lock_guard<std::mutex> guard (impl->lock);
+    auto found = impl->table.find (number);
+    if (found == impl->table.end())
+        return false;
 
-        auto found = impl->table.find (number);
-        if (found == impl->table.end())
-            return false;
-
-        impl->selectedStream = found->second.stream.get();
-        impl->selectedVersionText = versionText;
-
-        const auto& finding = impl->findings[found->second.findingIndex];
-        logLine = "Firmware package " + formatVersion (number) + " selected (" + finding.source + "): " + finding.signature;
-    }
-
-    writeLog (logLine);
+    impl->selectedStream = found->second.stream.get();
+    impl->selectedVersionText = versionText;
+    impl->selectedSource = impl->findings[found->second.findingIndex].source;
     return true;
 }
 
@@ -296,7 +289,8 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
 
     // Checked again as a whole, so that what is sent is what the checksum list (and its signature)
     // vouches for.
-    if (checkPackageData (package, impl->trust, nullptr) != parseVersion (versionText))
+    PackageSignature::Verdict signature;
+    if (checkPackageData (package, impl->trust, nullptr, &signature) != parseVersion (versionText))
         return ImageReadResult::entryMissing;
 
     juce::MemoryInputStream input (package, false);
@@ -313,6 +307,9 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
         return ImageReadResult::entryMissing;
     }
 
+    // Says which package is sent and who signed it, as checked just now.
+    writeLog ("Firmware package " + versionText + " (" + impl->selectedSource + "): '" + entryName + "', " +
+              signature.describe (impl->trust));
     return ImageReadResult::ok;
 }
 

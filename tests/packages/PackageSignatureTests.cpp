@@ -75,15 +75,14 @@ TEST (PackageSignature, a_signed_package_is_accepted_and_named_by_its_key_in_the
 
     vfu::LogCollector log;
     ASSERT_TRUE (store.setFirmwareVersion ("2.2.1"));
-    EXPECT_TRUE (log.contains ("Firmware package 2.2.1 selected (" + file.getFullPathName() + "): signed by " + keyId +
-                               " (maker)"))
-        << log.getLines().joinIntoString ("\n");
-
     juce::MemoryBlock image;
     juce::String entryName, versionText;
     EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
                FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (image, makeImage (1));
+    EXPECT_TRUE (log.contains ("Firmware package 2.2.1 (" + file.getFullPathName() + "): '" + syxName + "', signed by " +
+                               keyId + " (maker)"))
+        << log.getLines().joinIntoString ("\n");
 }
 
 TEST (PackageSignature, refuses_each_failing_signature_with_its_own_reason)
@@ -163,7 +162,12 @@ TEST (PackageSignature, an_unsigned_package_is_accepted_and_marked_unless_signat
 
     vfu::LogCollector log;
     ASSERT_TRUE (store.setFirmwareVersion ("1.0.0"));
-    EXPECT_TRUE (log.contains ("Firmware package 1.0.0 selected (" + unsignedFile.getFullPathName() + "): unsigned"))
+    juce::MemoryBlock image;
+    juce::String entryName, versionText;
+    ASSERT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::ok);
+    EXPECT_TRUE (log.contains ("Firmware package 1.0.0 (" + unsignedFile.getFullPathName() +
+                               "): 'quillbox-fw-1.0.0.syx', unsigned"))
         << log.getLines().joinIntoString ("\n");
 
     // What VFU_REQUIRE_SIGNED_PACKAGES builds in: the unsigned package is refused, the signed one stays.
@@ -184,8 +188,6 @@ TEST (PackageSignature, an_unsigned_package_is_accepted_and_marked_unless_signat
         ASSERT_TRUE (out.openedOk() && out.setPosition (0) && out.truncate().wasOk());
         ASSERT_TRUE (out.write (replacement.getData(), replacement.getSize()));
     }
-    juce::MemoryBlock image;
-    juce::String entryName, versionText;
     EXPECT_NE (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
                FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (image.getSize(), 0u);
