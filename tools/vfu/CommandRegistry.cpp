@@ -4,25 +4,130 @@
 
 #include <atomic>
 #include <iostream>
-#include <thread>
+#include <algorithm>
+#include <map>
 
 namespace vfu::tool
 {
-std::vector<juce::ConsoleApplication::Command>& getCommands()
+std::vector<Command>& getCommands()
 {
-    static std::vector<juce::ConsoleApplication::Command> commands;
+    static std::vector<Command> commands;
     return commands;
 }
 
-CommandRegistration::CommandRegistration (juce::ConsoleApplication::Command command)
+CommandRegistration::CommandRegistration (Command command)
 {
     getCommands().push_back (std::move (command));
 }
 
 void failUsage (const juce::String& message)
 {
-    juce::ConsoleApplication::fail (message, exitUsageError);
-    std::abort(); // not reached: fail throws
+    throw UsageError (message.toStdString());
+}
+
+void fail (const juce::String& message, int exitCode)
+{
+    throw CommandFailure (message, exitCode);
+}
+
+namespace
+{
+std::vector<CLI::Option*>& getRequiredOptions()
+{
+    static std::vector<CLI::Option*> options;
+    return options;
+}
+
+// The first required option of the command that was not given, if any.
+CLI::Option* findMissingOption (CLI::App& command)
+{
+    for (auto* option : command.get_options())
+        if (option->count() == 0 && std::find (getRequiredOptions().begin(), getRequiredOptions().end(), option)
+                                        != getRequiredOptions().end())
+            return option;
+    return nullptr;
+}
+
+const char* const sharedExitCodes = "Exit codes:\n"
+                                    "  0  success\n"
+                                    "  1  a failed check or run\n"
+                                    "  2  a usage error (unknown option, missing or bad value)\n";
+
+// CLI11 reports its parse errors with its own codes; vfu keeps help at 0 and every error at 2.
+int exitForParseError (CLI::App& app, const CLI::ParseError& error)
+{
+    const auto code = app.exit (error);
+    return code == 0 ? exitSuccess : exitUsageError;
+}
+} // namespace
+
+CLI::Option* required (CLI::Option* option)
+{
+    getRequiredOptions().push_back (option);
+    return option->description (option->get_description() + " (required)");
+}
+
+int runCommandLine (int argc, char* argv[])
+{
+    CLI::App app ("The command-line companion of the Quillbox Firmware Updater.", "vfu");
+    app.set_version_flag ("--version", "vfu 2.2.0");
+    app.require_subcommand (1);
+    app.footer (std::string ("\nRun \"vfu COMMAND --help\" for a command's options.\n\n") + sharedExitCodes);
+
+    std::map<CLI::App*, std::function<int()>> actions;
+
+    for (auto& command : getCommands())
+    {
+        auto* sub = app.add_subcommand (command.name, command.summary);
+        sub->footer ((command.details.empty() ? std::string() : "\n" + command.details + "\n") + "\n" +
+                     sharedExitCodes + command.exitCodes);
+        actions[sub] = command.define (*sub);
+    }
+
+    // A first word that is neither an option nor a command is a mistyped command.
+    const auto isCommand = [] (const std::string& word)
+    {
+        const auto& commands = getCommands();
+        return std::any_of (commands.begin(), commands.end(), [&word] (auto& c) { return c.name == word; });
+    };
+
+    if (argc > 1 && argv[1][0] != '-' && ! isCommand (argv[1]))
+    {
+        std::cerr << "Unknown command: " << argv[1] << " (see vfu --help)" << std::endl;
+        return exitUsageError;
+    }
+
+    try
+    {
+        app.parse (argc, argv);
+    }
+    catch (const CLI::ParseError& error)
+    {
+        return exitForParseError (app, error);
+    }
+
+    for (auto* sub : app.get_subcommands())
+    {
+        try
+        {
+            if (auto* missing = findMissingOption (*sub))
+                failUsage (missing->get_name() + " is required");
+
+            return actions.at (sub)();
+        }
+        catch (const UsageError& error)
+        {
+            std::cerr << error.what() << "\n(see vfu " << sub->get_name() << " --help)" << std::endl;
+            return exitUsageError;
+        }
+        catch (const CommandFailure& failure)
+        {
+            std::cerr << failure.what() << std::endl;
+            return failure.exitCode;
+        }
+    }
+
+    return exitUsageError;
 }
 
 int runWithMessageLoop (std::function<int()> work)
@@ -59,73 +164,20 @@ int runWithMessageLoop (std::function<int()> work)
     return result;
 }
 
+CLI::Option* addRepeatableOption (CLI::App& app, const std::string& name, std::vector<std::string>& values,
+                                  const std::string& description)
+{
+    // One value an occurrence, so that a repeated option never swallows the positional arguments.
+    return app.add_option (name, values, description)->allow_extra_args (false);
+}
+
 void printLine (const juce::String& text)
 {
     std::cout << text.toStdString() << std::endl;
 }
 
-juce::String getOptionValue (const juce::ArgumentList& args, const juce::String& option, const juce::String& fallback)
+juce::File resolvePath (const juce::String& path)
 {
-    for (int i = 0; i < args.size(); ++i)
-    {
-        if (args[i].text == option)
-        {
-            if (i + 1 >= args.size())
-                failUsage ("Missing value after " + option);
-
-            return args[i + 1].text;
-        }
-
-        if (args[i].text.startsWith (option + "="))
-            return args[i].text.fromFirstOccurrenceOf ("=", false, false);
-    }
-
-    return fallback;
-}
-
-juce::StringArray getOptionValues (const juce::ArgumentList& args, const juce::String& option)
-{
-    juce::StringArray values;
-
-    for (int i = 0; i < args.size(); ++i)
-    {
-        if (args[i].text == option)
-        {
-            if (i + 1 >= args.size())
-                failUsage ("Missing value after " + option);
-
-            values.add (args[++i].text);
-        }
-        else if (args[i].text.startsWith (option + "="))
-        {
-            values.add (args[i].text.fromFirstOccurrenceOf ("=", false, false));
-        }
-    }
-
-    return values;
-}
-
-juce::StringArray getPositionalArguments (const juce::ArgumentList& args, const juce::StringArray& optionsWithValues)
-{
-    juce::StringArray positional;
-
-    // Index 0 is the command itself.
-    for (int i = 1; i < args.size(); ++i)
-    {
-        const auto& text = args[i].text;
-
-        if (optionsWithValues.contains (text))
-        {
-            ++i;
-            continue;
-        }
-
-        if (text.startsWith ("--"))
-            continue;
-
-        positional.add (text);
-    }
-
-    return positional;
+    return juce::File::getCurrentWorkingDirectory().getChildFile (path);
 }
 } // namespace vfu::tool

@@ -2,42 +2,82 @@
 
 #include <juce_core/juce_core.h>
 
+#include <CLI/CLI.hpp>
+
 #include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace vfu::tool
 {
-// Every command of vfu, in the order in which the command files registered them.
-std::vector<juce::ConsoleApplication::Command>& getCommands();
+// Exit codes shared by every command: 0 success, 1 a failed check or run, 2 a usage error.
+constexpr int exitSuccess = 0;
+constexpr int exitFailure = 1;
+constexpr int exitUsageError = 2;
+
+// A vfu command on CLI11. `define` adds the command's options and arguments to its subcommand
+// (binding them to variables it owns, e.g. in a shared_ptr) and returns the action that runs once
+// the command line has been parsed; the action's result is the exit code.
+struct Command
+{
+    std::string name;
+    std::string summary;   // one line, for "vfu --help" and the top of "vfu NAME --help"
+    std::string details;   // what the command does and prints, below the options in "vfu NAME --help"
+    std::string exitCodes; // exit codes beyond the shared 0/1/2, one "  N  meaning" a line
+    std::function<std::function<int()> (CLI::App&)> define;
+};
+
+// Every command, in the order in which the command files registered them.
+std::vector<Command>& getCommands();
 
 // Registers a command from a static object in the command's own file.
 struct CommandRegistration
 {
-    explicit CommandRegistration (juce::ConsoleApplication::Command command);
+    explicit CommandRegistration (Command command);
 };
 
-// Exit codes: 0 success, 1 a failed check or run, 2 a usage error.
-constexpr int exitUsageError = 2;
+// Thrown by an action for a usage error found after parsing (a missing file, a value out of range):
+// the message goes to stderr and vfu exits 2.
+struct UsageError : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
 
-// Throws the usage error that ConsoleApplication turns into exit code 2 with the message on stderr.
+// Thrown by an action that fails: the message goes to stderr and vfu exits with `exitCode`.
+struct CommandFailure : std::runtime_error
+{
+    CommandFailure (const juce::String& message, int code = exitFailure)
+        : std::runtime_error (message.toStdString()), exitCode (code) {}
+    int exitCode;
+};
+
 [[noreturn]] void failUsage (const juce::String& message);
+[[noreturn]] void fail (const juce::String& message, int exitCode = exitFailure);
+
+// Parses argv and runs the chosen command; returns the process's exit code.
+int runCommandLine (int argc, char* argv[]);
 
 // Runs work on a worker thread while this (the message) thread runs the message loop, so that
 // code which opens devices or reports on the message thread works from a console command.
 // Returns work's result.
 int runWithMessageLoop (std::function<int()> work);
 
+// Marks an option or argument as required. CLI11's own check runs before its check for unknown
+// options, so "vfu run --bogus" would complain of a missing --simulate instead of naming --bogus:
+// vfu checks these after parsing instead. Returns the option.
+CLI::Option* required (CLI::Option* option);
+
+// An option that may be given more than once ("--package A --package B"), one value each time.
+CLI::Option* addRepeatableOption (CLI::App& app, const std::string& name, std::vector<std::string>& values,
+                                  const std::string& description);
+
 // Writes a line to standard output and flushes it.
 void printLine (const juce::String& text);
 
-// The value after an option such as "--device NAME", or the fallback when the option is absent.
-// A present option without a value is a usage error.
-juce::String getOptionValue (const juce::ArgumentList& args, const juce::String& option, const juce::String& fallback);
+// A path given on the command line, relative to the working directory.
+juce::File resolvePath (const juce::String& path);
 
-// Every value of an option that may repeat ("--package A --package B").
-juce::StringArray getOptionValues (const juce::ArgumentList& args, const juce::String& option);
-
-// The arguments after the command that are neither options nor option values; `optionsWithValues`
-// names the options that take a value ("--device|--mode").
-juce::StringArray getPositionalArguments (const juce::ArgumentList& args, const juce::StringArray& optionsWithValues);
+inline juce::String toJuce (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
 } // namespace vfu::tool

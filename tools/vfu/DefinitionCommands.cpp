@@ -8,60 +8,65 @@ namespace
 {
 using vfu::definitions::DefinitionCommand;
 
-const char* const definitionArguments = "[FILE] [--device NAME] [--console-mode]";
-
-void runDefinitionCommand (DefinitionCommand command, const juce::ArgumentList& args)
+struct DefinitionOptions
 {
-    const auto positional = vfu::tool::getPositionalArguments (args, { "--device" });
+    std::string file;
+    std::string device = "Quillbox";
+    bool consoleMode = false;
+};
 
-    if (positional.size() > 1)
-        vfu::tool::failUsage ("Expected at most one document file, got: " + positional.joinIntoString (" "));
+std::function<int()> defineDefinitionCommand (CLI::App& app, DefinitionCommand command)
+{
+    auto options = std::make_shared<DefinitionOptions>();
+    app.add_option ("FILE", options->file, "The definition document (default: the inbuilt one)");
+    app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");
+    app.add_flag ("--console-mode", options->consoleMode, "Load the updater meant for console mode");
 
-    for (int i = 1; i < args.size(); ++i)
-        if (args[i].isLongOption() && !args[i].isLongOption ("device") && !args[i].isLongOption ("console-mode"))
-            vfu::tool::failUsage ("Unknown option: " + args[i].text);
-
-    const auto deviceName = vfu::tool::getOptionValue (args, "--device", "Quillbox");
-    const bool consoleMode = args.containsOption ("--console-mode");
-
-    if (deviceName.isEmpty())
-        vfu::tool::failUsage ("--device needs a non-empty device name");
-
-    juce::File definitionFile;
-
-    if (!positional.isEmpty())
+    return [options, command]
     {
-        definitionFile = juce::File::getCurrentWorkingDirectory().getChildFile (positional[0]);
+        if (options->device.empty())
+            vfu::tool::failUsage ("--device needs a non-empty device name");
 
-        // The app would fall back to the inbuilt document; a checker asked for a file must not.
-        if (!definitionFile.exists())
-            vfu::tool::failUsage ("No such file: " + definitionFile.getFullPathName());
-    }
+        juce::File definitionFile;
 
-    const auto result = vfu::definitions::runDefinitionCommand (command, definitionFile, deviceName, consoleMode);
-    vfu::tool::printLine (result.output);
+        if (! options->file.empty())
+        {
+            definitionFile = vfu::tool::resolvePath (vfu::tool::toJuce (options->file));
 
-    if (result.exitCode != 0)
-        juce::ConsoleApplication::fail ("The definition document was rejected.", result.exitCode);
+            // The app would fall back to the inbuilt document; a checker asked for a file must not.
+            if (! definitionFile.exists())
+                vfu::tool::failUsage ("No such file: " + definitionFile.getFullPathName());
+        }
+
+        const auto result = vfu::definitions::runDefinitionCommand (command, definitionFile,
+                                                                    vfu::tool::toJuce (options->device),
+                                                                    options->consoleMode);
+        vfu::tool::printLine (result.output);
+
+        if (result.exitCode != 0)
+            vfu::tool::fail ("The definition document was rejected.", result.exitCode);
+
+        return vfu::tool::exitSuccess;
+    };
 }
 
 const vfu::tool::CommandRegistration checkDefinitions ({
     "check-definitions",
-    juce::String ("check-definitions ") + definitionArguments,
     "Loads a definition document (the inbuilt one without FILE) and reports whether it is accepted",
-    "Loads FILE, or the inbuilt document when no FILE is given, for the device NAME (default Quillbox) "
-    "in the given mode (console mode off by default), exactly as the app does. Prints a one-line summary "
+    "Loads FILE, or the inbuilt document when no FILE is given, for the device NAME (default Quillbox)\n"
+    "in the given mode (console mode off by default), exactly as the app does. Prints a one-line summary\n"
     "and exits 0, or prints the rejection message and exits 1.",
-    [] (const juce::ArgumentList& args) { runDefinitionCommand (DefinitionCommand::check, args); },
+    "",
+    [] (CLI::App& app) { return defineDefinitionCommand (app, DefinitionCommand::check); },
 });
 
 const vfu::tool::CommandRegistration dumpDefinitions ({
     "dump-definitions",
-    juce::String ("dump-definitions ") + definitionArguments,
     "Prints the loaded definition model as JSON",
-    "Loads FILE (or the inbuilt document) like check-definitions and prints the model as one JSON object: "
-    "the updater's fields and every state with its attributes, transitions (poll result code to state "
+    "Loads FILE (or the inbuilt document) like check-definitions and prints the model as one JSON object:\n"
+    "the updater's fields and every state with its attributes, transitions (poll result code to state\n"
     "name) and instructions. A rejected document prints its message and exits 1.",
-    [] (const juce::ArgumentList& args) { runDefinitionCommand (DefinitionCommand::dump, args); },
+    "",
+    [] (CLI::App& app) { return defineDefinitionCommand (app, DefinitionCommand::dump); },
 });
 } // namespace

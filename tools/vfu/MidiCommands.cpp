@@ -47,19 +47,27 @@ juce::uint16 parseDeviceId (const juce::String& text)
     return (juce::uint16) text.getHexValue32();
 }
 
-void decodeReply (const juce::ArgumentList& args)
+juce::StringArray toStringArray (const std::vector<std::string>& values)
 {
-    if (! args.containsOption ("--device-id"))
-        tool::failUsage ("decode-reply needs --device-id HHHH");
-    const auto id = parseDeviceId (tool::getOptionValue (args, "--device-id", {}));
+    juce::StringArray array;
+    for (auto& value : values)
+        array.add (tool::toJuce (value));
+    return array;
+}
 
-    const auto messages = tool::getPositionalArguments (args, { "--device-id" });
-    if (messages.isEmpty())
-        tool::failUsage ("decode-reply needs at least one message in hex");
+struct DecodeOptions
+{
+    std::string deviceId;
+    std::vector<std::string> messages;
+};
+
+int decodeReply (const DecodeOptions& options)
+{
+    const auto id = parseDeviceId (tool::toJuce (options.deviceId));
 
     std::vector<juce::MidiMessage> parsed;
-    for (auto& text : messages)
-        parsed.push_back (parseHexMessage (text));
+    for (auto& text : options.messages)
+        parsed.push_back (parseHexMessage (tool::toJuce (text)));
 
     LogCollector log;
     VirtualMidiLayer layer (Clock::getRealClock());
@@ -80,24 +88,18 @@ void decodeReply (const juce::ArgumentList& args)
     result->setProperty ("inputPortName", selector.getInputPortName());
     result->setProperty ("log", toVar (log.getLines()));
     printJson (result);
+    return tool::exitSuccess;
 }
 
-void versionNumber (const juce::ArgumentList& args)
+int versionNumber (const juce::StringArray& texts)
 {
-    const auto texts = tool::getPositionalArguments (args, {});
-    if (texts.isEmpty())
-        tool::failUsage ("version-number needs at least one version text");
-
     for (auto& text : texts)
         tool::printLine (juce::String (MIDIPortsSelector::parseVersionNumber (text)));
+    return tool::exitSuccess;
 }
 
-void formatVersion (const juce::ArgumentList& args)
+int formatVersion (const juce::StringArray& numbers)
 {
-    const auto numbers = tool::getPositionalArguments (args, {});
-    if (numbers.isEmpty())
-        tool::failUsage ("format-version needs at least one version number");
-
     for (auto& text : numbers)
     {
         const auto digits = text.startsWithChar ('-') || text.startsWithChar ('+') ? text.substring (1) : text;
@@ -110,33 +112,34 @@ void formatVersion (const juce::ArgumentList& args)
 
     for (auto& text : numbers)
         tool::printLine (MIDIPortsSelector::formatVersionNumber (text.getIntValue()));
+    return tool::exitSuccess;
 }
 
-int parseCount (const juce::ArgumentList& args, const juce::String& option, int fallback, int minimum)
+int parseCount (const juce::String& option, const juce::String& text, int minimum)
 {
-    const auto text = tool::getOptionValue (args, option, juce::String (fallback));
     if (text.isEmpty() || !text.containsOnly ("0123456789") || text.length() > 6 || text.getIntValue() < minimum)
         tool::failUsage (option + " takes a whole number of at least " + juce::String (minimum) + ", not " +
                          text.quoted());
     return text.getIntValue();
 }
 
-void poll (const juce::ArgumentList& args)
+struct PollOptions
+{
+    std::string simulate, mode, times = "1", extraPorts = "0", speed = "1";
+};
+
+int poll (const PollOptions& options)
 {
     juce::String error;
-    const auto spec = simulation::SimulationSpec::parse (tool::getOptionValue (args, "--simulate", {}), error);
-    if (!args.containsOption ("--simulate"))
-        tool::failUsage ("poll needs --simulate SPEC");
+    const auto spec = simulation::SimulationSpec::parse (tool::toJuce (options.simulate), error);
     if (!spec)
         tool::failUsage (error);
 
-    if (!args.containsOption ("--mode"))
-        tool::failUsage ("poll needs --mode MODE");
-    const auto mode = tool::getOptionValue (args, "--mode", {}).toLowerCase();
-    const int times = parseCount (args, "--times", 1, 1);
-    const int extraPorts = parseCount (args, "--extra-ports", 0, 0);
+    const auto mode = tool::toJuce (options.mode).toLowerCase();
+    const int times = parseCount ("--times", tool::toJuce (options.times), 1);
+    const int extraPorts = parseCount ("--extra-ports", tool::toJuce (options.extraPorts), 0);
 
-    const auto speedText = tool::getOptionValue (args, "--speed", "1");
+    const auto speedText = tool::toJuce (options.speed);
     const auto speed = speedText.getDoubleValue();
     if (speed < 0.01 || speed > 1000.0)
         tool::failUsage ("--speed takes a number from 0.01 to 1000, not " + speedText.quoted());
@@ -197,20 +200,21 @@ void poll (const juce::ArgumentList& args)
     result->setProperty ("outputPortName", outputName);
     result->setProperty ("log", toVar (log.getLines()));
     printJson (result);
+    return tool::exitSuccess;
 }
 
-void ports (const juce::ArgumentList&)
+int ports()
 {
     JuceMidiLayer layer;
     auto* result = new juce::DynamicObject();
     result->setProperty ("inputs", toVar (layer.getInputNames()));
     result->setProperty ("outputs", toVar (layer.getOutputNames()));
     printJson (result);
+    return tool::exitSuccess;
 }
 
 const tool::CommandRegistration decodeReplyCommand ({
     "decode-reply",
-    "decode-reply --device-id HHHH BYTES [BYTES...]",
     "Classifies SysEx replies as the port selector does",
     "Hands each BYTES (one MIDI message in hex, spaces optional, e.g. \"F0 7E 7F 06 02 04 00 08 00 00 52 01 00 00 "
     "F7\")\n"
@@ -218,29 +222,45 @@ const tool::CommandRegistration decodeReplyCommand ({
     "the input \"Virtual input\" with the input choice Auto. Prints one JSON object: deviceDetected,\n"
     "bootloaderDetected, firmwareVersion, alternativeReplyReceived, panelState, inputPortName and log\n"
     "(the log lines written, without time stamps).",
-    decodeReply,
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<DecodeOptions>();
+        vfu::tool::required (app.add_option ("--device-id", options->deviceId, "The device ID polled for, four hex digits"));
+        vfu::tool::required (app.add_option ("BYTES", options->messages, "One MIDI message in hex (repeatable)"));
+        return [options] { return decodeReply (*options); };
+    },
 });
 
 const tool::CommandRegistration versionNumberCommand ({
     "version-number",
-    "version-number TEXT...",
     "Prints the version number of each version text",
     "Prints, one a line, the version number of each TEXT: major x 1000000 + minor x 10000 + patch x 100,\n"
     "plus the number after \"p\" or 99 without it (\"2.2.1\" gives 2020199, \"1.1.0p0\" gives 1010000).",
-    versionNumber,
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto texts = std::make_shared<std::vector<std::string>>();
+        vfu::tool::required (app.add_option ("TEXT", *texts, "A version text such as 2.2.1 or 1.1.0p3"));
+        return [texts] { return versionNumber (toStringArray (*texts)); };
+    },
 });
 
 const tool::CommandRegistration formatVersionCommand ({
     "format-version",
-    "format-version NUMBER...",
     "Prints the version text of each version number",
     "Prints, one a line, the version text of each NUMBER (2020199 gives \"2.2.1\", 1010003 gives \"1.1.0p3\").",
-    formatVersion,
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto numbers = std::make_shared<std::vector<std::string>>();
+        vfu::tool::required (app.add_option ("NUMBER", *numbers, "A 32-bit version number"));
+        return [numbers] { return formatVersion (toStringArray (*numbers)); };
+    },
 });
 
 const tool::CommandRegistration pollCommand ({
     "poll",
-    "poll --simulate SPEC --mode MODE [--times N] [--extra-ports K] [--speed X]",
     "Polls a simulated instrument as the update engine does",
     "Makes N polls (--times, default 1) in the polling mode MODE (\"MIDI Device inquiry\", \"MIDI Device\n"
     "inquiry 2\", \"MIDI ports\", \"Panel state\", \"Scan all ports\" or \"none\"; any case; \"Scan all ports\"\n"
@@ -251,14 +271,24 @@ const tool::CommandRegistration pollCommand ({
     "B is the Orb 26 panel state byte (0 to 5).\n"
     "--speed X runs the clock X times faster than real time (default 1: the exact timings).\n"
     "Prints one JSON object: results (poll result names), firmwareVersion, inputPortName, outputPortName, log.",
-    poll,
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<PollOptions>();
+        vfu::tool::required (app.add_option ("--simulate", options->simulate, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        vfu::tool::required (app.add_option ("--mode", options->mode, "The polling mode"));
+        app.add_option ("--times", options->times, "How many polls")->default_str ("1");
+        app.add_option ("--extra-ports", options->extraPorts, "Silent ports listed before the instrument")->default_str ("0");
+        app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
+        return [options] { return poll (*options); };
+    },
 });
 
 const tool::CommandRegistration portsCommand ({
     "ports",
-    "ports",
     "Lists the computer's MIDI ports",
     "Prints one JSON object with the names of the real MIDI inputs and outputs, in system order.",
-    ports,
+    "",
+    [] (CLI::App&) -> std::function<int()> { return [] { return ports(); }; },
 });
 } // namespace

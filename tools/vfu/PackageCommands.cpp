@@ -11,46 +11,35 @@
 
 namespace
 {
-juce::File resolve (const juce::String& path)
+juce::File resolve (const std::string& path)
 {
-    return juce::File::getCurrentWorkingDirectory().getChildFile (path);
-}
-
-juce::String requireOption (const juce::ArgumentList& args, const juce::String& option)
-{
-    const auto value = vfu::tool::getOptionValue (args, option, {});
-    if (value.isEmpty())
-        vfu::tool::failUsage ("Missing " + option);
-    return value;
-}
-
-juce::File getOutputFile (const juce::ArgumentList& args)
-{
-    auto out = vfu::tool::getOptionValue (args, "-o", {});
-    if (out.isEmpty())
-        out = requireOption (args, "--output");
-    return resolve (out);
+    return vfu::tool::resolvePath (vfu::tool::toJuce (path));
 }
 
 void writeOrFail (const juce::File& file, const juce::MemoryBlock& data)
 {
     if (!file.getParentDirectory().createDirectory() || !file.replaceWithData (data.getData(), data.getSize()))
-        juce::ConsoleApplication::fail ("Cannot write " + file.getFullPathName(), 1);
+        vfu::tool::fail ("Cannot write " + file.getFullPathName());
 }
 
-void makeImage (const juce::ArgumentList& args)
+struct MakeImageOptions
+{
+    std::string model, version, size, output;
+};
+
+int makeImage (const MakeImageOptions& options)
 {
     const std::map<juce::String, juce::uint16> models{ { "quillbox", 0x0008 },
                                                        { "lumostrel", 0x000b },
                                                        { "orb26", 0x000c } };
 
-    const auto model = requireOption (args, "--model").toLowerCase();
+    const auto model = vfu::tool::toJuce (options.model).toLowerCase();
     const auto found = models.find (model);
     if (found == models.end())
         vfu::tool::failUsage ("Unknown model: " + model + " (quillbox, lumostrel or orb26)");
 
-    const auto version = requireOption (args, "--version");
-    const auto sizeText = requireOption (args, "--size");
+    const auto version = vfu::tool::toJuce (options.version);
+    const auto sizeText = vfu::tool::toJuce (options.size);
     const auto size = sizeText.getLargeIntValue();
 
     if (!sizeText.containsOnly ("0123456789") || size < (juce::int64) vfu::FirmwareImage::minimumSize ||
@@ -59,16 +48,26 @@ void makeImage (const juce::ArgumentList& args)
                               juce::String ((int) vfu::FirmwareImage::minimumSize) + " to " +
                               juce::String (vfu::FirmwarePackageStore::maximumImageSize));
 
-    const auto out = getOutputFile (args);
+    const auto out = resolve (options.output);
     writeOrFail (out, vfu::FirmwareImage::generate (found->second, version, (size_t) size));
     vfu::tool::printLine ("Wrote " + out.getFullPathName() + " (" + juce::String (size) + " bytes)");
+    return vfu::tool::exitSuccess;
 }
 
-void pack (const juce::ArgumentList& args)
+struct PackOptions
 {
-    const auto baseName = requireOption (args, "--name");
-    const auto out = getOutputFile (args);
-    const auto imagePaths = vfu::tool::getPositionalArguments (args, { "--name", "-o", "--output" });
+    std::string name, output;
+    std::vector<std::string> images;
+};
+
+int pack (const PackOptions& options)
+{
+    const auto baseName = vfu::tool::toJuce (options.name);
+    if (baseName.isEmpty())
+        vfu::tool::failUsage ("--name needs a non-empty base name");
+
+    const auto out = resolve (options.output);
+    const auto& imagePaths = options.images;
 
     std::vector<vfu::ArchiveWriter::Entry> images;
     juce::StringArray names;
@@ -87,7 +86,7 @@ void pack (const juce::ArgumentList& args)
 
         vfu::ArchiveWriter::Entry image{ file.getFileName(), {}, true };
         if (!file.loadFileAsData (image.data))
-            juce::ConsoleApplication::fail ("Cannot read " + file.getFullPathName(), 1);
+            vfu::tool::fail ("Cannot read " + file.getFullPathName());
 
         names.add (image.name);
         images.push_back (std::move (image));
@@ -100,15 +99,21 @@ void pack (const juce::ArgumentList& args)
                           " image(s); version " +
                           (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
                                        : MIDIPortsSelector::formatVersionNumber (version)));
+    return vfu::tool::exitSuccess;
 }
 
-void listPackages (const juce::ArgumentList& args)
+struct PackagesOptions
 {
-    const auto programPath = vfu::tool::getOptionValue (args, "--program", {});
-    const auto programFile = programPath.isEmpty() ? juce::File() : resolve (programPath);
+    std::string program;
+    std::vector<std::string> paths;
+};
+
+int listPackages (const PackagesOptions& options)
+{
+    const auto programFile = options.program.empty() ? juce::File() : resolve (options.program);
 
     juce::Array<juce::File> searchPaths;
-    for (auto& path : vfu::tool::getPositionalArguments (args, { "--program" }))
+    for (auto& path : options.paths)
         searchPaths.add (resolve (path));
 
     vfu::FirmwarePackageStore store;
@@ -151,36 +156,59 @@ void listPackages (const juce::ArgumentList& args)
     vfu::tool::printLine (juce::JSON::toString (juce::var (result)));
 
     if (accepted.isEmpty())
-        juce::ConsoleApplication::fail ("No firmware package was accepted.", 1);
+        vfu::tool::fail ("No firmware package was accepted.");
+
+    return vfu::tool::exitSuccess;
 }
 
 const vfu::tool::CommandRegistration makeImageCommand ({
     "make-image",
-    "make-image --model MODEL --version TEXT --size BYTES -o FILE.syx",
     "Writes a firmware image for a simulated instrument",
-    "Writes one SysEx firmware image of exactly BYTES bytes for MODEL (quillbox, lumostrel or orb26) and "
+    "Writes one SysEx firmware image of exactly BYTES bytes for MODEL (quillbox, lumostrel or orb26) and\n"
     "version TEXT, in the layout the simulated instruments accept. The same arguments give the same bytes.",
-    [] (const juce::ArgumentList& args) { makeImage (args); },
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<MakeImageOptions>();
+        vfu::tool::required (app.add_option ("--model", options->model, "quillbox, lumostrel or orb26"));
+        vfu::tool::required (app.add_option ("--version", options->version, "The firmware version the image carries, e.g. 2.2.1"));
+        vfu::tool::required (app.add_option ("--size", options->size, "The image's size in bytes"));
+        vfu::tool::required (app.add_option ("-o,--output", options->output, "The image file to write (FILE.syx)"));
+        return [options] { return makeImage (*options); };
+    },
 });
 
 const vfu::tool::CommandRegistration packCommand ({
     "pack",
-    "pack --name BASENAME -o OUT.vfw IMAGE.syx...",
     "Builds a firmware package from images",
-    "Writes the package OUT.vfw holding BASENAME.sha (the SHA-256 digest of every image) and the images, "
-    "deflated. The package's version comes from BASENAME: the text after its last \"-\", e.g. "
+    "Writes the package OUT.vfw holding BASENAME.sha (the SHA-256 digest of every image) and the images,\n"
+    "deflated. The package's version comes from BASENAME: the text after its last \"-\", e.g.\n"
     "quillbox-fw-2.2.1 gives 2.2.1.",
-    [] (const juce::ArgumentList& args) { pack (args); },
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<PackOptions>();
+        vfu::tool::required (app.add_option ("--name", options->name, "The checksum list's base name, e.g. quillbox-fw-2.2.1"));
+        vfu::tool::required (app.add_option ("-o,--output", options->output, "The package file to write (OUT.vfw)"));
+        vfu::tool::required (app.add_option ("IMAGE", options->images, "A firmware image (.syx) to pack"));
+        return [options] { return pack (*options); };
+    },
 });
 
 const vfu::tool::CommandRegistration packagesCommand ({
     "packages",
-    "packages [--program FILE] [PATH...]",
     "Shows which firmware packages collection accepts and why others are skipped",
-    "Collects packages as the app does: from FILE's appended archive, then from each PATH in order (a "
-    "folder's *.vfw files, or a file). Prints one JSON object: \"accepted\" (version, versionNumber, source; "
-    "ascending) and \"rejected\" (source, reason; a package replaced by a later one of the same version "
+    "Collects packages as the app does: from FILE's appended archive, then from each PATH in order (a\n"
+    "folder's *.vfw files, or a file). Prints one JSON object: \"accepted\" (version, versionNumber, source;\n"
+    "ascending) and \"rejected\" (source, reason; a package replaced by a later one of the same version\n"
     "is listed here too). Exits 1 when nothing is accepted.",
-    [] (const juce::ArgumentList& args) { listPackages (args); },
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<PackagesOptions>();
+        app.add_option ("--program", options->program, "A program file whose appended archive is collected first");
+        app.add_option ("PATH", options->paths, "A folder or package file to collect from, in order");
+        return [options] { return listPackages (*options); };
+    },
 });
 } // namespace

@@ -178,59 +178,64 @@ std::unique_ptr<Click> parseClick (const juce::String& text)
     return click;
 }
 
-double parseNumber (const juce::ArgumentList& args, const juce::String& option, double fallback, double minimum, double maximum)
+// A number option's text, checked by hand so that the message names the option and its range.
+double parseNumber (const std::string& option, const std::string& text, double minimum, double maximum)
 {
-    const auto text = tool::getOptionValue (args, option, juce::String (fallback));
-    const auto value = text.getDoubleValue();
-    if (text.isEmpty() || ! text.containsOnly ("0123456789.") || value < minimum || value > maximum)
-        tool::failUsage (option + " takes a number from " + juce::String (minimum) + " to " + juce::String (maximum) + ", not "
-                         + text.quoted());
+    const auto value = tool::toJuce (text).getDoubleValue();
+    if (text.empty() || ! tool::toJuce (text).containsOnly ("0123456789.") || value < minimum || value > maximum)
+        tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " + juce::String (maximum)
+                         + ", not " + tool::toJuce (text).quoted());
     return value;
 }
 
-void run (const juce::ArgumentList& args)
+struct RunOptions
 {
-    if (! args.containsOption ("--simulate"))
-        tool::failUsage ("run needs --simulate SPEC");
+    std::string simulate, definitions, device = "Quillbox", firmware, until = "Download complete";
+    std::string speed = "1", limit = "600";
+    std::vector<std::string> packages, clicks, faults;
+    bool log = false;
+};
 
+int run (const RunOptions& given)
+{
     juce::String error;
-    const auto spec = simulation::SimulationSpec::parse (tool::getOptionValue (args, "--simulate", {}), error);
+    const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.simulate), error);
     if (! spec)
         tool::failUsage (error);
 
     auto settings = spec->toSettings();
-    for (auto& fault : tool::getOptionValues (args, "--fault"))
-        if (! SimulatedUpdate::applyFault (settings.faults, fault, error))
+    for (auto& fault : given.faults)
+        if (! SimulatedUpdate::applyFault (settings.faults, tool::toJuce (fault), error))
             tool::failUsage (error);
 
     SimulatedUpdate::Options options;
-    options.deviceName = tool::getOptionValue (args, "--device", "Quillbox");
-    options.firmwareVersion = tool::getOptionValue (args, "--firmware", {});
-    options.speed = parseNumber (args, "--speed", 1.0, 0.01, 10000.0);
+    options.deviceName = tool::toJuce (given.device);
+    options.firmwareVersion = tool::toJuce (given.firmware);
+    options.speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
 
-    if (args.containsOption ("--definitions"))
+    if (! given.definitions.empty())
     {
-        options.definitionFile = args.getFileForOption ("--definitions");
+        options.definitionFile = tool::resolvePath (tool::toJuce (given.definitions));
         if (! options.definitionFile.existsAsFile())
             tool::failUsage ("No definition document at " + options.definitionFile.getFullPathName());
     }
 
-    for (auto& path : tool::getOptionValues (args, "--package"))
+    for (auto& path : given.packages)
     {
-        const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (path);
+        const auto file = tool::resolvePath (tool::toJuce (path));
         if (! file.exists())
             tool::failUsage ("No package at " + file.getFullPathName());
         options.packageFiles.add (file);
     }
 
-    const auto untilState = tool::getOptionValue (args, "--until", "Download complete");
-    const auto limitMilliseconds = (juce::int64) (parseNumber (args, "--limit", 600.0, 0.0, 1.0e7) * 1000.0);
+    const auto untilState = tool::toJuce (given.until);
+    const auto limitMilliseconds = (juce::int64) (parseNumber ("--limit", given.limit, 0.0, 1.0e7) * 1000.0);
 
     std::vector<std::unique_ptr<Click>> clicks;
-    for (auto& text : tool::getOptionValues (args, "--click"))
-        clicks.push_back (parseClick (text));
+    for (auto& text : given.clicks)
+        clicks.push_back (parseClick (tool::toJuce (text)));
 
-    ReportPrinter printer (untilState, args.containsOption ("--log"), clicks);
+    ReportPrinter printer (untilState, given.log, clicks);
     std::unique_ptr<SimulatedUpdate> update;
 
     try
@@ -239,14 +244,12 @@ void run (const juce::ArgumentList& args)
     }
     catch (const FirmwareUpdater::FirmwareUpdaterException& e)
     {
-        std::cerr << e.message << std::endl;
-        juce::ConsoleApplication::fail ({}, 1);
+        tool::fail (e.message);
     }
 
     if (update->getProblem().isNotEmpty())
     {
-        std::cerr << update->getProblem() << std::endl;
-        juce::ConsoleApplication::fail ({}, 1);
+        tool::fail (update->getProblem());
     }
 
     auto& updater = update->getUpdater();
@@ -292,16 +295,13 @@ void run (const juce::ArgumentList& args)
     update = nullptr;
 
     if (result != 0)
-    {
-        std::cerr << "The time limit passed before '" << untilState << "' was entered and its instructions had run." << std::endl;
-        juce::ConsoleApplication::fail ({}, 1);
-    }
+        tool::fail ("The time limit passed before '" + untilState + "' was entered and its instructions had run.");
+
+    return tool::exitSuccess;
 }
 
 const tool::CommandRegistration runCommand ({
     "run",
-    "run --simulate SPEC [--definitions FILE] [--device NAME] [--package FILE]... [--firmware VERSION] [--until STATE] "
-    "[--limit SECONDS] [--click STATE[+SECONDS]]... [--fault NAME[=VALUE]]... [--speed N] [--log]",
     "Runs a whole update against a simulated instrument",
     "Builds the update engine as the app does (the inbuilt definitions unless --definitions; device Quillbox\n"
     "unless --device; the packages given with --package, files or folders; the newest version unless\n"
@@ -317,7 +317,23 @@ const tool::CommandRegistration runCommand ({
     "--speed N runs the clock N times faster (default 1). Ends with exit code 0 once STATE (--until, default\n"
     "\"Download complete\") has been entered and its instructions have run; exit code 1 when --limit clock\n"
     "seconds (default 600) pass first.",
-    run,
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<RunOptions>();
+        vfu::tool::required (app.add_option ("--simulate", options->simulate, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        app.add_option ("--definitions", options->definitions, "A definition document instead of the inbuilt one");
+        app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");
+        tool::addRepeatableOption (app, "--package", options->packages, "A package file or folder to collect (repeatable)");
+        app.add_option ("--firmware", options->firmware, "The package version to select (default: the newest)");
+        app.add_option ("--until", options->until, "The state that ends the run")->default_str ("Download complete");
+        app.add_option ("--limit", options->limit, "Clock seconds before the run gives up")->default_str ("600");
+        tool::addRepeatableOption (app, "--click", options->clicks, "Press InstallCancel SECONDS after STATE is entered: STATE[+SECONDS]");
+        tool::addRepeatableOption (app, "--fault", options->faults, "A fault of the instrument: NAME[=VALUE] (repeatable)");
+        app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
+        app.add_flag ("--log", options->log, "Print the log lines too");
+        return [options] { return run (*options); };
+    },
 });
 } // namespace
 } // namespace vfu

@@ -1,0 +1,118 @@
+// The vfu executable as a user runs it: option forms, help for every command, usage errors.
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace
+{
+struct Outcome
+{
+    int exitCode = -1;
+    juce::String output; // standard output and standard error together
+};
+
+Outcome runVfu (const juce::StringArray& arguments)
+{
+    juce::StringArray command { VFU_TOOL_FILE };
+    command.addArray (arguments);
+
+    juce::ChildProcess process;
+    Outcome outcome;
+    if (! process.start (command))
+        return outcome;
+
+    outcome.output = process.readAllProcessOutput();
+    process.waitForProcessToFinish (60000);
+    outcome.exitCode = (int) process.getExitCode();
+    return outcome;
+}
+
+juce::File writeBrokenDocument()
+{
+    auto file = vfu::test::createTemporaryFolder ("vfu-cli").getChildFile ("StateMachines.xml");
+    file.replaceWithText ("<FirmwareUpdaters><FirmwareUpdater name=\"Quillbox\"></FirmwareUpdaters>");
+    return file;
+}
+} // namespace
+
+TEST (VfuCommandLine, takes_an_option_value_in_either_form)
+{
+    const auto document = writeBrokenDocument().getFullPathName();
+
+    // Both forms reach the loader, which rejects this document (exit 1), instead of a usage error.
+    for (auto arguments : { juce::StringArray { "run", "--simulate", "quillbox", "--definitions", document },
+                            juce::StringArray { "run", "--simulate=quillbox", "--definitions=" + document } })
+    {
+        const auto outcome = runVfu (arguments);
+        EXPECT_EQ (outcome.exitCode, 1) << outcome.output;
+        EXPECT_TRUE (outcome.output.contains ("The app will quit.")) << outcome.output;
+    }
+
+    for (auto arguments : { juce::StringArray { "check-definitions", "--device", "Orb 26" },
+                            juce::StringArray { "check-definitions", "--device=Orb 26" } })
+    {
+        const auto outcome = runVfu (arguments);
+        EXPECT_EQ (outcome.exitCode, 0) << outcome.output;
+        EXPECT_TRUE (outcome.output.contains ("'Orb 26'")) << outcome.output;
+    }
+}
+
+TEST (VfuCommandLine, gives_help_with_options_and_exit_codes_for_every_command)
+{
+    const auto overview = runVfu ({ "--help" });
+    ASSERT_EQ (overview.exitCode, 0);
+
+    for (auto command : { "check-definitions", "dump-definitions", "decode-reply", "version-number",
+                          "format-version", "poll", "ports", "make-image", "pack", "packages", "run" })
+    {
+        SCOPED_TRACE (command);
+        EXPECT_TRUE (overview.output.contains (command));
+
+        const auto help = runVfu ({ command, "--help" });
+        EXPECT_EQ (help.exitCode, 0);
+        EXPECT_TRUE (help.output.contains (juce::String ("Usage: vfu ") + command)) << help.output;
+        EXPECT_TRUE (help.output.contains ("Exit codes:")) << help.output;
+    }
+}
+
+TEST (VfuCommandLine, names_what_is_wrong_in_a_usage_error_and_exits_2)
+{
+    const auto unknownOption = runVfu ({ "run", "--simulate", "quillbox", "--bogus" });
+    EXPECT_EQ (unknownOption.exitCode, 2);
+    EXPECT_TRUE (unknownOption.output.contains ("--bogus")) << unknownOption.output;
+
+    const auto missing = runVfu ({ "run" });
+    EXPECT_EQ (missing.exitCode, 2);
+    EXPECT_TRUE (missing.output.contains ("--simulate")) << missing.output;
+
+    const auto unknownCommand = runVfu ({ "flash" });
+    EXPECT_EQ (unknownCommand.exitCode, 2);
+    EXPECT_TRUE (unknownCommand.output.contains ("Unknown command: flash")) << unknownCommand.output;
+
+    const auto noValue = runVfu ({ "check-definitions", "--device" });
+    EXPECT_EQ (noValue.exitCode, 2);
+    EXPECT_TRUE (noValue.output.contains ("--device")) << noValue.output;
+}
+
+TEST (VfuCommandLine, keeps_an_empty_argument_and_repeated_options)
+{
+    // An empty text is a version text like any other: one line out for each one in. ChildProcess
+    // drops empty arguments, so this one goes through the shell.
+    const auto output = vfu::test::createTemporaryFolder ("vfu-cli-empty").getChildFile ("out.txt");
+    const auto command = juce::String ("\"") + VFU_TOOL_FILE + "\" version-number \"\" 2.2.1 > \"" + output.getFullPathName() + "\"";
+    EXPECT_EQ (std::system (command.toRawUTF8()), 0);
+    EXPECT_EQ (juce::StringArray::fromLines (output.loadFileAsString().trim()).size(), 2) << output.loadFileAsString();
+
+    // A repeated option takes one value each time and leaves the positional arguments alone.
+    const auto folder = vfu::test::createTemporaryFolder ("vfu-cli-pack");
+    const auto image = folder.getChildFile ("q.syx").getFullPathName();
+    ASSERT_EQ (runVfu ({ "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000", "-o", image })
+                   .exitCode,
+               0);
+    const auto pack = runVfu ({ "pack", "--name", "quillbox-fw-2.2.1", image, "-o",
+                                folder.getChildFile ("q.vfw").getFullPathName() });
+    EXPECT_EQ (pack.exitCode, 0) << pack.output;
+    EXPECT_TRUE (pack.output.contains ("1 image(s); version 2.2.1")) << pack.output;
+}
