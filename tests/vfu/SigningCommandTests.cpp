@@ -98,6 +98,6 @@ TEST (VfuSigning, keygen_pack_sign_and_verify_name_the_key_and_refuse_a_tampered
     {
         const auto help = runVfu ({ command, "--help" });
         EXPECT_EQ (help.exitCode, 0);
-        EXPECT_TRUE (help.output.contains (command == juce::String ("pack") ? "--sign" : "Exit codes:")) << help.output;
+        EXPECT_TRUE (help.output.contains (juce::String (command) == "pack" ? "--sign" : "Exit codes:")) << help.output;
     }
 }

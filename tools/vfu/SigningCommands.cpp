@@ -146,9 +146,10 @@ const vfu::tool::CommandRegistration verifyCommand ({
     "Says for each package whether it is signed, by which key, or why it is refused",
     "Checks each FILE as collection does, with the keys built into this program (and any --key), and\n"
     "prints one line per package: \"signed by KEYID (name), version V\", \"unsigned, version V\",\n"
-    "\"signature invalid: REASON\", or \"..., refused: REASON\" when another check fails.",
-    "  1  a package was refused (a signature that fails, another failed check, or unsigned where\n"
-    "     signatures are required)\n",
+    "\"signature invalid: REASON\", or \"..., refused: REASON\" when another check fails. Exits 1 when a\n"
+    "package is refused (a signature that fails, another failed check, or unsigned where signatures are\n"
+    "required).",
+    "",
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<VerifyOptions>();
