@@ -334,7 +334,9 @@ juce::Result readEntriesWithoutSignatures (const juce::MemoryBlock& package, std
             continue;
 
         std::unique_ptr<juce::InputStream> stream (zip.createStreamForEntry (i));
-        ArchiveWriter::Entry copy{ entry.name, {}, entry.deflated };
+        // Stored entries keep equal sizes; an entry that deflate did not shrink may come back stored,
+        // with the same content.
+        ArchiveWriter::Entry copy{ entry.name, {}, entry.compressedSize != entry.uncompressedSize };
         if (stream == nullptr || !zip::readAtMost (*stream, FirmwarePackageStore::maximumPackageSize, copy.data) ||
             (juce::int64) copy.data.getSize() != entry.uncompressedSize)
             return juce::Result::fail ("damaged archive");
