@@ -48,8 +48,18 @@ public:
             return {};
         }
 
+        // Keeps this program's connection to the MIDI system (on ALSA: its sequencer client) open
+        // while the ports come and go: a new connection could get another client number and so move
+        // the ports within the lists, which would swap the names of two simulators of one model.
+        // A port opened to our own input is one that other programs do not list.
+        if (keeper == nullptr)
+            keeper = juce::MidiOutput::openDevice (input->getIdentifier());
+
         return std::make_unique<SystemPorts> (std::move (callback), std::move (input), std::move (output));
     }
+
+private:
+    std::unique_ptr<juce::MidiOutput> keeper;
 };
 } // namespace
 
