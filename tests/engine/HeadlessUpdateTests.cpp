@@ -8,6 +8,7 @@
 #include "midi/MidiTestSupport.h"
 #include "midi/SystemMidiLayer.h"
 #include "packages/DeliveredPackage.h"
+#include "packages/FirmwareImage.h"
 #include "simulation/SimulatorSession.h"
 
 #include <gtest/gtest.h>
@@ -25,11 +26,16 @@ double clockSpeed()
 
 struct HeadlessRun
 {
-    explicit HeadlessRun (std::function<void (SimulatorSession::Options&)> adjust = {})
+    explicit HeadlessRun (std::function<void (SimulatorSession::Options&)> adjust = {}, juce::File packageToUse = {},
+                          juce::String deviceToUse = "Quillbox")
+        : package (packageToUse), device (deviceToUse)
     {
-        package = vfu::test::createTemporaryFolder ("headless").getChildFile (DeliveredPackage::packageFileName);
-        const auto data = DeliveredPackage::createPackage();
-        package.replaceWithData (data.getData(), data.getSize());
+        if (package == juce::File())
+        {
+            package = vfu::test::createTemporaryFolder ("headless").getChildFile (DeliveredPackage::packageFileName);
+            const auto data = DeliveredPackage::createPackage();
+            package.replaceWithData (data.getData(), data.getSize());
+        }
 
         SimulatorSession::Options options;
         options.autoBootloaderMs = 3000;
@@ -56,10 +62,11 @@ struct HeadlessRun
         environment.programFile = juce::File();
 
         const auto packageFile = package;
+        const auto deviceName = device;
         update = std::make_unique<HeadlessUpdate> (
-            [environment, packageFile] (FirmwareUpdaterCallback* callback)
+            [environment, packageFile, deviceName] (FirmwareUpdaterCallback* callback)
             {
-                return std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), "Quillbox", false, callback,
+                return std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), deviceName, false, callback,
                                                           juce::Array<juce::File> { packageFile }, environment);
             },
             std::move (hooks));
@@ -84,6 +91,7 @@ struct HeadlessRun
     SystemMidiLayer layer{ systemView, true };
     VirtualPortPublisher publisher{ system };
     juce::File package;
+    juce::String device;
     std::unique_ptr<SimulatorSession> simulator;
     std::unique_ptr<MIDIPortsSelector> selector = std::make_unique<MIDIPortsSelector> (layer, clock);
     std::unique_ptr<HeadlessUpdate> update;
@@ -169,4 +177,29 @@ TEST (HeadlessUpdate, a_first_interrupt_during_the_transfer_cancels_and_waits_fo
         EXPECT_EQ (HeadlessUpdate::exitCodeFor (HeadlessUpdate::Outcome::timedOut), 3);
         EXPECT_FALSE (update.getUpdater().isThreadRunning());
     }
+}
+
+TEST (HeadlessUpdate, an_Orb_26_runs_through_both_phases_before_the_end_is_judged)
+{
+    const juce::String version = "1.1.0p1";
+    const auto folder = vfu::test::createTemporaryFolder ("headless-orb26");
+    const auto package = folder.getChildFile ("orb26-fw-" + version + ".vfw");
+    const auto data = ArchiveWriter::createPackage (
+        "orb26-fw-" + version, { { "orb26-fw2-" + version + ".syx", FirmwareImage::generate (0x000C, version, 6000), true },
+                                 { "orb26-fw3-" + version + ".syx", FirmwareImage::generate (0x000C, version, 3000), true },
+                                 { "orb26-fw4-" + version + ".syx", FirmwareImage::generate (0x000C, version, 4000), true } });
+    package.replaceWithData (data.getData(), data.getSize());
+
+    HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.model = Model::orb26; }, package, "Orb 26");
+    vfu::test::RecordingCallback recorder (run.clock);
+    HeadlessUpdate::Hooks hooks;
+    hooks.reports = &recorder;
+    auto& update = run.create (hooks);
+
+    EXPECT_EQ (run.run (1200000), HeadlessUpdate::Outcome::succeeded) << update.getReason();
+    const auto states = recorder.getStates();
+    EXPECT_EQ (states[states.size() - 1], "Download complete") << states.joinIntoString (" > ");
+    EXPECT_TRUE (states.contains ("Panel download")) << states.joinIntoString (" > ");
+    EXPECT_EQ (run.simulator->getInstrument().getPanelStateByte(), 3); // the panel image went in too
+    EXPECT_EQ (update.getIdentifiedVersion(), version);
 }
