@@ -157,6 +157,25 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
         return;
 
     using Kind = InstrumentEvent::Kind;
+
+    // Stray non-SysEx messages come in floods (a firmware stream mangled on its way arrives as
+    // thousands of them): the first of a run is printed, the rest counted.
+    const bool stray = event.kind == Kind::received && event.text.startsWith ("non-SysEx");
+    if (stray && event.text == lastStray)
+    {
+        ++straysUnprinted;
+        return;
+    }
+
+    if (straysUnprinted > 0)
+    {
+        auto* counted = new juce::DynamicObject();
+        counted->setProperty ("repeats", straysUnprinted);
+        emit ("received", "received: " + lastStray + " (" + juce::String (straysUnprinted) + " more)", counted);
+        straysUnprinted = 0;
+    }
+    lastStray = stray ? event.text : juce::String();
+
     auto* extras = new juce::DynamicObject();
     extras->setProperty ("mode", modeName (event.mode));
 

@@ -80,6 +80,8 @@ private:
     int lastTransferPackets = 0;
     double lastTransferMilliseconds = 0;
     bool finished = false;
+    juce::String lastStray;  // the last non-SysEx message reported, while more of it arrive
+    int straysUnprinted = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SimulatorSession)
 };

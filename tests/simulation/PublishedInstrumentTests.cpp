@@ -186,3 +186,26 @@ TEST_F (PublishedSimulator, a_publisher_that_cannot_create_ports_fails_the_start
     EXPECT_FALSE (refused.start (problem));
     EXPECT_EQ (problem, "no MIDI system here");
 }
+
+TEST_F (PublishedSimulator, a_flood_of_stray_messages_is_printed_once_and_counted)
+{
+    juce::String problem;
+    ASSERT_TRUE (session->start (problem)) << problem;
+    ASSERT_EQ (hostLayer.getOutputNames(), juce::StringArray ("Quillbox"));
+    auto output = hostLayer.openOutput (0);
+    ASSERT_NE (output, nullptr);
+
+    // What a SysEx stream mangled into channel messages looks like on arrival.
+    for (int i = 0; i < 50; ++i)
+        output->sendMessageNow (juce::MidiMessage::noteOff (1, i & 0x7F, (juce::uint8) 0));
+    output->sendMessageNow (MIDIPortsSelector::getIdentityRequest());
+
+    ASSERT_TRUE (eventually ([&] { return printed ("received: identity request"); }));
+    const auto all = getLines();
+    EXPECT_EQ (all.indexOf ("received: non-SysEx message, status 80") + 1, all.indexOf ("received: non-SysEx message, status 80 (49 more)"))
+        << all.joinIntoString ("\n");
+    int strayLines = 0;
+    for (auto& line : all)
+        strayLines += line.contains ("non-SysEx") ? 1 : 0;
+    EXPECT_EQ (strayLines, 2);
+}
