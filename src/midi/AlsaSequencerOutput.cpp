@@ -19,6 +19,9 @@ namespace
 // Kept well below the size at which the kernel refuses an event for a user-space receiver.
 constexpr int maximumEventBytes = 4096;
 
+// About half a second of retries for a receiver that is momentarily full.
+constexpr int fullReceiverRetries = 500;
+
 class AlsaSequencerOutput final : public MidiOutputConnection
 {
 public:
@@ -67,10 +70,25 @@ private:
             snd_seq_ev_set_sysex (&event, (unsigned int) juce::jmin (maximumEventBytes, size - position),
                                   const_cast<juce::uint8*> (data + position));
 
-            if (const int error = snd_seq_event_output_direct (seq, &event); error < 0)
+            if (const int error = output (event); error < 0)
                 return error;
         }
         return 0;
+    }
+
+    // A receiver whose buffer is full makes the kernel refuse the event rather than wait: try again
+    // for a while instead of losing a piece of firmware.
+    int output (snd_seq_event_t& event)
+    {
+        int error = 0;
+        for (int attempt = 0; attempt < fullReceiverRetries; ++attempt)
+        {
+            error = snd_seq_event_output_direct (seq, &event);
+            if (error >= 0 || (error != -EAGAIN && error != -ENOMEM))
+                return error;
+            juce::Thread::sleep (1);
+        }
+        return error;
     }
 
     int sendEncoded (const juce::uint8* data, int size)
@@ -97,7 +115,7 @@ private:
             snd_seq_ev_set_source (&event, (unsigned char) port);
             snd_seq_ev_set_subs (&event);
             snd_seq_ev_set_direct (&event);
-            if (const int error = snd_seq_event_output_direct (seq, &event); error < 0)
+            if (const int error = output (event); error < 0)
                 return error;
         }
         return 0;

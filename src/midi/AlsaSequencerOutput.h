@@ -13,7 +13,8 @@ namespace vfu
 // events and the packet that starts it (no F7 at its end) as nothing at all: a transfer in packets
 // never arrives. Here SysEx bytes, whole or in pieces, travel as SysEx events of at most 4 KiB
 // (events of 8 KiB and more are refused by the kernel for user-space receivers); other messages go
-// through ALSA's own encoder. Writes block until the sequencer has room rather than being dropped.
+// through ALSA's own encoder. A write the receiver has no room for is tried again for about half a
+// second rather than dropped.
 //
 // Null on other systems, or when the identifier ("client-port", as JUCE lists ALSA ports) does not
 // name a port that can be connected.
