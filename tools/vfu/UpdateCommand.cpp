@@ -168,16 +168,17 @@ public:
         emit (object, line);
     }
 
-    // Asked on the update's thread when a button other than Cancel is offered.
+    // Asked on the update's thread when a button other than Cancel is offered. The question goes to
+    // standard error, so that standard output keeps only reports (one JSON object a line with --json).
     static bool ask (const juce::String& buttonText)
     {
         if (! isTerminal (0))
         {
-            std::cout << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
+            std::cerr << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
             return false;
         }
 
-        std::cout << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
+        std::cerr << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
         std::string answer;
         if (! std::getline (std::cin, answer))
             return false;
@@ -325,9 +326,9 @@ const tool::CommandRegistration updateCommand ({
     "instead: the reports as vfu run prints them, {\"pressed\":TEXT}, and {\"result\":..., \"reason\":...,\n"
     "\"installed\":..., \"package\":..., \"exitCode\":N}. --log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
     "A button other than Cancel that is offered and enabled is pressed with --yes; otherwise vfu asks\n"
-    "(y/N) on the terminal, and without a terminal it is not pressed. Ctrl-C during a transfer presses\n"
-    "Cancel and waits for the updater to come to rest; a second Ctrl-C, or one at any other time, stops\n"
-    "at once. The engine is always stopped before vfu exits.\n"
+    "(y/N, the question on standard error) on the terminal; without a terminal it is not pressed.\n"
+    "Ctrl-C during a transfer presses Cancel and waits for the updater to come to rest; a second Ctrl-C,\n"
+    "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
     "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
     "identified again in its firmware and reports the selected package's version, 1 otherwise.",
     "  0  the instrument reports the package's version after the transfer\n"
