@@ -330,9 +330,8 @@ const tool::CommandRegistration updateCommand ({
     "Ctrl-C during a transfer presses Cancel and waits for the updater to come to rest; a second Ctrl-C,\n"
     "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
     "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
-    "identified again in its firmware and reports the selected package's version, 1 otherwise.",
-    "  0  the instrument reports the package's version after the transfer\n"
-    "  1  it reports another version or none, an offered button was declined, or interrupted\n"
+    "identified again in its firmware and reports the selected package's version; 1 when it reports\n"
+    "another version or none, when an offered button was declined, or when interrupted.",
     "  3  no end within --timeout seconds (default 600)\n",
     [] (CLI::App& app) -> std::function<int()>
     {
