@@ -3,12 +3,12 @@
 #include "core/Log.h"
 
 #if JUCE_LINUX
- #include <alsa/asoundlib.h>
+#include <alsa/asoundlib.h>
 
- // ALSA's event macros assign negated flag masks to byte fields.
- #if defined(__GNUC__)
-  #pragma GCC diagnostic ignored "-Wsign-conversion"
- #endif
+// ALSA's event macros assign negated flag masks to byte fields.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#endif
 #endif
 
 namespace vfu
@@ -48,10 +48,11 @@ public:
         const bool sysExPiece = data[0] == 0xF0 || data[0] < 0x80;
         const int error = sysExPiece ? sendSysEx (data, size) : sendEncoded (data, size);
 
-        if (error < 0 && ! failureLogged)
+        if (error < 0 && !failureLogged)
         {
             failureLogged = true;
-            writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" + juce::String (snd_strerror (error)) + ")");
+            writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" +
+                      juce::String (snd_strerror (error)) + ")");
         }
     }
 
@@ -129,13 +130,14 @@ private:
 };
 } // namespace
 
-std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::String& identifier, const juce::String& listedName)
+std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::String& identifier,
+                                                               const juce::String& listedName)
 {
     // JUCE lists ALSA ports as "client-port".
     const auto clientText = identifier.upToFirstOccurrenceOf ("-", false, false);
     const auto portText = identifier.fromFirstOccurrenceOf ("-", false, false);
-    if (clientText.isEmpty() || portText.isEmpty() || ! clientText.containsOnly ("0123456789") || ! portText.containsOnly ("0123456789")
-        || clientText.length() > 5 || portText.length() > 5)
+    if (clientText.isEmpty() || portText.isEmpty() || !clientText.containsOnly ("0123456789") ||
+        !portText.containsOnly ("0123456789") || clientText.length() > 5 || portText.length() > 5)
         return {};
 
     snd_seq_t* seq = nullptr;

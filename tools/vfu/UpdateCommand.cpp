@@ -11,9 +11,9 @@
 #include <mutex>
 
 #if JUCE_WINDOWS
- #include <io.h>
+#include <io.h>
 #else
- #include <unistd.h>
+#include <unistd.h>
 #endif
 
 namespace vfu
@@ -42,7 +42,8 @@ bool isTerminal (int descriptor)
 class UpdatePrinter final : public FirmwareUpdaterCallback, public LogObserver
 {
 public:
-    UpdatePrinter (bool jsonToUse, bool logLines) : json (jsonToUse), bar (! jsonToUse && isTerminal (1)), withLog (logLines)
+    UpdatePrinter (bool jsonToUse, bool logLines)
+        : json (jsonToUse), bar (!jsonToUse && isTerminal (1)), withLog (logLines)
     {
         if (withLog)
             addLogObserver (this);
@@ -121,8 +122,8 @@ public:
         if (bar)
         {
             const int filled = percent / 4;
-            std::cout << "\r[" << std::string ((size_t) filled, '#') << std::string ((size_t) (25 - filled), ' ') << "] "
-                      << percent << "%" << std::flush;
+            std::cout << "\r[" << std::string ((size_t) filled, '#') << std::string ((size_t) (25 - filled), ' ')
+                      << "] " << percent << "%" << std::flush;
             barShown = true;
             return;
         }
@@ -162,7 +163,8 @@ public:
 
         juce::String line = "result: " + juce::String (HeadlessUpdate::nameOf (outcome));
         if (outcome == HeadlessUpdate::Outcome::succeeded)
-            line << ", installed " << update.getIdentifiedVersion() << " (package " << update.getSelectedVersion() << ")";
+            line << ", installed " << update.getIdentifiedVersion() << " (package " << update.getSelectedVersion()
+                 << ")";
         else
             line << ": " << update.getReason();
         emit (object, line);
@@ -172,7 +174,7 @@ public:
     // standard error, so that standard output keeps only reports (one JSON object a line with --json).
     static bool ask (const juce::String& buttonText)
     {
-        if (! isTerminal (0))
+        if (!isTerminal (0))
         {
             std::cerr << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
             return false;
@@ -180,7 +182,7 @@ public:
 
         std::cerr << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
         std::string answer;
-        if (! std::getline (std::cin, answer))
+        if (!std::getline (std::cin, answer))
             return false;
 
         const auto text = juce::String (answer).trim().toLowerCase();
@@ -224,7 +226,8 @@ int update (const UpdateOptions& given)
 {
     const auto timeoutText = tool::toJuce (given.timeout);
     const double timeoutSeconds = timeoutText.getDoubleValue();
-    if (timeoutText.isEmpty() || ! timeoutText.containsOnly ("0123456789.") || timeoutSeconds <= 0.0 || timeoutSeconds > 1.0e6)
+    if (timeoutText.isEmpty() || !timeoutText.containsOnly ("0123456789.") || timeoutSeconds <= 0.0 ||
+        timeoutSeconds > 1.0e6)
         tool::failUsage ("--timeout takes a number of seconds above 0, not " + timeoutText.quoted());
 
     const auto device = tool::toJuce (given.device);
@@ -235,16 +238,16 @@ int update (const UpdateOptions& given)
     for (auto& path : given.packages)
     {
         const auto file = tool::resolvePath (tool::toJuce (path));
-        if (! file.exists())
+        if (!file.exists())
             tool::failUsage ("No package at " + file.getFullPathName());
         packageFiles.add (file);
     }
 
     juce::File definitionFile;
-    if (! given.definitions.empty())
+    if (!given.definitions.empty())
     {
         definitionFile = tool::resolvePath (tool::toJuce (given.definitions));
-        if (! definitionFile.existsAsFile())
+        if (!definitionFile.existsAsFile())
             tool::failUsage ("No definition document at " + definitionFile.getFullPathName());
     }
 
@@ -257,13 +260,14 @@ int update (const UpdateOptions& given)
     hooks.reports = &printer;
     hooks.interrupts = [] { return tool::getInterruptCount(); };
     hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
-    if (! given.yes)
+    if (!given.yes)
         hooks.confirm = [] (const juce::String& text) { return UpdatePrinter::ask (text); };
 
     // As the app: the program-wide port selector on the real MIDI layer and the real clock; packages
     // from --package, else from the folders the app searches (beside vfu, the desktop).
     const auto executableFolder = definitions::getExecutableFolder();
-    const auto searchFolders = packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
+    const auto searchFolders =
+        packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
     UpdaterEnvironment environment;
 
     std::unique_ptr<HeadlessUpdate> headless;
@@ -273,8 +277,10 @@ int update (const UpdateOptions& given)
             [&] (FirmwareUpdaterCallback* callback) -> std::unique_ptr<FirmwareUpdater>
             {
                 if (definitionFile != juce::File())
-                    return std::make_unique<FirmwareUpdater> (definitionFile, device, false, callback, searchFolders, environment);
-                return definitions::createFirmwareUpdaterForApplication (executableFolder, device, callback, searchFolders, environment);
+                    return std::make_unique<FirmwareUpdater> (definitionFile, device, false, callback, searchFolders,
+                                                              environment);
+                return definitions::createFirmwareUpdaterForApplication (executableFolder, device, callback,
+                                                                         searchFolders, environment);
             },
             hooks);
     }
@@ -287,17 +293,17 @@ int update (const UpdateOptions& given)
         tool::fail ("The definitions hold no state machine for '" + device + "'.");
 
     const auto version = tool::toJuce (given.firmware);
-    if (! headless->selectFirmware (version))
+    if (!headless->selectFirmware (version))
         tool::fail (version.isEmpty() ? juce::String ("No firmware file was found.")
-                                       : "No firmware package has the version " + version.quoted() + ".");
+                                      : "No firmware package has the version " + version.quoted() + ".");
 
     auto& selector = headless->getUpdater().getPortsSelector();
-    if (! given.input.empty() && ! selector.selectInputPort (tool::toJuce (given.input)))
-        tool::fail ("No MIDI input named " + tool::toJuce (given.input).quoted() + " (inputs: "
-                    + selector.getInputNames().joinIntoString (", ") + ")");
-    if (! given.output.empty() && ! selector.selectOutputPort (tool::toJuce (given.output)))
-        tool::fail ("No MIDI output named " + tool::toJuce (given.output).quoted() + " (outputs: "
-                    + selector.getOutputNames().joinIntoString (", ") + ")");
+    if (!given.input.empty() && !selector.selectInputPort (tool::toJuce (given.input)))
+        tool::fail ("No MIDI input named " + tool::toJuce (given.input).quoted() +
+                    " (inputs: " + selector.getInputNames().joinIntoString (", ") + ")");
+    if (!given.output.empty() && !selector.selectOutputPort (tool::toJuce (given.output)))
+        tool::fail ("No MIDI output named " + tool::toJuce (given.output).quoted() +
+                    " (outputs: " + selector.getOutputNames().joinIntoString (", ") + ")");
 
     const int code = tool::runWithMessageLoop (
         [&]
@@ -338,7 +344,8 @@ const tool::CommandRegistration updateCommand ({
         auto options = std::make_shared<UpdateOptions>();
         app.add_option ("--input", options->input, "The MIDI input to use (default: Auto)");
         app.add_option ("--output", options->output, "The MIDI output to use (default: Auto)");
-        tool::addRepeatableOption (app, "--package", options->packages, "A package file or folder to collect (repeatable)");
+        tool::addRepeatableOption (app, "--package", options->packages,
+                                   "A package file or folder to collect (repeatable)");
         app.add_option ("--firmware", options->firmware, "The package version to install (default: the newest)");
         app.add_option ("--definitions", options->definitions, "A definition document instead of the app's");
         app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");
