@@ -1,37 +1,39 @@
 #include "midi/JuceMidiLayer.h"
 
+#include "midi/AlsaSequencerOutput.h"
+
+#if JUCE_LINUX
+#include <alsa/asoundlib.h>
+#include <cstdarg>
+#endif
+
 namespace vfu
 {
 namespace
 {
-juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
-{
-    juce::StringArray names;
-    for (auto& device : devices)
-        names.add (device.name);
-    return names;
-}
-
-// Passes a JUCE callback on to a MidiReceiver with the name of the port it came from.
+// Passes a JUCE callback on to a MidiReceiver with the name under which the port was listed (JUCE
+// gives the system's name, which two ports may share).
 class ReceiverAdapter final : public juce::MidiInputCallback
 {
 public:
-    explicit ReceiverAdapter (MidiReceiver& r) : receiver (r) {}
+    ReceiverAdapter (MidiReceiver& r, const juce::String& name) : receiver (r), listedName (name) {}
 
-    void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override
+    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
     {
-        receiver.handleIncomingMidi (source != nullptr ? source->getName() : juce::String(), message);
+        receiver.handleIncomingMidi (listedName, message);
     }
 
 private:
     MidiReceiver& receiver;
+    const juce::String listedName;
 };
 
 class JuceInputConnection final : public MidiInputConnection
 {
 public:
-    JuceInputConnection (std::unique_ptr<juce::MidiInput> in, std::unique_ptr<ReceiverAdapter> a)
-        : adapter (std::move (a)), input (std::move (in))
+    JuceInputConnection (std::unique_ptr<juce::MidiInput> in, std::unique_ptr<ReceiverAdapter> a,
+                         const juce::String& name)
+        : adapter (std::move (a)), input (std::move (in)), listedName (name)
     {
     }
 
@@ -43,68 +45,109 @@ public:
 
     void start() override { input->start(); }
     void stop() override { input->stop(); }
-    juce::String getName() const override { return input->getName(); }
+    juce::String getName() const override { return listedName; }
 
 private:
     std::unique_ptr<ReceiverAdapter> adapter;
     std::unique_ptr<juce::MidiInput> input;
+    const juce::String listedName;
 };
 
 class JuceOutputConnection final : public MidiOutputConnection
 {
 public:
-    explicit JuceOutputConnection (std::unique_ptr<juce::MidiOutput> out) : output (std::move (out)) {}
+    JuceOutputConnection (std::unique_ptr<juce::MidiOutput> out, const juce::String& name)
+        : output (std::move (out)), listedName (name)
+    {
+    }
 
     void sendMessageNow (const juce::MidiMessage& message) override { output->sendMessageNow (message); }
-    juce::String getName() const override { return output->getName(); }
+    juce::String getName() const override { return listedName; }
 
 private:
     std::unique_ptr<juce::MidiOutput> output;
+    const juce::String listedName;
 };
+
+#if JUCE_LINUX
+// ALSA prints a line to standard error each time the sequencer fails to open, which JUCE attempts
+// at every listing; the layer reports that state once in the log instead. Everything else ALSA
+// reports is printed as its default handler would.
+void alsaErrorHandler (const char* file, int line, const char* function, int error, const char* format, ...)
+{
+    if (function != nullptr && juce::String (function) == "snd_seq_hw_open")
+        return;
+
+    std::fprintf (stderr, "ALSA lib %s:%i:(%s) ", file, line, function);
+    va_list arguments;
+    va_start (arguments, format);
+    std::vfprintf (stderr, format, arguments);
+    va_end (arguments);
+    if (error != 0)
+        std::fprintf (stderr, ": %s", snd_strerror (error));
+    std::fputc ('\n', stderr);
+}
+#endif
 } // namespace
 
-juce::StringArray JuceMidiLayer::getInputNames()
+JuceMidiSystem::JuceMidiSystem()
 {
-    return namesOf (juce::MidiInput::getAvailableDevices());
+#if JUCE_LINUX
+    static const bool installed = [] { return snd_lib_error_set_handler (alsaErrorHandler) == 0; }();
+    juce::ignoreUnused (installed);
+#endif
 }
 
-juce::StringArray JuceMidiLayer::getOutputNames()
+juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getInputs()
 {
-    return namesOf (juce::MidiOutput::getAvailableDevices());
+    return juce::MidiInput::getAvailableDevices();
 }
 
-std::unique_ptr<MidiInputConnection> JuceMidiLayer::openInput (int index, MidiReceiver& receiver)
+juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs()
 {
-    const auto devices = juce::MidiInput::getAvailableDevices();
-    if (!juce::isPositiveAndBelow (index, devices.size()))
-        return {};
+    return juce::MidiOutput::getAvailableDevices();
+}
 
-    std::unique_ptr<ReceiverAdapter> adapter;
-    auto* callback = dynamic_cast<juce::MidiInputCallback*> (&receiver);
-
-    if (callback == nullptr)
-    {
-        adapter = std::make_unique<ReceiverAdapter> (receiver);
-        callback = adapter.get();
-    }
-
-    auto input = juce::MidiInput::openDevice (devices[index].identifier, callback);
+std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::String& identifier,
+                                                                const juce::String& listedName, MidiReceiver& receiver)
+{
+    auto adapter = std::make_unique<ReceiverAdapter> (receiver, listedName);
+    auto input = juce::MidiInput::openDevice (identifier, adapter.get());
     if (input == nullptr)
         return {};
 
-    return std::make_unique<JuceInputConnection> (std::move (input), std::move (adapter));
+    return std::make_unique<JuceInputConnection> (std::move (input), std::move (adapter), listedName);
 }
 
-std::unique_ptr<MidiOutputConnection> JuceMidiLayer::openOutput (int index)
+std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
+                                                                  const juce::String& listedName)
 {
-    const auto devices = juce::MidiOutput::getAvailableDevices();
-    if (!juce::isPositiveAndBelow (index, devices.size()))
-        return {};
-
-    auto output = juce::MidiOutput::openDevice (devices[index].identifier);
+#if JUCE_LINUX
+    // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerOutput.h).
+    return openAlsaSequencerOutput (identifier, listedName);
+#else
+    auto output = juce::MidiOutput::openDevice (identifier);
     if (output == nullptr)
         return {};
 
-    return std::make_unique<JuceOutputConnection> (std::move (output));
+    return std::make_unique<JuceOutputConnection> (std::move (output), listedName);
+#endif
+}
+
+bool JuceMidiSystem::isAvailable (juce::String& problem)
+{
+#if JUCE_LINUX
+    snd_seq_t* handle = nullptr;
+    const int error = snd_seq_open (&handle, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+    if (error < 0)
+    {
+        problem = "the ALSA sequencer cannot be opened: " + juce::String (snd_strerror (error));
+        return false;
+    }
+    snd_seq_close (handle);
+#else
+    juce::ignoreUnused (problem);
+#endif
+    return true;
 }
 } // namespace vfu

@@ -1,26 +1,44 @@
 #pragma once
 
-#include "midi/MidiLayer.h"
+#include "midi/SystemMidiLayer.h"
+
+#include <memory>
 
 namespace vfu
 {
-// The operating system's MIDI ports through juce::MidiInput and juce::MidiOutput. Devices must be
-// opened on the message thread (MIDIPortsSelector takes care of that).
-class JuceMidiLayer final : public MidiLayer
+// The operating system's MIDI ports through juce::MidiInput and juce::MidiOutput, opened by the
+// identifiers JUCE lists. Devices must be opened on the message thread (MIDIPortsSelector takes
+// care of that).
+class JuceMidiSystem final : public MidiSystem
 {
 public:
-    JuceMidiLayer() = default;
+    JuceMidiSystem();
 
-    juce::StringArray getInputNames() override;
-    juce::StringArray getOutputNames() override;
+    juce::Array<juce::MidiDeviceInfo> getInputs() override;
+    juce::Array<juce::MidiDeviceInfo> getOutputs() override;
+    std::unique_ptr<MidiInputConnection> openInput (const juce::String& identifier, const juce::String& listedName,
+                                                    MidiReceiver& receiver) override;
+    std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
+                                                      const juce::String& listedName) override;
 
-    // A receiver that is itself a juce::MidiInputCallback (the port selector) becomes the input's
-    // callback directly; any other receiver is reached through an adapter that passes the
-    // source's name.
-    std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
-    std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
+    // On Linux: whether the ALSA sequencer opens. Elsewhere the system is always there.
+    bool isAvailable (juce::String& problem) override;
+};
 
-    bool opensOnMessageThread() const override { return true; }
+namespace detail
+{
+// Holds the system ahead of the layer that refers to it (bases are built in the order listed).
+struct JuceMidiSystemHolder
+{
+    JuceMidiSystem juceSystem;
+};
+} // namespace detail
+
+// The layer of the shipped app: the system's ports, with repeated names made distinct.
+class JuceMidiLayer final : private detail::JuceMidiSystemHolder, public SystemMidiLayer
+{
+public:
+    JuceMidiLayer() : SystemMidiLayer (juceSystem, true) {}
 
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (JuceMidiLayer)

@@ -13,6 +13,7 @@ constexpr size_t maximumSentKept = 100000;
 struct VirtualMidiLayer::Port
 {
     juce::String name;
+    juce::String listedName; // as a MIDI system lists it
     std::unique_ptr<Device> device;
     bool present = true;
     int generation = 0; // advances whenever the pair leaves the lists, killing older connections
@@ -22,8 +23,8 @@ struct VirtualMidiLayer::Port
 class VirtualMidiLayer::InputConnection final : public MidiInputConnection
 {
 public:
-    InputConnection (VirtualMidiLayer& l, const juce::String& n, int g, MidiReceiver& r)
-        : layer (l), name (n), generation (g), receiver (r)
+    InputConnection (VirtualMidiLayer& l, const juce::String& n, const juce::String& reported, int g, MidiReceiver& r)
+        : layer (l), name (n), reportedName (reported), generation (g), receiver (r)
     {
     }
 
@@ -48,10 +49,11 @@ public:
         started = false;
     }
 
-    juce::String getName() const override { return name; }
+    juce::String getName() const override { return reportedName; }
 
     VirtualMidiLayer& layer;
     const juce::String name;
+    const juce::String reportedName; // the source name handed to the receiver
     const int generation;
     MidiReceiver& receiver;
     bool started = false; // under portsLock
@@ -60,7 +62,8 @@ public:
 class VirtualMidiLayer::OutputConnection final : public MidiOutputConnection
 {
 public:
-    OutputConnection (VirtualMidiLayer& l, const juce::String& n, int g) : layer (l), name (n), generation (g)
+    OutputConnection (VirtualMidiLayer& l, const juce::String& n, const juce::String& reported, int g)
+        : layer (l), name (n), reportedName (reported), generation (g)
     {
         ++layer.openOutputs;
     }
@@ -68,11 +71,12 @@ public:
     ~OutputConnection() override { --layer.openOutputs; }
 
     void sendMessageNow (const juce::MidiMessage& message) override { layer.send (name, generation, message); }
-    juce::String getName() const override { return name; }
+    juce::String getName() const override { return reportedName; }
 
 private:
     VirtualMidiLayer& layer;
     const juce::String name;
+    const juce::String reportedName;
     const int generation;
 };
 
@@ -166,6 +170,7 @@ void VirtualMidiLayer::addPorts (const juce::String& name, std::unique_ptr<Devic
 
     auto port = std::make_unique<Port>();
     port->name = name;
+    port->listedName = name;
     port->device = std::move (device);
     ports.push_back (std::move (port));
 }
@@ -268,22 +273,60 @@ std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInput (int index, Mid
 {
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPresentPort (index);
-    if (port == nullptr)
-        return {};
-
-    auto connection = std::make_unique<InputConnection> (*this, port->name, port->generation, receiver);
-    inputs.push_back (connection.get());
-    return connection;
+    return port != nullptr ? openInputOn (*port, port->name, receiver) : nullptr;
 }
 
 std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutput (int index)
 {
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPresentPort (index);
-    if (port == nullptr)
-        return {};
+    return port != nullptr ? openOutputOn (*port, port->name) : nullptr;
+}
 
-    return std::make_unique<OutputConnection> (*this, port->name, port->generation);
+std::unique_ptr<MidiInputConnection>
+VirtualMidiLayer::openInputNamed (const juce::String& name, const juce::String& reportedName, MidiReceiver& receiver)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    auto* port = findPort (name);
+    return port != nullptr && port->present ? openInputOn (*port, reportedName, receiver) : nullptr;
+}
+
+std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutputNamed (const juce::String& name,
+                                                                         const juce::String& reportedName)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    auto* port = findPort (name);
+    return port != nullptr && port->present ? openOutputOn (*port, reportedName) : nullptr;
+}
+
+std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInputOn (Port& port, const juce::String& reportedName,
+                                                                    MidiReceiver& receiver)
+{
+    auto connection = std::make_unique<InputConnection> (*this, port.name, reportedName, port.generation, receiver);
+    inputs.push_back (connection.get());
+    return connection;
+}
+
+std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutputOn (Port& port, const juce::String& reportedName)
+{
+    return std::make_unique<OutputConnection> (*this, port.name, reportedName, port.generation);
+}
+
+void VirtualMidiLayer::setListedName (const juce::String& name, const juce::String& systemName)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    if (auto* port = findPort (name))
+        port->listedName = systemName;
+}
+
+juce::Array<juce::MidiDeviceInfo> VirtualMidiLayer::getListedPorts() const
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    juce::Array<juce::MidiDeviceInfo> listed;
+    for (auto& port : ports)
+        if (port->present)
+            listed.add (juce::MidiDeviceInfo (port->listedName, port->name));
+    return listed;
 }
 
 VirtualMidiLayer::Port* VirtualMidiLayer::findPresentPort (int index)
@@ -321,7 +364,7 @@ void VirtualMidiLayer::deliver (const juce::String& name, const juce::MidiMessag
 {
     std::lock_guard<std::recursive_mutex> delivery (deliveryLock);
 
-    std::vector<MidiReceiver*> receivers;
+    std::vector<std::pair<MidiReceiver*, juce::String>> receivers;
     {
         std::lock_guard<std::mutex> guard (portsLock);
         auto* port = findPort (name);
@@ -330,12 +373,12 @@ void VirtualMidiLayer::deliver (const juce::String& name, const juce::MidiMessag
 
         for (auto* input : inputs)
             if (input->started && input->name == name && input->generation == port->generation)
-                receivers.push_back (&input->receiver);
+                receivers.emplace_back (&input->receiver, input->reportedName);
     }
 
     // Receivers are called without portsLock: they may read the port lists.
-    for (auto* receiver : receivers)
-        receiver->handleIncomingMidi (name, message);
+    for (auto& [receiver, reportedName] : receivers)
+        receiver->handleIncomingMidi (reportedName, message);
 }
 
 void VirtualMidiLayer::send (const juce::String& name, int generation, const juce::MidiMessage& message)
@@ -358,5 +401,35 @@ void VirtualMidiLayer::send (const juce::String& name, int generation, const juc
     // Devices live as long as the layer.
     if (device != nullptr)
         device->receiveFromHost (message);
+}
+// ----- VirtualMidiSystem -----
+
+juce::Array<juce::MidiDeviceInfo> VirtualMidiSystem::getInputs()
+{
+    return available ? layer.getListedPorts() : juce::Array<juce::MidiDeviceInfo>();
+}
+
+juce::Array<juce::MidiDeviceInfo> VirtualMidiSystem::getOutputs()
+{
+    return getInputs(); // every port is a pair
+}
+
+std::unique_ptr<MidiInputConnection>
+VirtualMidiSystem::openInput (const juce::String& identifier, const juce::String& listedName, MidiReceiver& receiver)
+{
+    return available ? layer.openInputNamed (identifier, listedName, receiver) : nullptr;
+}
+
+std::unique_ptr<MidiOutputConnection> VirtualMidiSystem::openOutput (const juce::String& identifier,
+                                                                     const juce::String& listedName)
+{
+    return available ? layer.openOutputNamed (identifier, listedName) : nullptr;
+}
+
+bool VirtualMidiSystem::isAvailable (juce::String& problem)
+{
+    if (!available)
+        problem = "the virtual MIDI system is switched off";
+    return available;
 }
 } // namespace vfu

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "midi/MidiLayer.h"
+#include "midi/MidiSystem.h"
 
 #include <atomic>
 #include <functional>
@@ -71,6 +71,19 @@ public:
 
     Clock& getClock() const noexcept { return clock; }
 
+    // As a MIDI system shows it (see VirtualMidiSystem): the ports of `name` are listed under
+    // `systemName`, which other ports may share, as two instruments of one model do.
+    void setListedName (const juce::String& name, const juce::String& systemName);
+
+    // The present ports as a MIDI system lists them: the listed name, and the port's own name as
+    // identifier.
+    juce::Array<juce::MidiDeviceInfo> getListedPorts() const;
+
+    // Opens the ports of that name (null when absent); the connection reports `reportedName`.
+    std::unique_ptr<MidiInputConnection> openInputNamed (const juce::String& name, const juce::String& reportedName,
+                                                         MidiReceiver& receiver);
+    std::unique_ptr<MidiOutputConnection> openOutputNamed (const juce::String& name, const juce::String& reportedName);
+
     // MidiLayer
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
@@ -85,6 +98,9 @@ private:
     class DeliveryThread;
 
     Port* findPresentPort (int index);
+    std::unique_ptr<MidiInputConnection> openInputOn (Port& port, const juce::String& reportedName,
+                                                      MidiReceiver& receiver);
+    std::unique_ptr<MidiOutputConnection> openOutputOn (Port& port, const juce::String& reportedName);
     Port* findPort (const juce::String& name) const;
     juce::StringArray getPresentNames() const;
     void deliver (const juce::String& name, const juce::MidiMessage& message);
@@ -106,5 +122,28 @@ private:
     std::unique_ptr<DeliveryThread> deliveryThread;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VirtualMidiLayer)
+};
+
+// A VirtualMidiLayer seen as a MIDI system, for the layer that the shipped app uses over the real
+// one (SystemMidiLayer): listed names may repeat, and the whole system can be made unreachable.
+class VirtualMidiSystem final : public MidiSystem
+{
+public:
+    explicit VirtualMidiSystem (VirtualMidiLayer& layerToUse) : layer (layerToUse) {}
+
+    // While unavailable the system lists no ports and opens nothing.
+    void setAvailable (bool shouldBeAvailable) { available = shouldBeAvailable; }
+
+    juce::Array<juce::MidiDeviceInfo> getInputs() override;
+    juce::Array<juce::MidiDeviceInfo> getOutputs() override;
+    std::unique_ptr<MidiInputConnection> openInput (const juce::String& identifier, const juce::String& listedName,
+                                                    MidiReceiver& receiver) override;
+    std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
+                                                      const juce::String& listedName) override;
+    bool isAvailable (juce::String& problem) override;
+
+private:
+    VirtualMidiLayer& layer;
+    std::atomic<bool> available{ true };
 };
 } // namespace vfu

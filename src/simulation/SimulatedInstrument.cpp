@@ -151,16 +151,17 @@ SimulatedInstrument& SimulatedInstrument::addTo (VirtualMidiLayer& layer, const 
 }
 
 SimulatedInstrument::SimulatedInstrument (VirtualMidiLayer& layerToUse, const InstrumentSettings& settings)
-    : layer (layerToUse), model (settings.model), portName (getModelInfo (settings.model).name),
+    : layer (layerToUse), model (settings.model),
+      portName (settings.portName.isNotEmpty() ? settings.portName : juce::String (getModelInfo (settings.model).name)),
       id7 ((juce::uint8) (getModelInfo (settings.model).deviceId & 0x7F)),
       mode (settings.startInBootloader ? Mode::bootloader : Mode::firmware),
       installedVersion (settings.firmwareVersion.isNotEmpty()
                             ? settings.firmwareVersion
                             : juce::String (getModelInfo (settings.model).defaultVersion)),
       bootloaderShape (settings.bootloaderShape), panelStateByte (settings.panelStateByte),
-      replyDelayMs (settings.replyDelayMs), restartMs (settings.restartMs > 0 ? settings.restartMs : (settings.model == Model::orb26 ? 8000 : 2000)),
-      installMs (juce::jmax (0, settings.installMs)), eraseMs (settings.eraseMs),
-      faults (settings.faults)
+      replyDelayMs (settings.replyDelayMs),
+      restartMs (settings.restartMs > 0 ? settings.restartMs : (settings.model == Model::orb26 ? 8000 : 2000)),
+      installMs (juce::jmax (0, settings.installMs)), eraseMs (settings.eraseMs), faults (settings.faults)
 {
 }
 
@@ -189,6 +190,21 @@ void SimulatedInstrument::powerCycle()
 {
     std::lock_guard<std::mutex> guard (lock);
     restart (validFirmware && installedVersion.isNotEmpty() ? Mode::firmware : Mode::bootloader, restartMs);
+}
+
+void SimulatedInstrument::setEventListener (std::function<void (const InstrumentEvent&)> listener)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    eventListener = std::move (listener);
+}
+
+void SimulatedInstrument::report (InstrumentEvent::Kind kind, const juce::String& text, juce::int64 bytes, bool valid)
+{
+    if (!eventListener)
+        return;
+
+    InstrumentEvent event{ kind, mode, text, bytes, 0, valid };
+    eventListener (event);
 }
 
 void SimulatedInstrument::setFaults (const InstrumentFaults& f)
@@ -291,6 +307,10 @@ void SimulatedInstrument::receiveFromHost (const juce::MidiMessage& message)
     const auto* raw = message.getRawData();
     for (int i = 0; i < message.getRawDataSize() && mode != Mode::absent; ++i)
         handleByte (raw[i]);
+
+    // One progress report per piece that extends an image (a packet, on a paced transfer).
+    if (collecting && isImageStart())
+        report (InstrumentEvent::Kind::imageProgress, {}, (juce::int64) incoming.size());
 }
 
 bool SimulatedInstrument::isImageStart() const
@@ -315,7 +335,14 @@ void SimulatedInstrument::handleByte (juce::uint8 byte)
         return; // real-time bytes may appear anywhere
 
     if (!collecting)
-        return; // channel messages and stray data: not for us
+    {
+        // Channel messages and stray data are not for us; a status byte is reported, as a firmware
+        // stream that arrives as anything but SysEx shows up here.
+        if (byte >= 0x80 && byte != 0xF7)
+            report (InstrumentEvent::Kind::received,
+                    "non-SysEx message, status " + juce::String::toHexString ((int) byte).toUpperCase());
+        return;
+    }
 
     if (byte >= 0x80 && byte != 0xF7)
     {
@@ -347,6 +374,9 @@ void SimulatedInstrument::handleByte (juce::uint8 byte)
 
     if (isImageStart())
     {
+        if (incoming.size() == 4)
+            report (InstrumentEvent::Kind::received, "firmware image");
+
         if (incoming.size() == 4 && model == Model::orb26 && mode == Mode::firmware &&
             (panelStateByte == 1 || panelStateByte == 2))
             panelStateByte = 2; // panel firmware sending
@@ -366,6 +396,7 @@ void SimulatedInstrument::imageCutShort (const juce::String& problem)
 {
     receivedImage = juce::MemoryBlock (incoming.data(), incoming.size());
     lastImageProblem = problem;
+    report (InstrumentEvent::Kind::imageChecked, problem, (juce::int64) incoming.size(), false);
 
     // A panel image broken off leaves the panel half written: it keeps reporting "sending", which
     // is how the updater recognises a partly updated Orb 26 later.
@@ -379,6 +410,7 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
     if (m.size() == 6 && m[1] == 0x7E && m[3] == 0x06 && m[4] == 0x01)
     {
         ++identityRequests;
+        report (InstrumentEvent::Kind::received, "identity request");
         sendIdentityReply();
         return;
     }
@@ -386,6 +418,7 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
     if (bodyStartsWith (m, { 0x04, 0x0C, 0x16, 0x01 }))
     {
         ++alternativeInquiries;
+        report (InstrumentEvent::Kind::received, "alternative device inquiry");
         // Only the normal Orb 26 firmware knows the alternative inquiry.
         if (model == Model::orb26 && mode == Mode::firmware)
             reply (sysEx ({ 0x04, 0x0C, 0x16, 0x02 }));
@@ -397,6 +430,7 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
     if (bodyStartsWith (m, { 0x04, id7, 0x31, 0x00 }))
     {
         ++panelStateRequests;
+        report (InstrumentEvent::Kind::received, "panel state request");
         if (model == Model::orb26 && mode == Mode::firmware)
             reply (sysEx ({ 0x04, 0x0C, 0x31, 0x01, (juce::uint8) panelStateByte }));
         return;
@@ -404,18 +438,26 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
 
     if (m.size() == 5 && bodyStartsWith (m, { 0x04, id7, 0x11 }))
     {
+        report (InstrumentEvent::Kind::received,
+                mode == Mode::bootloader ? "erase" : "erase (ignored outside the bootloader)");
         if (mode == Mode::bootloader)
         {
             ++erases;
             installedVersion = {};
             validFirmware = false;
+            report (InstrumentEvent::Kind::erased);
             restart (Mode::bootloader, eraseMs);
         }
         return;
     }
 
     if (bodyStartsWith (m, { 0x04, id7, FirmwareImage::imageCommand }))
+    {
         handleImage (m);
+        return;
+    }
+
+    report (InstrumentEvent::Kind::received, "other SysEx, " + juce::String ((int) m.size()) + " bytes");
 }
 
 void SimulatedInstrument::handleImage (const std::vector<juce::uint8>& image)
@@ -426,6 +468,8 @@ void SimulatedInstrument::handleImage (const std::vector<juce::uint8>& image)
     juce::String problem = contents.problem;
     if (contents.valid && contents.deviceId != id7)
         problem = "image for another device";
+
+    report (InstrumentEvent::Kind::imageChecked, problem, (juce::int64) image.size(), problem.isEmpty());
 
     if (mode == Mode::bootloader)
     {
@@ -441,6 +485,7 @@ void SimulatedInstrument::handleImage (const std::vector<juce::uint8>& image)
         installedVersion = MIDIPortsSelector::formatVersionNumber (contents.versionNumber);
         validFirmware = true;
         ++imagesInstalled;
+        report (InstrumentEvent::Kind::installed, installedVersion);
 
         // While it writes the image it answers nothing but stays on the port lists, as the real
         // instrument does; then it restarts into the new firmware.
@@ -537,6 +582,14 @@ void SimulatedInstrument::restart (Mode target, int offMilliseconds)
     const int epoch = ++restartEpoch;
     layer.setPortsPresent (portName, false);
 
+    if (eventListener)
+    {
+        InstrumentEvent event{
+            InstrumentEvent::Kind::leftPorts, target, {}, 0, faults.neverComeBack ? -1 : offMilliseconds, false
+        };
+        eventListener (event);
+    }
+
     if (faults.neverComeBack)
         return;
 
@@ -548,6 +601,7 @@ void SimulatedInstrument::restart (Mode target, int offMilliseconds)
                              return;
                          mode = target;
                          layer.setPortsPresent (portName, true);
+                         report (InstrumentEvent::Kind::returned);
                      });
 }
 } // namespace vfu::simulation

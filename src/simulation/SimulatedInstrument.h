@@ -2,6 +2,7 @@
 
 #include "midi/VirtualMidiLayer.h"
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -63,6 +64,7 @@ struct InstrumentFaults
 struct InstrumentSettings
 {
     Model model = Model::quillbox;
+    juce::String portName;        // empty: the model's name
     juce::String firmwareVersion; // empty: the model's default
     bool startInBootloader = false;
     BootloaderShape bootloaderShape = BootloaderShape::identityReply;
@@ -75,14 +77,36 @@ struct InstrumentSettings
     // Time a valid image takes to be written before the instrument restarts into it; a real
     // instrument checks and flashes the image before it leaves the port lists.
     int installMs = 500;
-    int eraseMs = 3000;     // time off the port lists for an erase
+    int eraseMs = 3000; // time off the port lists for an erase
     InstrumentFaults faults;
 };
 
-// One instrument on a pair of virtual ports named after its model: answers the identity request, the
-// alternative device inquiry (Orb 26 firmware only) and the panel state request (Orb 26), takes the
-// erase message and firmware images, and leaves and re-joins the port lists as it restarts.
-// All timing goes through the layer's clock; the layer owns the instrument.
+// What an instrument did, as it happens, for a simulator that reports it.
+struct InstrumentEvent
+{
+    enum class Kind
+    {
+        received,      // a message from the host: `text` says which
+        leftPorts,     // a restart began: off the port lists for `milliseconds`, back in `mode`
+        returned,      // back on the port lists, in `mode`
+        imageProgress, // `bytes` of the image arrived so far
+        imageChecked,  // an image ended (`bytes` long): `valid`, or `text` says what is wrong
+        installed,     // `text` is the version now installed
+        erased
+    };
+
+    Kind kind;
+    Mode mode; // the instrument's mode when it happened (the target mode for restarts)
+    juce::String text;
+    juce::int64 bytes = 0;
+    int milliseconds = 0;
+    bool valid = false;
+};
+
+// One instrument on a pair of virtual ports named after its model (or settings.portName): answers the identity request,
+// the alternative device inquiry (Orb 26 firmware only) and the panel state request (Orb 26), takes the erase message
+// and firmware images, and leaves and re-joins the port lists as it restarts. All timing goes through the layer's
+// clock; the layer owns the instrument.
 class SimulatedInstrument final : public VirtualMidiLayer::Device
 {
 public:
@@ -101,6 +125,10 @@ public:
     void pressBootloaderCombination (int afterMilliseconds);
     // Switching off and on: restarts into the firmware when one is installed, else the bootloader.
     void powerCycle();
+
+    // Called for every InstrumentEvent, on the thread where it happens and under the instrument's
+    // lock: the listener must not call into the instrument. Set it before the host talks to it.
+    void setEventListener (std::function<void (const InstrumentEvent&)> listener);
 
     void setFaults (const InstrumentFaults& faults);
     InstrumentFaults getFaults() const;
@@ -129,6 +157,7 @@ private:
     void reply (std::vector<juce::uint8> message);
     void sendIdentityReply();
     void restart (Mode target, int offMilliseconds);
+    void report (InstrumentEvent::Kind kind, const juce::String& text = {}, juce::int64 bytes = 0, bool valid = false);
     bool isImageStart() const;
 
     VirtualMidiLayer& layer;
@@ -147,6 +176,7 @@ private:
     int installMs;
     int eraseMs;
     InstrumentFaults faults;
+    std::function<void (const InstrumentEvent&)> eventListener;
     int restartEpoch = 0; // a newer restart makes pending returns stale
 
     bool collecting = false;

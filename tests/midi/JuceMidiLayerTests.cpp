@@ -46,7 +46,13 @@ TEST (JuceMidiLayer, a_poll_over_the_real_layer_opens_through_the_message_thread
     if (layer.getInputNames().isEmpty())
     {
         EXPECT_EQ (result, NoDevice);
-        EXPECT_TRUE (log.getLines().isEmpty());
+        // Nothing but the one line that says the MIDI system cannot be reached, when that is why.
+        juce::String problem;
+        if (JuceMidiSystem().isAvailable (problem))
+            EXPECT_TRUE (log.getLines().isEmpty());
+        else
+            EXPECT_EQ (log.getLines(), juce::StringArray ("MIDI system not available (" + problem +
+                                                          "); looking for it again at every poll"));
     }
     EXPECT_EQ (selector.getInputPortName(), "Auto");
 }

@@ -1,0 +1,256 @@
+#include "engine/HeadlessUpdate.h"
+
+#include "core/Clock.h"
+#include "midi/MIDIPortsSelector.h"
+
+#include <juce_events/juce_events.h>
+
+namespace vfu
+{
+namespace
+{
+// The button text that means "stop": offered during erases and transfers, never pressed for the user.
+const juce::String cancelText{ "Cancel" };
+constexpr int checkIntervalMs = 20;
+constexpr int engineStopTimeoutMs = 5000;
+} // namespace
+
+HeadlessUpdate::HeadlessUpdate (std::function<std::unique_ptr<FirmwareUpdater> (FirmwareUpdaterCallback*)> create,
+                                Hooks hooksToUse)
+    : hooks (std::move (hooksToUse))
+{
+    updater = create (this);
+}
+
+HeadlessUpdate::~HeadlessUpdate()
+{
+    updater = nullptr; // stops the engine (it waits for it)
+}
+
+bool HeadlessUpdate::selectFirmware (const juce::String& version)
+{
+    const auto chosen = version.isNotEmpty() ? version : updater->getLatestFirmwareVersion();
+    if (chosen.isEmpty() || !updater->setFirmwareVersion (chosen))
+        return false;
+
+    selectedVersion = chosen;
+    return true;
+}
+
+juce::String HeadlessUpdate::getIdentifiedVersion() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return identifiedVersion;
+}
+
+juce::String HeadlessUpdate::getReason() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return reason;
+}
+
+int HeadlessUpdate::exitCodeFor (Outcome outcome)
+{
+    switch (outcome)
+    {
+        case Outcome::succeeded:
+            return 0;
+        case Outcome::timedOut:
+            return 3;
+        case Outcome::failed:
+        case Outcome::interrupted:
+            return 1;
+    }
+    return 1;
+}
+
+const char* HeadlessUpdate::nameOf (Outcome outcome)
+{
+    switch (outcome)
+    {
+        case Outcome::succeeded:
+            return "succeeded";
+        case Outcome::failed:
+            return "failed";
+        case Outcome::timedOut:
+            return "timed out";
+        case Outcome::interrupted:
+            return "interrupted";
+    }
+    return "?";
+}
+
+// ----- Reports (message thread; the engine waits for each) -----
+
+void HeadlessUpdate::stateChanged (juce::String previousState, juce::String newState)
+{
+    {
+        // The poll that led here has ended: the selector's findings are those of this transition.
+        auto& selector = updater->getPortsSelector();
+        std::lock_guard<std::mutex> guard (lock);
+        state = newState;
+        entryMark = updater->getCompletedStateEntries();
+        ++entry;
+        identifiedAtEntry = selector.isDeviceDetected() && !selector.isBootloaderDetected();
+        versionAtEntry = identifiedAtEntry ? selector.getFirmwareVersion() : juce::String();
+    }
+
+    if (hooks.reports != nullptr)
+        hooks.reports->stateChanged (previousState, newState);
+}
+
+void HeadlessUpdate::textFieldChanged (juce::String name, juce::String text, bool visible)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->textFieldChanged (name, text, visible);
+}
+
+void HeadlessUpdate::buttonChanged (juce::String name, juce::String text, bool enabled)
+{
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        buttonName = name;
+        buttonText = text;
+        buttonEnabled = enabled;
+    }
+
+    if (hooks.reports != nullptr)
+        hooks.reports->buttonChanged (name, text, enabled);
+}
+
+void HeadlessUpdate::printMessage (juce::String text, bool flag)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->printMessage (text, flag);
+}
+
+void HeadlessUpdate::progressChanged (double fraction)
+{
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        progress = fraction;
+        if (fraction > 0.0)
+            transferSeen = true;
+    }
+
+    if (hooks.reports != nullptr)
+        hooks.reports->progressChanged (fraction);
+}
+
+// ----- The run -----
+
+void HeadlessUpdate::press (const juce::String& name, const juce::String& text)
+{
+    if (hooks.pressed)
+        hooks.pressed (text);
+
+    auto* engine = updater.get();
+    juce::MessageManager::callAsync ([engine, name] { engine->buttonPressed (name); });
+}
+
+HeadlessUpdate::Outcome HeadlessUpdate::finish (Outcome outcome, const juce::String& why)
+{
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        reason = why;
+    }
+
+    // Never a forced stop: the engine notices the request within its own time-outs.
+    updater->signalThreadShouldExit();
+    updater->notify();
+    updater->waitForThreadToExit (-1);
+    return outcome;
+}
+
+HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
+{
+    auto& clock = updater->getClock();
+    const auto start = clock.now();
+    int answeredEntry = -1;
+    int interruptsSeen = 0;
+    bool cancelling = false;
+
+    updater->startThread();
+
+    for (;;)
+    {
+        clock.sleep (checkIntervalMs);
+
+        const int interrupts = hooks.interrupts ? hooks.interrupts() : 0;
+
+        juce::String currentName, currentText;
+        bool enabled = false, transfer = false, identified = false, entryDone = false;
+        double fraction = 0.0;
+        int currentEntry = 0;
+        juce::String version;
+        {
+            std::lock_guard<std::mutex> guard (lock);
+            currentName = buttonName;
+            currentText = buttonText;
+            enabled = buttonEnabled;
+            transfer = transferSeen;
+            fraction = progress;
+            identified = identifiedAtEntry;
+            version = versionAtEntry;
+            currentEntry = entry;
+            entryDone = entryMark >= 0 && updater->getCompletedStateEntries() > entryMark;
+        }
+
+        if (interrupts > interruptsSeen)
+        {
+            interruptsSeen = interrupts;
+            const bool inTransfer = fraction > 0.0 && fraction < 1.0;
+
+            if (cancelling || !inTransfer || !enabled || currentText != cancelText)
+                return finish (Outcome::interrupted, "interrupted");
+
+            // The definition's own way out, then wait for it to come to rest.
+            cancelling = true;
+            press (currentName, currentText);
+            continue;
+        }
+
+        if (clock.now() - start > timeoutMs)
+            return finish (Outcome::timedOut, "no end within " + juce::String (timeoutMs / 1000) + " s");
+
+        if (!entryDone)
+            continue;
+
+        const bool offered = enabled && currentText != cancelText && currentName.isNotEmpty();
+
+        if (offered && !cancelling)
+        {
+            if (answeredEntry == currentEntry)
+                continue;
+
+            answeredEntry = currentEntry;
+            if (hooks.confirm && !hooks.confirm (currentText))
+                return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
+
+            press (currentName, currentText);
+            continue;
+        }
+
+        if (enabled || !transfer)
+            continue; // a transfer or erase in progress (Cancel offered), or no transfer yet
+
+        // At rest after a transfer.
+        if (cancelling)
+            return finish (Outcome::interrupted, "cancelled");
+
+        {
+            std::lock_guard<std::mutex> guard (lock);
+            identifiedVersion = version;
+        }
+
+        if (!identified)
+            return finish (Outcome::failed, "the instrument was not identified in its firmware after the transfer");
+
+        if (MIDIPortsSelector::parseVersionNumber (version) != MIDIPortsSelector::parseVersionNumber (selectedVersion))
+            return finish (Outcome::failed,
+                           "the instrument reports " + version + ", the package is " + selectedVersion);
+
+        return finish (Outcome::succeeded, {});
+    }
+}
+} // namespace vfu

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "midi/MidiSystem.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace vfu
+{
+// The MidiLayer over a MidiSystem. Port names that repeat are made distinct the way JUCE's
+// getDevices lists do elsewhere ("Quillbox", "Quillbox (2)"), so that every lookup by name finds
+// its own port; each list handed out is kept with the identifiers behind its names, and a port
+// opened by index is the one at that index in the last list handed out, not whatever sits there now.
+//
+// When the lists are empty because the MIDI system itself cannot be reached, one log line says so;
+// listing goes on as before, so the ports appear as soon as the system does.
+class SystemMidiLayer : public MidiLayer
+{
+public:
+    SystemMidiLayer (MidiSystem& system, bool opensOnMessageThread);
+
+    juce::StringArray getInputNames() override;
+    juce::StringArray getOutputNames() override;
+    std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
+    std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
+    bool opensOnMessageThread() const override { return onMessageThread; }
+
+    // The names of a port list as they are shown: repeated names get " (2)", " (3)"... in list
+    // order, the first keeps its name.
+    static juce::StringArray makeNamesDistinct (const juce::Array<juce::MidiDeviceInfo>& ports);
+
+private:
+    struct Listing
+    {
+        juce::StringArray names;       // distinct
+        juce::StringArray identifiers; // same order
+    };
+
+    Listing list (const juce::Array<juce::MidiDeviceInfo>& ports);
+    void noteAvailability (bool listsEmpty);
+
+    MidiSystem& system;
+    const bool onMessageThread;
+
+    std::mutex lock; // guards the two listings
+    Listing inputs, outputs;
+
+    std::atomic<bool> reportedUnavailable{ false };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SystemMidiLayer)
+};
+} // namespace vfu

@@ -1,0 +1,218 @@
+// Updates without a window (vfu update) through the layer the app uses, against a simulator that
+// publishes its ports the way vfu simulate does, on a fast clock.
+#include "EngineTestSupport.h"
+
+#include "core/Log.h"
+#include "definitions/InbuiltDefinitions.h"
+#include "engine/HeadlessUpdate.h"
+#include "midi/MidiTestSupport.h"
+#include "midi/SystemMidiLayer.h"
+#include "packages/DeliveredPackage.h"
+#include "packages/FirmwareImage.h"
+#include "simulation/SimulatorSession.h"
+
+#include <gtest/gtest.h>
+
+using namespace vfu;
+using namespace vfu::simulation;
+
+namespace
+{
+double clockSpeed()
+{
+    const auto slowdown = juce::SystemStats::getEnvironmentVariable ("VFU_TEST_SLOWDOWN", "1").getDoubleValue();
+    return slowdown > 1.0 ? juce::jmax (1.0, 50.0 / slowdown) : 50.0;
+}
+
+struct HeadlessRun
+{
+    explicit HeadlessRun (std::function<void (SimulatorSession::Options&)> adjust = {}, juce::File packageToUse = {},
+                          juce::String deviceToUse = "Quillbox")
+        : package (packageToUse), device (deviceToUse)
+    {
+        if (package == juce::File())
+        {
+            package = vfu::test::createTemporaryFolder ("headless").getChildFile (DeliveredPackage::packageFileName);
+            const auto data = DeliveredPackage::createPackage();
+            package.replaceWithData (data.getData(), data.getSize());
+        }
+
+        SimulatorSession::Options options;
+        options.autoBootloaderMs = 3000;
+        if (adjust)
+            adjust (options);
+        simulator = std::make_unique<SimulatorSession> (options, clock, publisher, [] (const juce::String&) {});
+    }
+
+    ~HeadlessRun()
+    {
+        update = nullptr;
+        selector = nullptr;
+        simulator = nullptr;
+    }
+
+    HeadlessUpdate& create (HeadlessUpdate::Hooks hooks)
+    {
+        juce::String problem;
+        EXPECT_TRUE (simulator->start (problem)) << problem;
+
+        UpdaterEnvironment environment;
+        environment.portsSelector = selector.get();
+        environment.clock = &clock;
+        environment.programFile = juce::File();
+
+        const auto packageFile = package;
+        const auto deviceName = device;
+        update = std::make_unique<HeadlessUpdate> (
+            [environment, packageFile, deviceName] (FirmwareUpdaterCallback* callback)
+            {
+                return std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), deviceName, false,
+                                                          callback, juce::Array<juce::File>{ packageFile },
+                                                          environment);
+            },
+            std::move (hooks));
+        EXPECT_TRUE (update->selectFirmware ({}));
+        return *update;
+    }
+
+    // Runs on a worker while this thread runs the message loop, as vfu update does.
+    HeadlessUpdate::Outcome run (int timeoutMs)
+    {
+        HeadlessUpdate::Outcome outcome = HeadlessUpdate::Outcome::failed;
+        vfu::test::WorkerThread worker ([&] { outcome = update->run (timeoutMs); });
+        worker.startThread();
+        EXPECT_TRUE (vfu::test::runMessageLoopUntil ([&] { return worker.finished.load(); }, 240000));
+        return outcome;
+    }
+
+    ScaledClock clock{ clockSpeed() };
+    LogCollector log;
+    VirtualMidiLayer system{ clock, true };
+    VirtualMidiSystem systemView{ system };
+    SystemMidiLayer layer{ systemView, true };
+    VirtualPortPublisher publisher{ system };
+    juce::File package;
+    juce::String device;
+    std::unique_ptr<SimulatorSession> simulator;
+    std::unique_ptr<MIDIPortsSelector> selector = std::make_unique<MIDIPortsSelector> (layer, clock);
+    std::unique_ptr<HeadlessUpdate> update;
+};
+} // namespace
+
+TEST (HeadlessUpdate, updates_a_published_Quillbox_and_ends_once_it_reports_the_package_version)
+{
+    HeadlessRun run;
+    int questions = 0;
+    HeadlessUpdate::Hooks hooks;
+    hooks.confirm = [&] (const juce::String&)
+    {
+        ++questions;
+        return true;
+    };
+    auto& update = run.create (hooks);
+    EXPECT_EQ (update.getSelectedVersion(), "2.2.1");
+
+    EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::succeeded) << update.getReason();
+    EXPECT_EQ (update.getIdentifiedVersion(), "2.2.1");
+    EXPECT_EQ (questions, 0); // nothing but Cancel was ever offered
+    EXPECT_FALSE (update.getUpdater().isThreadRunning());
+
+    const auto summary = run.simulator->getSummary();
+    EXPECT_EQ (summary.imageBytes, (juce::int64) DeliveredPackage::imageSize);
+    EXPECT_EQ (summary.imageCheck, "valid");
+    EXPECT_EQ (summary.installedVersion, "2.2.1");
+    EXPECT_GE (summary.portCreations, 4); // start, bootloader, after the erase, new firmware
+}
+
+TEST (HeadlessUpdate, an_offered_Install_that_is_declined_ends_as_failed_and_one_accepted_is_pressed)
+{
+    auto inBootloader = [] (SimulatorSession::Options& options) { options.instrument.startInBootloader = true; };
+
+    {
+        HeadlessRun run (inBootloader);
+        juce::StringArray asked;
+        HeadlessUpdate::Hooks hooks;
+        hooks.confirm = [&] (const juce::String& text)
+        {
+            asked.add (text);
+            return false;
+        };
+        auto& update = run.create (hooks);
+
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::failed);
+        EXPECT_EQ (asked, juce::StringArray ("Install"));
+        EXPECT_EQ (update.getReason(), "the updater waits for \"Install\" to be pressed");
+        EXPECT_EQ (run.simulator->getInstrument().getErases(), 0);
+    }
+    {
+        HeadlessRun run (inBootloader);
+        juce::StringArray pressed;
+        HeadlessUpdate::Hooks hooks;
+        hooks.pressed = [&] (const juce::String& text) { pressed.add (text); };
+        auto& update = run.create (hooks);
+
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::succeeded) << update.getReason();
+        EXPECT_EQ (pressed, juce::StringArray ("Install"));
+    }
+}
+
+TEST (HeadlessUpdate,
+      a_first_interrupt_during_the_transfer_cancels_and_waits_for_rest_and_the_time_limit_ends_with_timeout)
+{
+    {
+        HeadlessRun run;
+        std::atomic<int> interrupts{ 0 };
+        HeadlessUpdate::Hooks hooks;
+        hooks.interrupts = [&]
+        {
+            // Ctrl-C once the instrument has a part of the image.
+            if (interrupts == 0 && run.simulator->getInstrument().getMode() == Mode::bootloader &&
+                run.system.getNumMessagesSentTo (run.publisher.getLastPairName()) > 20)
+                interrupts = 1;
+            return interrupts.load();
+        };
+        auto& update = run.create (hooks);
+
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::interrupted);
+        EXPECT_EQ (update.getReason(), "cancelled");
+        EXPECT_FALSE (update.getUpdater().isThreadRunning());
+        EXPECT_LT (run.simulator->getInstrument().getReceivedImage().getSize(), (size_t) DeliveredPackage::imageSize);
+        EXPECT_TRUE (run.log.contains ("Exit to _pendingState = 'Update cancelled' !!!"))
+            << run.log.getLines().joinIntoString ("\n");
+    }
+    {
+        // An instrument that never answers: the limit ends the run.
+        HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.faults.dropReplies = true; });
+        auto& update = run.create ({});
+        EXPECT_EQ (run.run (20000), HeadlessUpdate::Outcome::timedOut);
+        EXPECT_EQ (HeadlessUpdate::exitCodeFor (HeadlessUpdate::Outcome::timedOut), 3);
+        EXPECT_FALSE (update.getUpdater().isThreadRunning());
+    }
+}
+
+TEST (HeadlessUpdate, an_Orb_26_runs_through_both_phases_before_the_end_is_judged)
+{
+    const juce::String version = "1.1.0p1";
+    const auto folder = vfu::test::createTemporaryFolder ("headless-orb26");
+    const auto package = folder.getChildFile ("orb26-fw-" + version + ".vfw");
+    const auto data = ArchiveWriter::createPackage (
+        "orb26-fw-" + version,
+        { { "orb26-fw2-" + version + ".syx", FirmwareImage::generate (0x000C, version, 6000), true },
+          { "orb26-fw3-" + version + ".syx", FirmwareImage::generate (0x000C, version, 3000), true },
+          { "orb26-fw4-" + version + ".syx", FirmwareImage::generate (0x000C, version, 4000), true } });
+    package.replaceWithData (data.getData(), data.getSize());
+
+    HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.model = Model::orb26; }, package,
+                     "Orb 26");
+    vfu::test::RecordingCallback recorder (run.clock);
+    HeadlessUpdate::Hooks hooks;
+    hooks.reports = &recorder;
+    auto& update = run.create (hooks);
+
+    EXPECT_EQ (run.run (1200000), HeadlessUpdate::Outcome::succeeded) << update.getReason();
+    const auto states = recorder.getStates();
+    EXPECT_EQ (states[states.size() - 1], "Download complete") << states.joinIntoString (" > ");
+    EXPECT_TRUE (states.contains ("Panel download")) << states.joinIntoString (" > ");
+    EXPECT_EQ (run.simulator->getInstrument().getPanelStateByte(), 3); // the panel image went in too
+    EXPECT_EQ (update.getIdentifiedVersion(), version);
+}

@@ -1,0 +1,125 @@
+// vfu simulate: a simulated instrument behind MIDI ports of the computer's own MIDI system, for the
+// real updater (the app or vfu update) to talk to.
+#include "CommandRegistry.h"
+#include "Interrupts.h"
+
+#include "core/Clock.h"
+#include "simulation/SimulatedUpdate.h"
+#include "simulation/SimulationSpec.h"
+#include "simulation/SimulatorSession.h"
+
+namespace vfu
+{
+namespace
+{
+struct SimulateOptions
+{
+    std::string spec, speed = "1", autoBootloader, portName, imageSize;
+    std::vector<std::string> faults;
+    bool json = false;
+};
+
+double parseNumber (const std::string& option, const std::string& text, double minimum, double maximum)
+{
+    const auto value = tool::toJuce (text).getDoubleValue();
+    if (text.empty() || !tool::toJuce (text).containsOnly ("0123456789.") || value < minimum || value > maximum)
+        tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " +
+                         juce::String (maximum) + ", not " + tool::toJuce (text).quoted());
+    return value;
+}
+
+int simulate (const SimulateOptions& given)
+{
+    juce::String error;
+    const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.spec), error);
+    if (!spec)
+        tool::failUsage (error);
+
+    simulation::SimulatorSession::Options options;
+    options.instrument = spec->toSettings();
+    for (auto& fault : given.faults)
+        if (!SimulatedUpdate::applyFault (options.instrument.faults, tool::toJuce (fault), error))
+            tool::failUsage (error);
+
+    if (!given.portName.empty())
+    {
+        options.instrument.portName = tool::toJuce (given.portName).trim();
+        if (options.instrument.portName.isEmpty())
+            tool::failUsage ("--port-name needs a name");
+    }
+
+    if (!given.autoBootloader.empty())
+        options.autoBootloaderMs =
+            (int) (parseNumber ("--auto-bootloader", given.autoBootloader, 0.0, 86400.0) * 1000.0);
+
+    if (!given.imageSize.empty())
+        options.imageSize = (juce::int64) parseNumber ("--image-size", given.imageSize, 1.0, 1.0e9);
+
+    options.json = given.json;
+
+    const double speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
+    std::unique_ptr<Clock> scaledClock;
+    if (speed != 1.0)
+        scaledClock = std::make_unique<ScaledClock> (speed);
+    Clock& clock = scaledClock != nullptr ? *scaledClock : Clock::getRealClock();
+
+    tool::countInterrupts (true);
+
+    auto publisher = simulation::createSystemPortPublisher();
+    simulation::SimulatorSession session (options, clock, *publisher,
+                                          [] (const juce::String& line) { tool::printLine (line); });
+
+    juce::String problem;
+    if (!session.start (problem))
+        tool::fail ("Cannot create the simulator's MIDI ports: " + problem);
+
+    while (tool::getInterruptCount() == 0)
+        juce::Thread::sleep (50);
+
+    session.finish();
+    return tool::exitSuccess;
+}
+
+const tool::CommandRegistration simulateCommand ({
+    "simulate",
+    "Runs a simulated instrument behind MIDI ports of the computer's MIDI system",
+    "SPEC as in vfu poll (MODEL[:VERSION|:bootloader][:panel=B]). The instrument behaves as in vfu run and\n"
+    "the tests; its ports (an input and an output) are created with the MIDI system and carry its model's\n"
+    "name (\"Quillbox\", \"Lumostrel\", \"Orb 26\"), or --port-name. When it restarts (into its bootloader,\n"
+    "after an erase, after an image) its ports are closed and created anew after the restart time, as a\n"
+    "USB instrument leaves and rejoins the port lists. --auto-bootloader SECONDS restarts it into its\n"
+    "bootloader that long after it first answered an identity request in its firmware. --speed N runs its\n"
+    "clock N times faster. --image-size BYTES gives the expected image size for progress lines every 10 %\n"
+    "(without it, a line every 16384 bytes).\n"
+    "Prints one line per event (see docs/simulator.md): \"simulate: ...\", \"ports: created|closed \\\"NAME\\\"\",\n"
+    "\"received: KIND\", \"auto-bootloader: ...\", \"restart: off the ports for MS ms, then MODE\",\n"
+    "\"back: MODE\", \"image: N bytes received\", \"image-check: N bytes, valid|invalid: WHY\",\n"
+    "\"installed: VERSION\", \"erased\". On SIGINT or SIGTERM it closes its ports, prints the summary\n"
+    "(\"summary: image bytes received: N\", \"summary: image: valid|invalid: WHY|none\",\n"
+    "\"summary: version installed: VERSION|none\", \"summary: transfer: N packets, MS ms from the first\n"
+    "to the last\", \"summary: identity requests: N\", \"summary: ports created: N times\") and exits 0.\n"
+    "--json prints one JSON object a line instead ({\"event\": ..., \"time\": seconds, \"text\": ...}, the\n"
+    "summary as {\"event\":\"summary\", ...}). Exits 1 when the ports cannot be created (no MIDI system).",
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<SimulateOptions>();
+        tool::required (
+            app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
+        app.add_option (
+            "--auto-bootloader", options->autoBootloader,
+            "Restart into the bootloader SECONDS after the first identity request answered in the firmware");
+        tool::addRepeatableOption (
+            app, "--fault", options->faults,
+            "A fault of the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies, "
+            "unrelated-sysex, vanish-after=BYTES, never-come-back (repeatable)");
+        app.add_option ("--port-name", options->portName, "The name of its ports (default: its model's name)");
+        app.add_option ("--image-size", options->imageSize,
+                        "Expected image size in bytes, for progress lines every 10 %");
+        app.add_flag ("--json", options->json, "One JSON object a line");
+        return [options] { return simulate (*options); };
+    },
+});
+} // namespace
+} // namespace vfu

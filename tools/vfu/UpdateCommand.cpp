@@ -1,0 +1,360 @@
+// vfu update: the app's updater without a window, on the computer's real MIDI ports.
+#include "CommandRegistry.h"
+#include "Interrupts.h"
+
+#include "core/Log.h"
+#include "definitions/DefinitionSource.h"
+#include "engine/HeadlessUpdate.h"
+#include "midi/MIDIPortsSelector.h"
+
+#include <iostream>
+#include <mutex>
+
+#if JUCE_WINDOWS
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace vfu
+{
+namespace
+{
+struct UpdateOptions
+{
+    std::string input, output, firmware, definitions, device = "Quillbox", timeout = "600";
+    std::vector<std::string> packages;
+    bool yes = false, json = false, log = false;
+};
+
+bool isTerminal (int descriptor)
+{
+#if JUCE_WINDOWS
+    return _isatty (descriptor) != 0;
+#else
+    return isatty (descriptor) != 0;
+#endif
+}
+
+// Prints what the updater reports: the instructions each time they change, the state names, and
+// the progress of a transfer (a bar on a terminal, a line every 10 % otherwise); or with --json one
+// object a line as vfu run does.
+class UpdatePrinter final : public FirmwareUpdaterCallback, public LogObserver
+{
+public:
+    UpdatePrinter (bool jsonToUse, bool logLines)
+        : json (jsonToUse), bar (!jsonToUse && isTerminal (1)), withLog (logLines)
+    {
+        if (withLog)
+            addLogObserver (this);
+    }
+
+    ~UpdatePrinter() override
+    {
+        if (withLog)
+            removeLogObserver (this);
+    }
+
+    void stateChanged (juce::String previousState, juce::String newState) override
+    {
+        endBar();
+        auto* object = report ("stateChanged");
+        object->setProperty ("previous", previousState);
+        object->setProperty ("state", newState);
+        emit (object, "state: " + newState);
+    }
+
+    void textFieldChanged (juce::String name, juce::String text, bool visible) override
+    {
+        auto* object = report ("textFieldChanged");
+        object->setProperty ("name", name);
+        object->setProperty ("text", text);
+        object->setProperty ("visible", visible);
+
+        const bool newInstructions = name == "InstructionsField" && visible && text != instructions;
+        if (name == "InstructionsField")
+            instructions = visible ? text : juce::String();
+
+        if (newInstructions)
+            endBar();
+        emit (object, newInstructions ? "instructions: " + text.replace ("\n", " / ") : juce::String());
+    }
+
+    void buttonChanged (juce::String name, juce::String text, bool enabled) override
+    {
+        auto* object = report ("buttonChanged");
+        object->setProperty ("name", name);
+        object->setProperty ("text", text);
+        object->setProperty ("enabled", enabled);
+        emit (object, {});
+    }
+
+    void printMessage (juce::String text, bool flag) override
+    {
+        endBar();
+        auto* object = report ("printMessage");
+        object->setProperty ("text", text);
+        object->setProperty ("flag", flag);
+        emit (object, "print: " + text);
+    }
+
+    void progressChanged (double fraction) override
+    {
+        auto* object = report ("progressChanged");
+        object->setProperty ("fraction", fraction);
+
+        const int percent = juce::jlimit (0, 100, (int) (fraction * 100.0));
+        if (json)
+        {
+            emit (object, {});
+            return;
+        }
+
+        delete object;
+        std::lock_guard<std::mutex> guard (printLock);
+
+        if (fraction <= 0.0)
+        {
+            lastTenth = -1;
+            return;
+        }
+
+        if (bar)
+        {
+            const int filled = percent / 4;
+            std::cout << "\r[" << std::string ((size_t) filled, '#') << std::string ((size_t) (25 - filled), ' ')
+                      << "] " << percent << "%" << std::flush;
+            barShown = true;
+            return;
+        }
+
+        if (percent / 10 != lastTenth)
+        {
+            lastTenth = percent / 10;
+            std::cout << "progress: " << percent << "%" << std::endl;
+        }
+    }
+
+    void logLineWritten (const juce::String& text) override
+    {
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("log", text);
+        emit (object, "log: " + text);
+    }
+
+    void pressed (const juce::String& buttonText)
+    {
+        endBar();
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("pressed", buttonText);
+        emit (object, "pressed: " + buttonText);
+    }
+
+    void result (HeadlessUpdate& update, HeadlessUpdate::Outcome outcome)
+    {
+        endBar();
+        const int code = HeadlessUpdate::exitCodeFor (outcome);
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("result", HeadlessUpdate::nameOf (outcome));
+        object->setProperty ("reason", update.getReason());
+        object->setProperty ("installed", update.getIdentifiedVersion());
+        object->setProperty ("package", update.getSelectedVersion());
+        object->setProperty ("exitCode", code);
+
+        juce::String line = "result: " + juce::String (HeadlessUpdate::nameOf (outcome));
+        if (outcome == HeadlessUpdate::Outcome::succeeded)
+            line << ", installed " << update.getIdentifiedVersion() << " (package " << update.getSelectedVersion()
+                 << ")";
+        else
+            line << ": " << update.getReason();
+        emit (object, line);
+    }
+
+    // Asked on the update's thread when a button other than Cancel is offered. The question goes to
+    // standard error, so that standard output keeps only reports (one JSON object a line with --json).
+    static bool ask (const juce::String& buttonText)
+    {
+        if (!isTerminal (0))
+        {
+            std::cerr << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
+            return false;
+        }
+
+        std::cerr << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
+        std::string answer;
+        if (!std::getline (std::cin, answer))
+            return false;
+
+        const auto text = juce::String (answer).trim().toLowerCase();
+        return text == "y" || text == "yes";
+    }
+
+private:
+    juce::DynamicObject* report (const char* kind)
+    {
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("report", kind);
+        return object;
+    }
+
+    void emit (juce::DynamicObject* object, const juce::String& line)
+    {
+        const juce::var value (object);
+        std::lock_guard<std::mutex> guard (printLock);
+        if (json)
+            std::cout << juce::JSON::toString (value, true).toStdString() << std::endl;
+        else if (line.isNotEmpty())
+            std::cout << line.toStdString() << std::endl;
+    }
+
+    void endBar()
+    {
+        std::lock_guard<std::mutex> guard (printLock);
+        if (barShown)
+            std::cout << std::endl;
+        barShown = false;
+    }
+
+    const bool json, bar, withLog;
+    std::mutex printLock;
+    juce::String instructions; // message thread
+    int lastTenth = -1;
+    bool barShown = false;
+};
+
+int update (const UpdateOptions& given)
+{
+    const auto timeoutText = tool::toJuce (given.timeout);
+    const double timeoutSeconds = timeoutText.getDoubleValue();
+    if (timeoutText.isEmpty() || !timeoutText.containsOnly ("0123456789.") || timeoutSeconds <= 0.0 ||
+        timeoutSeconds > 1.0e6)
+        tool::failUsage ("--timeout takes a number of seconds above 0, not " + timeoutText.quoted());
+
+    const auto device = tool::toJuce (given.device);
+    if (device.isEmpty())
+        tool::failUsage ("--device needs a non-empty device name");
+
+    juce::Array<juce::File> packageFiles;
+    for (auto& path : given.packages)
+    {
+        const auto file = tool::resolvePath (tool::toJuce (path));
+        if (!file.exists())
+            tool::failUsage ("No package at " + file.getFullPathName());
+        packageFiles.add (file);
+    }
+
+    juce::File definitionFile;
+    if (!given.definitions.empty())
+    {
+        definitionFile = tool::resolvePath (tool::toJuce (given.definitions));
+        if (!definitionFile.existsAsFile())
+            tool::failUsage ("No definition document at " + definitionFile.getFullPathName());
+    }
+
+    // Stopped cleanly on Ctrl-C (and SIGTERM) instead of being killed in the middle of a transfer.
+    tool::countInterrupts (true);
+
+    UpdatePrinter printer (given.json, given.log);
+
+    HeadlessUpdate::Hooks hooks;
+    hooks.reports = &printer;
+    hooks.interrupts = [] { return tool::getInterruptCount(); };
+    hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
+    if (!given.yes)
+        hooks.confirm = [] (const juce::String& text) { return UpdatePrinter::ask (text); };
+
+    // As the app: the program-wide port selector on the real MIDI layer and the real clock; packages
+    // from --package, else from the folders the app searches (beside vfu, the desktop).
+    const auto executableFolder = definitions::getExecutableFolder();
+    const auto searchFolders =
+        packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
+    UpdaterEnvironment environment;
+
+    std::unique_ptr<HeadlessUpdate> headless;
+    try
+    {
+        headless = std::make_unique<HeadlessUpdate> (
+            [&] (FirmwareUpdaterCallback* callback) -> std::unique_ptr<FirmwareUpdater>
+            {
+                if (definitionFile != juce::File())
+                    return std::make_unique<FirmwareUpdater> (definitionFile, device, false, callback, searchFolders,
+                                                              environment);
+                return definitions::createFirmwareUpdaterForApplication (executableFolder, device, callback,
+                                                                         searchFolders, environment);
+            },
+            hooks);
+    }
+    catch (const FirmwareUpdater::FirmwareUpdaterException& e)
+    {
+        tool::fail (e.message);
+    }
+
+    if (headless->getUpdater().getMachine() == nullptr)
+        tool::fail ("The definitions hold no state machine for '" + device + "'.");
+
+    const auto version = tool::toJuce (given.firmware);
+    if (!headless->selectFirmware (version))
+        tool::fail (version.isEmpty() ? juce::String ("No firmware file was found.")
+                                      : "No firmware package has the version " + version.quoted() + ".");
+
+    auto& selector = headless->getUpdater().getPortsSelector();
+    if (!given.input.empty() && !selector.selectInputPort (tool::toJuce (given.input)))
+        tool::fail ("No MIDI input named " + tool::toJuce (given.input).quoted() +
+                    " (inputs: " + selector.getInputNames().joinIntoString (", ") + ")");
+    if (!given.output.empty() && !selector.selectOutputPort (tool::toJuce (given.output)))
+        tool::fail ("No MIDI output named " + tool::toJuce (given.output).quoted() +
+                    " (outputs: " + selector.getOutputNames().joinIntoString (", ") + ")");
+
+    const int code = tool::runWithMessageLoop (
+        [&]
+        {
+            const auto outcome = headless->run ((int) (timeoutSeconds * 1000.0));
+            printer.result (*headless, outcome);
+            return HeadlessUpdate::exitCodeFor (outcome);
+        });
+
+    headless = nullptr;
+    return code;
+}
+
+const tool::CommandRegistration updateCommand ({
+    "update",
+    "Updates an instrument on the computer's MIDI ports without a window",
+    "Runs the app's updater (the same engine, port selector and real MIDI layer) headless. The definitions\n"
+    "are the app's (StateMachines.xml beside vfu, else the inbuilt document) unless --definitions; the\n"
+    "packages those given with --package (files or folders), else those in vfu's folder and on the\n"
+    "desktop; the newest version unless --firmware. Ports are Auto unless --input / --output name them\n"
+    "(as listed by vfu ports; repeated names are listed as \"NAME (2)\"...).\n"
+    "Prints \"state: NAME\" for every state, \"instructions: TEXT\" whenever the instructions change, the\n"
+    "transfer's progress (a bar on a terminal, \"progress: N%\" every 10 % otherwise), \"pressed: TEXT\" for\n"
+    "every button pressed, and at the end \"result: succeeded, installed V (package V)\", or \"result: failed:\n"
+    "WHY\", \"result: timed out: WHY\", \"result: interrupted: WHY\". --json prints one JSON object a line\n"
+    "instead: the reports as vfu run prints them, {\"pressed\":TEXT}, and {\"result\":..., \"reason\":...,\n"
+    "\"installed\":..., \"package\":..., \"exitCode\":N}. --log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
+    "A button other than Cancel that is offered and enabled is pressed with --yes; otherwise vfu asks\n"
+    "(y/N, the question on standard error) on the terminal; without a terminal it is not pressed.\n"
+    "Ctrl-C during a transfer presses Cancel and waits for the updater to come to rest; a second Ctrl-C,\n"
+    "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
+    "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
+    "identified again in its firmware and reports the selected package's version; 1 when it reports\n"
+    "another version or none, when an offered button was declined, or when interrupted.",
+    "  3  no end within --timeout seconds (default 600)\n",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<UpdateOptions>();
+        app.add_option ("--input", options->input, "The MIDI input to use (default: Auto)");
+        app.add_option ("--output", options->output, "The MIDI output to use (default: Auto)");
+        tool::addRepeatableOption (app, "--package", options->packages,
+                                   "A package file or folder to collect (repeatable)");
+        app.add_option ("--firmware", options->firmware, "The package version to install (default: the newest)");
+        app.add_option ("--definitions", options->definitions, "A definition document instead of the app's");
+        app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");
+        app.add_flag ("--yes", options->yes, "Press every offered button (other than Cancel) without asking");
+        app.add_flag ("--json", options->json, "One JSON object a line");
+        app.add_flag ("--log", options->log, "Print the log lines too");
+        app.add_option ("--timeout", options->timeout, "Seconds before giving up (exit 3)")->default_str ("600");
+        return [options] { return update (*options); };
+    },
+});
+} // namespace
+} // namespace vfu
