@@ -54,7 +54,7 @@ set(VFU_STAGED_TOOL ${VFU_STAGE_DIR}/vfu)
 add_custom_command(OUTPUT ${VFU_STAGED_APP}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:VornFirmwareUpdater> ${VFU_STAGED_APP}
     COMMAND ${VFU_STRIP} ${VFU_STRIP_ARGS} ${VFU_STAGED_APP}
-    COMMAND vfu_bundle program ${VFU_STAGED_APP}
+    COMMAND vfu_bundle program ${VFU_STAGED_APP} ${VFU_BUNDLE_SIGNING_ARGS}
     DEPENDS VornFirmwareUpdater vfu_bundle
     COMMENT "Stripping the app for the package and appending the delivered firmware package again"
     VERBATIM)

@@ -15,7 +15,8 @@ constexpr int checkIntervalMs = 20;
 constexpr int engineStopTimeoutMs = 5000;
 } // namespace
 
-HeadlessUpdate::HeadlessUpdate (std::function<std::unique_ptr<FirmwareUpdater> (FirmwareUpdaterCallback*)> create, Hooks hooksToUse)
+HeadlessUpdate::HeadlessUpdate (std::function<std::unique_ptr<FirmwareUpdater> (FirmwareUpdaterCallback*)> create,
+                                Hooks hooksToUse)
     : hooks (std::move (hooksToUse))
 {
     updater = create (this);
@@ -29,7 +30,7 @@ HeadlessUpdate::~HeadlessUpdate()
 bool HeadlessUpdate::selectFirmware (const juce::String& version)
 {
     const auto chosen = version.isNotEmpty() ? version : updater->getLatestFirmwareVersion();
-    if (chosen.isEmpty() || ! updater->setFirmwareVersion (chosen))
+    if (chosen.isEmpty() || !updater->setFirmwareVersion (chosen))
         return false;
 
     selectedVersion = chosen;
@@ -90,7 +91,7 @@ void HeadlessUpdate::stateChanged (juce::String previousState, juce::String newS
         state = newState;
         entryMark = updater->getCompletedStateEntries();
         ++entry;
-        identifiedAtEntry = selector.isDeviceDetected() && ! selector.isBootloaderDetected();
+        identifiedAtEntry = selector.isDeviceDetected() && !selector.isBootloaderDetected();
         versionAtEntry = identifiedAtEntry ? selector.getFirmwareVersion() : juce::String();
     }
 
@@ -200,7 +201,7 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             interruptsSeen = interrupts;
             const bool inTransfer = fraction > 0.0 && fraction < 1.0;
 
-            if (cancelling || ! inTransfer || ! enabled || currentText != cancelText)
+            if (cancelling || !inTransfer || !enabled || currentText != cancelText)
                 return finish (Outcome::interrupted, "interrupted");
 
             // The definition's own way out, then wait for it to come to rest.
@@ -212,25 +213,25 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
         if (clock.now() - start > timeoutMs)
             return finish (Outcome::timedOut, "no end within " + juce::String (timeoutMs / 1000) + " s");
 
-        if (! entryDone)
+        if (!entryDone)
             continue;
 
         const bool offered = enabled && currentText != cancelText && currentName.isNotEmpty();
 
-        if (offered && ! cancelling)
+        if (offered && !cancelling)
         {
             if (answeredEntry == currentEntry)
                 continue;
 
             answeredEntry = currentEntry;
-            if (hooks.confirm && ! hooks.confirm (currentText))
+            if (hooks.confirm && !hooks.confirm (currentText))
                 return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
 
             press (currentName, currentText);
             continue;
         }
 
-        if (enabled || ! transfer)
+        if (enabled || !transfer)
             continue; // a transfer or erase in progress (Cancel offered), or no transfer yet
 
         // At rest after a transfer.
@@ -242,11 +243,12 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             identifiedVersion = version;
         }
 
-        if (! identified)
+        if (!identified)
             return finish (Outcome::failed, "the instrument was not identified in its firmware after the transfer");
 
         if (MIDIPortsSelector::parseVersionNumber (version) != MIDIPortsSelector::parseVersionNumber (selectedVersion))
-            return finish (Outcome::failed, "the instrument reports " + version + ", the package is " + selectedVersion);
+            return finish (Outcome::failed,
+                           "the instrument reports " + version + ", the package is " + selectedVersion);
 
         return finish (Outcome::succeeded, {});
     }

@@ -33,9 +33,9 @@ public:
 
     struct Hooks
     {
-        FirmwareUpdaterCallback* reports = nullptr;             // every report, on the message thread
+        FirmwareUpdaterCallback* reports = nullptr;                   // every report, on the message thread
         std::function<bool (const juce::String& buttonText)> confirm; // asked on run()'s thread; null: yes
-        std::function<int()> interrupts;                         // how many interrupts so far; null: none
+        std::function<int()> interrupts;                              // how many interrupts so far; null: none
         std::function<void (const juce::String& buttonText)> pressed; // told before a button is pressed
     };
 
@@ -77,8 +77,8 @@ private:
     // Guards what the reports (message thread) hand to run().
     mutable std::mutex lock;
     juce::String state;
-    int entryMark = -1;          // completed entries when the state was entered
-    int entry = 0;               // counts entries, so that an offer is answered once per entry
+    int entryMark = -1; // completed entries when the state was entered
+    int entry = 0;      // counts entries, so that an offer is answered once per entry
     bool identifiedAtEntry = false;
     juce::String versionAtEntry;
     juce::String buttonName, buttonText;

@@ -3,12 +3,12 @@
 #include "core/Log.h"
 
 #if JUCE_LINUX
- #include <alsa/asoundlib.h>
+#include <alsa/asoundlib.h>
 
- // ALSA's event macros assign negated flag masks to byte fields.
- #if defined(__GNUC__)
-  #pragma GCC diagnostic ignored "-Wsign-conversion"
- #endif
+// ALSA's event macros assign negated flag masks to byte fields.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#endif
 #endif
 
 namespace vfu
@@ -18,6 +18,9 @@ namespace
 {
 // Kept well below the size at which the kernel refuses an event for a user-space receiver.
 constexpr int maximumEventBytes = 4096;
+
+// About half a second of retries for a receiver that is momentarily full.
+constexpr int fullReceiverRetries = 500;
 
 class AlsaSequencerOutput final : public MidiOutputConnection
 {
@@ -45,10 +48,11 @@ public:
         const bool sysExPiece = data[0] == 0xF0 || data[0] < 0x80;
         const int error = sysExPiece ? sendSysEx (data, size) : sendEncoded (data, size);
 
-        if (error < 0 && ! failureLogged)
+        if (error < 0 && !failureLogged)
         {
             failureLogged = true;
-            writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" + juce::String (snd_strerror (error)) + ")");
+            writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" +
+                      juce::String (snd_strerror (error)) + ")");
         }
     }
 
@@ -67,10 +71,25 @@ private:
             snd_seq_ev_set_sysex (&event, (unsigned int) juce::jmin (maximumEventBytes, size - position),
                                   const_cast<juce::uint8*> (data + position));
 
-            if (const int error = snd_seq_event_output_direct (seq, &event); error < 0)
+            if (const int error = output (event); error < 0)
                 return error;
         }
         return 0;
+    }
+
+    // A receiver whose buffer is full makes the kernel refuse the event rather than wait: try again
+    // for a while instead of losing a piece of firmware.
+    int output (snd_seq_event_t& event)
+    {
+        int error = 0;
+        for (int attempt = 0; attempt < fullReceiverRetries; ++attempt)
+        {
+            error = snd_seq_event_output_direct (seq, &event);
+            if (error >= 0 || (error != -EAGAIN && error != -ENOMEM))
+                return error;
+            juce::Thread::sleep (1);
+        }
+        return error;
     }
 
     int sendEncoded (const juce::uint8* data, int size)
@@ -97,7 +116,7 @@ private:
             snd_seq_ev_set_source (&event, (unsigned char) port);
             snd_seq_ev_set_subs (&event);
             snd_seq_ev_set_direct (&event);
-            if (const int error = snd_seq_event_output_direct (seq, &event); error < 0)
+            if (const int error = output (event); error < 0)
                 return error;
         }
         return 0;
@@ -111,13 +130,14 @@ private:
 };
 } // namespace
 
-std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::String& identifier, const juce::String& listedName)
+std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::String& identifier,
+                                                               const juce::String& listedName)
 {
     // JUCE lists ALSA ports as "client-port".
     const auto clientText = identifier.upToFirstOccurrenceOf ("-", false, false);
     const auto portText = identifier.fromFirstOccurrenceOf ("-", false, false);
-    if (clientText.isEmpty() || portText.isEmpty() || ! clientText.containsOnly ("0123456789") || ! portText.containsOnly ("0123456789")
-        || clientText.length() > 5 || portText.length() > 5)
+    if (clientText.isEmpty() || portText.isEmpty() || !clientText.containsOnly ("0123456789") ||
+        !portText.containsOnly ("0123456789") || clientText.length() > 5 || portText.length() > 5)
         return {};
 
     snd_seq_t* seq = nullptr;

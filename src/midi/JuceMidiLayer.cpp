@@ -3,8 +3,8 @@
 #include "midi/AlsaSequencerOutput.h"
 
 #if JUCE_LINUX
- #include <alsa/asoundlib.h>
- #include <cstdarg>
+#include <alsa/asoundlib.h>
+#include <cstdarg>
 #endif
 
 namespace vfu
@@ -31,7 +31,8 @@ private:
 class JuceInputConnection final : public MidiInputConnection
 {
 public:
-    JuceInputConnection (std::unique_ptr<juce::MidiInput> in, std::unique_ptr<ReceiverAdapter> a, const juce::String& name)
+    JuceInputConnection (std::unique_ptr<juce::MidiInput> in, std::unique_ptr<ReceiverAdapter> a,
+                         const juce::String& name)
         : adapter (std::move (a)), input (std::move (in)), listedName (name)
     {
     }
@@ -107,8 +108,8 @@ juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs()
     return juce::MidiOutput::getAvailableDevices();
 }
 
-std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::String& identifier, const juce::String& listedName,
-                                                                MidiReceiver& receiver)
+std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::String& identifier,
+                                                                const juce::String& listedName, MidiReceiver& receiver)
 {
     auto adapter = std::make_unique<ReceiverAdapter> (receiver, listedName);
     auto input = juce::MidiInput::openDevice (identifier, adapter.get());
@@ -118,7 +119,8 @@ std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::Stri
     return std::make_unique<JuceInputConnection> (std::move (input), std::move (adapter), listedName);
 }
 
-std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier, const juce::String& listedName)
+std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
+                                                                  const juce::String& listedName)
 {
 #if JUCE_LINUX
     // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerOutput.h).

@@ -18,7 +18,8 @@ public:
     juce::Array<juce::MidiDeviceInfo> getOutputs() override;
     std::unique_ptr<MidiInputConnection> openInput (const juce::String& identifier, const juce::String& listedName,
                                                     MidiReceiver& receiver) override;
-    std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier, const juce::String& listedName) override;
+    std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
+                                                      const juce::String& listedName) override;
 
     // On Linux: whether the ALSA sequencer opens. Elsewhere the system is always there.
     bool isAvailable (juce::String& problem) override;

@@ -16,8 +16,8 @@ public:
 
     // Opens the port with that identifier; the connection reports `listedName` as its name and as
     // the source of every message. Null when the port is gone or does not open.
-    virtual std::unique_ptr<MidiInputConnection> openInput (const juce::String& identifier, const juce::String& listedName,
-                                                            MidiReceiver& receiver) = 0;
+    virtual std::unique_ptr<MidiInputConnection> openInput (const juce::String& identifier,
+                                                            const juce::String& listedName, MidiReceiver& receiver) = 0;
     virtual std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
                                                               const juce::String& listedName) = 0;
 

@@ -283,15 +283,16 @@ std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutput (int index)
     return port != nullptr ? openOutputOn (*port, port->name) : nullptr;
 }
 
-std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInputNamed (const juce::String& name, const juce::String& reportedName,
-                                                                       MidiReceiver& receiver)
+std::unique_ptr<MidiInputConnection>
+VirtualMidiLayer::openInputNamed (const juce::String& name, const juce::String& reportedName, MidiReceiver& receiver)
 {
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPort (name);
     return port != nullptr && port->present ? openInputOn (*port, reportedName, receiver) : nullptr;
 }
 
-std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutputNamed (const juce::String& name, const juce::String& reportedName)
+std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutputNamed (const juce::String& name,
+                                                                         const juce::String& reportedName)
 {
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPort (name);
@@ -413,13 +414,14 @@ juce::Array<juce::MidiDeviceInfo> VirtualMidiSystem::getOutputs()
     return getInputs(); // every port is a pair
 }
 
-std::unique_ptr<MidiInputConnection> VirtualMidiSystem::openInput (const juce::String& identifier, const juce::String& listedName,
-                                                                   MidiReceiver& receiver)
+std::unique_ptr<MidiInputConnection>
+VirtualMidiSystem::openInput (const juce::String& identifier, const juce::String& listedName, MidiReceiver& receiver)
 {
     return available ? layer.openInputNamed (identifier, listedName, receiver) : nullptr;
 }
 
-std::unique_ptr<MidiOutputConnection> VirtualMidiSystem::openOutput (const juce::String& identifier, const juce::String& listedName)
+std::unique_ptr<MidiOutputConnection> VirtualMidiSystem::openOutput (const juce::String& identifier,
+                                                                     const juce::String& listedName)
 {
     return available ? layer.openOutputNamed (identifier, listedName) : nullptr;
 }

@@ -98,7 +98,8 @@ private:
     class DeliveryThread;
 
     Port* findPresentPort (int index);
-    std::unique_ptr<MidiInputConnection> openInputOn (Port& port, const juce::String& reportedName, MidiReceiver& receiver);
+    std::unique_ptr<MidiInputConnection> openInputOn (Port& port, const juce::String& reportedName,
+                                                      MidiReceiver& receiver);
     std::unique_ptr<MidiOutputConnection> openOutputOn (Port& port, const juce::String& reportedName);
     Port* findPort (const juce::String& name) const;
     juce::StringArray getPresentNames() const;
@@ -137,7 +138,8 @@ public:
     juce::Array<juce::MidiDeviceInfo> getOutputs() override;
     std::unique_ptr<MidiInputConnection> openInput (const juce::String& identifier, const juce::String& listedName,
                                                     MidiReceiver& receiver) override;
-    std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier, const juce::String& listedName) override;
+    std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
+                                                      const juce::String& listedName) override;
     bool isAvailable (juce::String& problem) override;
 
 private:

@@ -21,10 +21,15 @@ juce::MemoryBlock createPackage()
 
 juce::MemoryBlock createProgramArchive()
 {
+    return createProgramArchive (createPackage());
+}
+
+juce::MemoryBlock createProgramArchive (const juce::MemoryBlock& package)
+{
     const juce::String metadata = "Quillbox Firmware Updater: delivered firmware " + juce::String (versionText) + "\n";
 
     return ArchiveWriter::createArchive ({
-        { packageFileName, createPackage(), true },
+        { packageFileName, package, true },
         { metadataEntryName, juce::MemoryBlock (metadata.toRawUTF8(), metadata.getNumBytesAsUTF8()), false },
     });
 }

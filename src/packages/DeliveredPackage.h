@@ -22,4 +22,7 @@ juce::MemoryBlock createPackage();
 // The archive for the program file: the package (deflated) and the metadata entry, with offsets
 // from 0 (ProgramArchive::appendTo moves them).
 juce::MemoryBlock createProgramArchive();
+
+// The same archive around the given package bytes (the build passes the signed package).
+juce::MemoryBlock createProgramArchive (const juce::MemoryBlock& package);
 } // namespace vfu::DeliveredPackage

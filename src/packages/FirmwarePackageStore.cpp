@@ -1,5 +1,6 @@
 #include "packages/FirmwarePackageStore.h"
 
+#include "core/Log.h"
 #include "core/TextFromBytes.h"
 #include "packages/ZipArchiveLayout.h"
 #include "midi/MIDIPortsSelector.h"
@@ -54,25 +55,28 @@ struct FirmwarePackageStore::Impl
     std::unique_ptr<juce::ZipFile> programArchive;
     std::map<int, Package> table;
     std::vector<Finding> findings;
+    PackageSignature::Trust trust = PackageSignature::Trust::builtIn();
 
     // Guards the table and the selection; readSelectedImage holds it while it reads.
     mutable std::mutex lock;
     juce::InputStream* selectedStream = nullptr; // one of the table's streams
     juce::String selectedVersionText;
+    juce::String selectedSource;
 
-    void store (int versionNumber, std::unique_ptr<juce::InputStream> stream, const juce::String& source)
+    void store (int versionNumber, std::unique_ptr<juce::InputStream> stream, const juce::String& source,
+                const PackageSignature::Verdict& signature)
     {
         auto existing = table.find (versionNumber);
         if (existing != table.end())
             findings[existing->second.findingIndex].reason = "replaced by " + source;
 
-        findings.push_back ({ source, versionNumber, {} });
+        findings.push_back ({ source, versionNumber, {}, signature.describe (trust) });
         table[versionNumber] = { std::move (stream), findings.size() - 1 };
     }
 
     void addRejection (const juce::String& source, const juce::String& reason)
     {
-        findings.push_back ({ source, -1, reason });
+        findings.push_back ({ source, -1, reason, {} });
     }
 
     void collectFromProgramFile (const juce::File& programFile)
@@ -118,7 +122,8 @@ struct FirmwarePackageStore::Impl
             }
 
             juce::String reason;
-            const auto version = checkPackageData (data, &reason);
+            PackageSignature::Verdict signature;
+            const auto version = checkPackageData (data, trust, &reason, &signature);
             if (version < 0)
             {
                 addRejection (source, reason);
@@ -129,7 +134,7 @@ struct FirmwarePackageStore::Impl
             if (stream == nullptr)
                 addRejection (source, "unreadable");
             else
-                store (version, std::move (stream), source);
+                store (version, std::move (stream), source, signature);
         }
     }
 
@@ -137,6 +142,7 @@ struct FirmwarePackageStore::Impl
     {
         const auto path = file.getFullPathName();
         int version = -1;
+        PackageSignature::Verdict signature;
 
         {
             juce::FileInputStream input (file);
@@ -146,8 +152,12 @@ struct FirmwarePackageStore::Impl
             if (input.getTotalLength() > maximumPackageSize)
                 return addRejection (path, "package too large");
 
+            juce::MemoryBlock data;
+            if (!zip::readAtMost (input, maximumPackageSize, data))
+                return addRejection (path, "package too large");
+
             juce::String reason;
-            version = checkPackage (input, &reason);
+            version = checkPackageData (data, trust, &reason, &signature);
             if (version < 0)
                 return addRejection (path, reason);
         }
@@ -156,7 +166,7 @@ struct FirmwarePackageStore::Impl
         if (!stream->openedOk())
             return addRejection (path, "unreadable");
 
-        store (version, std::move (stream), path);
+        store (version, std::move (stream), path, signature);
     }
 
     void collectFromPath (const juce::File& path)
@@ -189,10 +199,20 @@ FirmwarePackageStore::FirmwarePackageStore() : impl (std::make_unique<Impl>()) {
 
 FirmwarePackageStore::~FirmwarePackageStore() = default;
 
+void FirmwarePackageStore::setTrust (const PackageSignature::Trust& trust)
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    impl->trust = trust;
+}
+
 void FirmwarePackageStore::collect (const juce::File& programFile, const juce::Array<juce::File>& searchPaths)
 {
     // Collection builds a new table and then swaps it in, so a second call leaves no stale selection.
     Impl fresh;
+    {
+        std::lock_guard<std::mutex> guard (impl->lock);
+        fresh.trust = impl->trust;
+    }
 
     if (programFile != juce::File() && !programFile.isDirectory())
         fresh.collectFromProgramFile (programFile);
@@ -237,6 +257,7 @@ bool FirmwarePackageStore::setFirmwareVersion (const juce::String& versionText)
 
     impl->selectedStream = found->second.stream.get();
     impl->selectedVersionText = versionText;
+    impl->selectedSource = impl->findings[found->second.findingIndex].source;
     return true;
 }
 
@@ -268,9 +289,11 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     if (!stream.setPosition (0) || !zip::readAtMost (stream, maximumPackageSize, package))
         return ImageReadResult::packageUnreadable;
 
-    // Checked again as a whole, so that what is sent is what the checksum list vouches for.
+    // Checked again as a whole, so that what is sent is what the checksum list (and its signature)
+    // vouches for.
     juce::String reason;
-    const auto version = checkPackageData (package, &reason);
+    PackageSignature::Verdict signature;
+    const auto version = checkPackageData (package, impl->trust, &reason, &signature);
     if (version != parseVersion (versionText))
     {
         if (failureDetail != nullptr)
@@ -300,6 +323,9 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
         return ImageReadResult::entryUnreadable;
     }
 
+    // Says which package is sent and who signed it, as checked just now.
+    writeLog ("Firmware package " + versionText + " (" + impl->selectedSource + "): '" + entryName + "', " +
+              signature.describe (impl->trust));
     return ImageReadResult::ok;
 }
 
@@ -322,6 +348,12 @@ int FirmwarePackageStore::checkPackage (juce::InputStream& stream, juce::String*
 }
 
 int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, juce::String* rejectionReason)
+{
+    return checkPackageData (package, PackageSignature::Trust::builtIn(), rejectionReason);
+}
+
+int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, const PackageSignature::Trust& trust,
+                                            juce::String* rejectionReason, PackageSignature::Verdict* signatureOut)
 {
     juce::MemoryInputStream input (package, false);
     zip::ArchiveLayout layout;
@@ -358,7 +390,9 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
     };
     std::vector<Image> images;
     juce::String checksumText, checksumEntryName;
+    juce::MemoryBlock checksumBytes;
     bool hasChecksumList = false;
+    std::vector<PackageSignature::SignatureEntry> signatures;
 
     for (int i = 0; i < zip.getNumEntries(); ++i)
     {
@@ -387,12 +421,34 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
             // character (a list written by a Windows shell, a Latin-1 comment).
             checksumText = textFromBytes (data.getData(), data.getSize());
             checksumEntryName = entry.name;
+            checksumBytes = std::move (data);
             hasChecksumList = true;
+        }
+        else if (entry.name.endsWith (".sig"))
+        {
+            // Read only when small enough to be one; the verdict names an oversized one.
+            PackageSignature::SignatureEntry signature{ entry.name, entry.uncompressedSize, {} };
+            if (entry.uncompressedSize <= (juce::int64) PackageSignature::maximumSignatureEntrySize &&
+                !readEntry (zip, i, entry, (juce::int64) PackageSignature::maximumSignatureEntrySize, signature.data))
+                return reject (rejectionReason, "damaged archive");
+
+            signatures.push_back (std::move (signature));
         }
     }
 
     if (!hasChecksumList)
         return reject (rejectionReason, "no checksum list");
+
+    // The signature is checked before the list is trusted for the digests.
+    const auto signature = PackageSignature::verify (checksumEntryName, checksumBytes, signatures, trust);
+    if (signatureOut != nullptr)
+        *signatureOut = signature;
+
+    if (signature.status == PackageSignature::Verdict::Status::invalid)
+        return reject (rejectionReason, signature.reason);
+
+    if (signature.status == PackageSignature::Verdict::Status::unsigned_ && trust.requireSigned)
+        return reject (rejectionReason, "unsigned package");
 
     constexpr int digestLength = 64, separatorLength = 2;
     for (auto& image : images)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "packages/PackageSignature.h"
+
 #include <juce_core/juce_core.h>
 
 #include <map>
@@ -15,6 +17,10 @@ class FirmwarePackageStore
 public:
     FirmwarePackageStore();
     ~FirmwarePackageStore();
+
+    // The keys packages may be signed with and whether unsigned ones are refused, for the next
+    // collect and for the checks of readSelectedImage; the built-in trust until set.
+    void setTrust (const PackageSignature::Trust& trust);
 
     // Collects from the program file (opened as a ZIP archive, its ".vfw" entries) and then from
     // each search path in order (a folder's *.vfw files, or a file). Later sources replace earlier
@@ -53,6 +59,7 @@ public:
         juce::String source; // a path, or "<program path>!<entry name>" for the program archive
         int versionNumber;   // -1 when rejected
         juce::String reason; // why it was rejected; empty when accepted
+        juce::String signature = {}; // accepted ones: "unsigned" or "signed by KEYID (name)"
     };
 
     // Every source collection looked at, in the order it looked.
@@ -63,6 +70,11 @@ public:
 
     // Checks a package held in memory, as checkPackage does.
     static int checkPackageData (const juce::MemoryBlock& package, juce::String* rejectionReason = nullptr);
+
+    // The same check with the given trust; the signature's verdict goes to `signature`. A package
+    // whose signature entry fails, or an unsigned one when the trust requires signatures, is refused.
+    static int checkPackageData (const juce::MemoryBlock& package, const PackageSignature::Trust& trust,
+                                 juce::String* rejectionReason, PackageSignature::Verdict* signature = nullptr);
 
     // The version number that a checksum entry's name gives: the text after the last "-" of the
     // base name with every "fw." removed; -1 when the name has neither.

@@ -9,7 +9,8 @@ namespace
 class SystemPorts final : public PortPublisher::Ports
 {
 public:
-    SystemPorts (std::unique_ptr<IncomingMidiBytes> c, std::unique_ptr<juce::MidiInput> in, std::unique_ptr<juce::MidiOutput> out)
+    SystemPorts (std::unique_ptr<IncomingMidiBytes> c, std::unique_ptr<juce::MidiInput> in,
+                 std::unique_ptr<juce::MidiOutput> out)
         : callback (std::move (c)), input (std::move (in)), output (std::move (out))
     {
         input->start();
@@ -48,8 +49,18 @@ public:
             return {};
         }
 
+        // Keeps this program's connection to the MIDI system (on ALSA: its sequencer client) open
+        // while the ports come and go: a new connection could get another client number and so move
+        // the ports within the lists, which would swap the names of two simulators of one model.
+        // A port opened to our own input is one that other programs do not list.
+        if (keeper == nullptr)
+            keeper = juce::MidiOutput::openDevice (input->getIdentifier());
+
         return std::make_unique<SystemPorts> (std::move (callback), std::move (input), std::move (output));
     }
+
+private:
+    std::unique_ptr<juce::MidiOutput> keeper;
 };
 } // namespace
 
@@ -75,7 +86,7 @@ void IncomingMidiBytes::handleIncomingMidiMessage (juce::MidiInput*, const juce:
 
     // Real-time bytes may arrive in the middle of a SysEx message; anything else ends it.
     const bool realTime = size == 1 && data[0] >= 0xF8;
-    if (! realTime)
+    if (!realTime)
         forwarded = 0;
 
     if (size > from)
@@ -138,11 +149,13 @@ VirtualPortPublisher::~VirtualPortPublisher()
         forwarder->setReceiver (nullptr);
 }
 
-std::unique_ptr<PortPublisher::Ports> VirtualPortPublisher::publish (const juce::String& name, Receiver& receiver, juce::String&)
+std::unique_ptr<PortPublisher::Ports> VirtualPortPublisher::publish (const juce::String& name, Receiver& receiver,
+                                                                     juce::String&)
 {
     // A fresh pair for every publication, as a re-created port is a new port to the system.
     std::lock_guard<std::mutex> guard (lock);
-    const auto pairName = name + " #" + juce::String (++pairsMade) + " " + juce::String::toHexString ((juce::pointer_sized_int) this);
+    const auto pairName =
+        name + " #" + juce::String (++pairsMade) + " " + juce::String::toHexString ((juce::pointer_sized_int) this);
     auto& forwarder = layer.addDevice (pairName, std::make_unique<Forwarder>());
     layer.setListedName (pairName, name);
     forwarder.setReceiver (&receiver);

@@ -8,7 +8,8 @@ namespace
 constexpr int checkIntervalMs = 250;
 } // namespace
 
-PublishedInstrument::PublishedInstrument (SimulatedInstrument& instrumentToUse, PortPublisher& publisherToUse, Listener* listenerToUse)
+PublishedInstrument::PublishedInstrument (SimulatedInstrument& instrumentToUse, PortPublisher& publisherToUse,
+                                          Listener* listenerToUse)
     : juce::Thread ("Simulator ports"), instrument (instrumentToUse), publisher (publisherToUse),
       name (instrumentToUse.getPortName()), listener (listenerToUse)
 {
@@ -23,7 +24,7 @@ PublishedInstrument::~PublishedInstrument()
 
 bool PublishedInstrument::start (juce::String& problem)
 {
-    if (! reconcile (problem))
+    if (!reconcile (problem))
         return false;
 
     startThread();
@@ -59,7 +60,7 @@ void PublishedInstrument::instrumentEvent (const InstrumentEvent& event)
 void PublishedInstrument::run()
 {
     juce::String problem;
-    while (! threadShouldExit())
+    while (!threadShouldExit())
     {
         wake.wait (checkIntervalMs);
         if (threadShouldExit())
@@ -75,10 +76,10 @@ bool PublishedInstrument::reconcile (juce::String& problem)
     const bool present = instrument.getLayer().arePortsPresent (name);
     const bool open = isPublished();
 
-    if (open && (! present || departed != departuresAtPublication))
+    if (open && (!present || departed != departuresAtPublication))
         closePorts();
 
-    if (present && (! open || departed != departuresAtPublication))
+    if (present && (!open || departed != departuresAtPublication))
     {
         departuresAtPublication = departed;
         return openPorts (problem);

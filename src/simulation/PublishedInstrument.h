@@ -58,8 +58,8 @@ private:
     Listener* const listener;
     juce::String lastProblem; // worker only: a failure is reported once
 
-    std::atomic<int> departures{ 0 };  // restarts begun
-    int departuresAtPublication = -1;  // worker only (or start, before the worker runs)
+    std::atomic<int> departures{ 0 }; // restarts begun
+    int departuresAtPublication = -1; // worker only (or start, before the worker runs)
     std::atomic<int> publications{ 0 };
     juce::WaitableEvent wake;
 

@@ -159,9 +159,9 @@ SimulatedInstrument::SimulatedInstrument (VirtualMidiLayer& layerToUse, const In
                             ? settings.firmwareVersion
                             : juce::String (getModelInfo (settings.model).defaultVersion)),
       bootloaderShape (settings.bootloaderShape), panelStateByte (settings.panelStateByte),
-      replyDelayMs (settings.replyDelayMs), restartMs (settings.restartMs > 0 ? settings.restartMs : (settings.model == Model::orb26 ? 8000 : 2000)),
-      installMs (juce::jmax (0, settings.installMs)), eraseMs (settings.eraseMs),
-      faults (settings.faults)
+      replyDelayMs (settings.replyDelayMs),
+      restartMs (settings.restartMs > 0 ? settings.restartMs : (settings.model == Model::orb26 ? 8000 : 2000)),
+      installMs (juce::jmax (0, settings.installMs)), eraseMs (settings.eraseMs), faults (settings.faults)
 {
 }
 
@@ -339,7 +339,8 @@ void SimulatedInstrument::handleByte (juce::uint8 byte)
         // Channel messages and stray data are not for us; a status byte is reported, as a firmware
         // stream that arrives as anything but SysEx shows up here.
         if (byte >= 0x80 && byte != 0xF7)
-            report (InstrumentEvent::Kind::received, "non-SysEx message, status " + juce::String::toHexString ((int) byte).toUpperCase());
+            report (InstrumentEvent::Kind::received,
+                    "non-SysEx message, status " + juce::String::toHexString ((int) byte).toUpperCase());
         return;
     }
 
@@ -439,7 +440,8 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
 
     if (m.size() == 5 && bodyStartsWith (m, { 0x04, id7, 0x11 }))
     {
-        report (InstrumentEvent::Kind::received, mode == Mode::bootloader ? "erase" : "erase (ignored outside the bootloader)");
+        report (InstrumentEvent::Kind::received,
+                mode == Mode::bootloader ? "erase" : "erase (ignored outside the bootloader)");
         if (mode == Mode::bootloader)
         {
             ++erases;
@@ -584,7 +586,9 @@ void SimulatedInstrument::restart (Mode target, int offMilliseconds)
 
     if (eventListener)
     {
-        InstrumentEvent event{ InstrumentEvent::Kind::leftPorts, target, {}, 0, faults.neverComeBack ? -1 : offMilliseconds, false };
+        InstrumentEvent event{
+            InstrumentEvent::Kind::leftPorts, target, {}, 0, faults.neverComeBack ? -1 : offMilliseconds, false
+        };
         eventListener (event);
     }
 

@@ -77,7 +77,7 @@ struct InstrumentSettings
     // Time a valid image takes to be written before the instrument restarts into it; a real
     // instrument checks and flashes the image before it leaves the port lists.
     int installMs = 500;
-    int eraseMs = 3000;     // time off the port lists for an erase
+    int eraseMs = 3000; // time off the port lists for an erase
     InstrumentFaults faults;
 };
 
@@ -96,17 +96,17 @@ struct InstrumentEvent
     };
 
     Kind kind;
-    Mode mode;            // the instrument's mode when it happened (the target mode for restarts)
+    Mode mode; // the instrument's mode when it happened (the target mode for restarts)
     juce::String text;
     juce::int64 bytes = 0;
     int milliseconds = 0;
     bool valid = false;
 };
 
-// One instrument on a pair of virtual ports named after its model (or settings.portName): answers the identity request, the
-// alternative device inquiry (Orb 26 firmware only) and the panel state request (Orb 26), takes the
-// erase message and firmware images, and leaves and re-joins the port lists as it restarts.
-// All timing goes through the layer's clock; the layer owns the instrument.
+// One instrument on a pair of virtual ports named after its model (or settings.portName): answers the identity request,
+// the alternative device inquiry (Orb 26 firmware only) and the panel state request (Orb 26), takes the erase message
+// and firmware images, and leaves and re-joins the port lists as it restarts. All timing goes through the layer's
+// clock; the layer owns the instrument.
 class SimulatedInstrument final : public VirtualMidiLayer::Device
 {
 public:

@@ -56,7 +56,8 @@ SimulatorSession::SimulatorSession (const Options& optionsToUse, Clock& clock, P
       layer (std::make_unique<VirtualMidiLayer> (clock))
 {
     instrument = &SimulatedInstrument::addTo (*layer, options.instrument);
-    published = std::make_unique<PublishedInstrument> (*instrument, publisher, static_cast<PublishedInstrument::Listener*> (this));
+    published = std::make_unique<PublishedInstrument> (*instrument, publisher,
+                                                       static_cast<PublishedInstrument::Listener*> (this));
 }
 
 SimulatorSession::~SimulatorSession()
@@ -72,16 +73,17 @@ juce::String SimulatorSession::describe (const InstrumentEvent& event)
         case InstrumentEvent::Kind::received:
             return "received: " + event.text;
         case InstrumentEvent::Kind::leftPorts:
-            return "restart: off the ports "
-                   + (event.milliseconds < 0 ? juce::String ("for good") : "for " + juce::String (event.milliseconds) + " ms")
-                   + ", then " + modeName (event.mode);
+            return "restart: off the ports " +
+                   (event.milliseconds < 0 ? juce::String ("for good")
+                                           : "for " + juce::String (event.milliseconds) + " ms") +
+                   ", then " + modeName (event.mode);
         case InstrumentEvent::Kind::returned:
             return "back: " + juce::String (modeName (event.mode));
         case InstrumentEvent::Kind::imageProgress:
             return "image: " + juce::String (event.bytes) + " bytes received";
         case InstrumentEvent::Kind::imageChecked:
-            return "image-check: " + juce::String (event.bytes) + " bytes, "
-                   + (event.valid ? juce::String ("valid") : "invalid: " + event.text);
+            return "image-check: " + juce::String (event.bytes) + " bytes, " +
+                   (event.valid ? juce::String ("valid") : "invalid: " + event.text);
         case InstrumentEvent::Kind::installed:
             return "installed: " + event.text;
         case InstrumentEvent::Kind::erased:
@@ -100,8 +102,9 @@ bool SimulatorSession::start (juce::String& problem)
         extras->setProperty ("version", instrument->getInstalledVersion());
         extras->setProperty ("mode", modeName (instrument->getMode()));
         extras->setProperty ("port", instrument->getPortName());
-        emit ("simulate", juce::String (info.name) + " " + instrument->getInstalledVersion() + " ("
-                              + modeName (instrument->getMode()) + ") on ports " + instrument->getPortName().quoted(),
+        emit ("simulate",
+              juce::String (info.name) + " " + instrument->getInstalledVersion() + " (" +
+                  modeName (instrument->getMode()) + ") on ports " + instrument->getPortName().quoted(),
               extras);
     }
 
@@ -117,7 +120,7 @@ void SimulatorSession::emit (const juce::String& kind, const juce::String& text,
 {
     juce::var object (extras != nullptr ? extras : new juce::DynamicObject());
 
-    if (! options.json)
+    if (!options.json)
     {
         print (kind == "simulate" || kind == "ports" || kind == "auto-bootloader" ? kind + ": " + text : text);
         return;
@@ -143,7 +146,10 @@ void SimulatorSession::portsChanged (bool open, const juce::String& problem)
     if (problem.isNotEmpty())
         extras->setProperty ("problem", problem);
     const auto quotedName = instrument->getPortName().quoted();
-    emit ("ports", open ? "created " + quotedName : problem.isNotEmpty() ? "not created " + quotedName + ": " + problem : "closed " + quotedName,
+    emit ("ports",
+          open                   ? "created " + quotedName
+          : problem.isNotEmpty() ? "not created " + quotedName + ": " + problem
+                                 : "closed " + quotedName,
           extras);
 }
 
@@ -157,6 +163,25 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
         return;
 
     using Kind = InstrumentEvent::Kind;
+
+    // Stray non-SysEx messages come in floods (a firmware stream mangled on its way arrives as
+    // thousands of them): the first of a run is printed, the rest counted.
+    const bool stray = event.kind == Kind::received && event.text.startsWith ("non-SysEx");
+    if (stray && event.text == lastStray)
+    {
+        ++straysUnprinted;
+        return;
+    }
+
+    if (straysUnprinted > 0)
+    {
+        auto* counted = new juce::DynamicObject();
+        counted->setProperty ("repeats", straysUnprinted);
+        emit ("received", "received: " + lastStray + " (" + juce::String (straysUnprinted) + " more)", counted);
+        straysUnprinted = 0;
+    }
+    lastStray = stray ? event.text : juce::String();
+
     auto* extras = new juce::DynamicObject();
     extras->setProperty ("mode", modeName (event.mode));
 
@@ -177,7 +202,8 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
             return;
         }
 
-        const auto step = options.imageSize > 0 ? juce::jmax<juce::int64> (1, options.imageSize / 10) : progressStepWithoutSize;
+        const auto step =
+            options.imageSize > 0 ? juce::jmax<juce::int64> (1, options.imageSize / 10) : progressStepWithoutSize;
         while (nextProgressLine <= event.bytes)
             nextProgressLine += step;
         extras->setProperty ("bytes", event.bytes);
@@ -187,7 +213,7 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
     {
         // A complete or refused image ended with a piece of its own (the one with F7); one broken
         // off ended with the last piece already counted.
-        if (event.valid || (! event.text.contains ("transfer cut short") && ! event.text.contains ("left the ports")))
+        if (event.valid || (!event.text.contains ("transfer cut short") && !event.text.contains ("left the ports")))
         {
             ++pieces;
             lastPieceTime = time;
@@ -200,16 +226,17 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
 
     emit (kindName (event.kind), describe (event), extras);
 
-    const bool answeredInFirmware = event.kind == Kind::received && event.text == "identity request"
-                                    && event.mode == Mode::firmware && ! options.instrument.faults.dropReplies;
+    const bool answeredInFirmware = event.kind == Kind::received && event.text == "identity request" &&
+                                    event.mode == Mode::firmware && !options.instrument.faults.dropReplies;
 
-    if (answeredInFirmware && options.autoBootloaderMs >= 0 && ! autoBootloaderArmed)
+    if (answeredInFirmware && options.autoBootloaderMs >= 0 && !autoBootloaderArmed)
     {
         autoBootloaderArmed = true;
         instrument->pressBootloaderCombination (options.autoBootloaderMs); // through the layer's queue
         auto* note = new juce::DynamicObject();
         note->setProperty ("milliseconds", options.autoBootloaderMs);
-        emit ("auto-bootloader", "restart into the bootloader in " + juce::String (options.autoBootloaderMs) + " ms", note);
+        emit ("auto-bootloader", "restart into the bootloader in " + juce::String (options.autoBootloaderMs) + " ms",
+              note);
     }
 }
 
@@ -219,7 +246,9 @@ SimulatorSession::Summary SimulatorSession::getSummary() const
     const auto image = instrument->getReceivedImage();
     const auto problem = instrument->getLastImageProblem();
     summary.imageBytes = (juce::int64) image.getSize();
-    summary.imageCheck = image.getSize() == 0 ? juce::String ("none") : problem.isEmpty() ? juce::String ("valid") : "invalid: " + problem;
+    summary.imageCheck = image.getSize() == 0 ? juce::String ("none")
+                         : problem.isEmpty()  ? juce::String ("valid")
+                                              : "invalid: " + problem;
     summary.installedVersion = instrument->getInstalledVersion();
     summary.identityRequests = instrument->getIdentityRequests();
     summary.portCreations = published->getPublications();
@@ -258,9 +287,10 @@ void SimulatorSession::finish()
 
     print ("summary: image bytes received: " + juce::String (summary.imageBytes));
     print ("summary: image: " + summary.imageCheck);
-    print ("summary: version installed: " + (summary.installedVersion.isNotEmpty() ? summary.installedVersion : juce::String ("none")));
-    print ("summary: transfer: " + juce::String (summary.transferPackets) + " packets, "
-           + juce::String (summary.transferMilliseconds, 1) + " ms from the first to the last");
+    print ("summary: version installed: " +
+           (summary.installedVersion.isNotEmpty() ? summary.installedVersion : juce::String ("none")));
+    print ("summary: transfer: " + juce::String (summary.transferPackets) + " packets, " +
+           juce::String (summary.transferMilliseconds, 1) + " ms from the first to the last");
     print ("summary: identity requests: " + juce::String (summary.identityRequests));
     print ("summary: ports created: " + juce::String (summary.portCreations) + " times");
 }

@@ -30,7 +30,8 @@ public:
     };
 
     // Lines go to `print` (from any thread, one call at a time).
-    SimulatorSession (const Options& options, Clock& clock, PortPublisher& publisher, std::function<void (const juce::String&)> print);
+    SimulatorSession (const Options& options, Clock& clock, PortPublisher& publisher,
+                      std::function<void (const juce::String&)> print);
     ~SimulatorSession();
 
     // Creates the ports; false with the reason when that is impossible.
@@ -43,10 +44,10 @@ public:
 
     struct Summary
     {
-        juce::int64 imageBytes = 0;   // of the last image transfer, complete or not
-        juce::String imageCheck;      // "valid", "invalid: <why>", or "none"
-        juce::String installedVersion; // empty once erased
-        int transferPackets = 0;      // pieces that carried the last image
+        juce::int64 imageBytes = 0;      // of the last image transfer, complete or not
+        juce::String imageCheck;         // "valid", "invalid: <why>", or "none"
+        juce::String installedVersion;   // empty once erased
+        int transferPackets = 0;         // pieces that carried the last image
         double transferMilliseconds = 0; // wall time from its first to its last piece
         int identityRequests = 0;
         int portCreations = 0;
@@ -80,6 +81,8 @@ private:
     int lastTransferPackets = 0;
     double lastTransferMilliseconds = 0;
     bool finished = false;
+    juce::String lastStray; // the last non-SysEx message reported, while more of it arrive
+    int straysUnprinted = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SimulatorSession)
 };

@@ -8,6 +8,7 @@
 #include "midi/MidiTestSupport.h"
 #include "midi/SystemMidiLayer.h"
 #include "packages/DeliveredPackage.h"
+#include "packages/FirmwareImage.h"
 #include "simulation/SimulatorSession.h"
 
 #include <gtest/gtest.h>
@@ -25,11 +26,16 @@ double clockSpeed()
 
 struct HeadlessRun
 {
-    explicit HeadlessRun (std::function<void (SimulatorSession::Options&)> adjust = {})
+    explicit HeadlessRun (std::function<void (SimulatorSession::Options&)> adjust = {}, juce::File packageToUse = {},
+                          juce::String deviceToUse = "Quillbox")
+        : package (packageToUse), device (deviceToUse)
     {
-        package = vfu::test::createTemporaryFolder ("headless").getChildFile (DeliveredPackage::packageFileName);
-        const auto data = DeliveredPackage::createPackage();
-        package.replaceWithData (data.getData(), data.getSize());
+        if (package == juce::File())
+        {
+            package = vfu::test::createTemporaryFolder ("headless").getChildFile (DeliveredPackage::packageFileName);
+            const auto data = DeliveredPackage::createPackage();
+            package.replaceWithData (data.getData(), data.getSize());
+        }
 
         SimulatorSession::Options options;
         options.autoBootloaderMs = 3000;
@@ -56,11 +62,13 @@ struct HeadlessRun
         environment.programFile = juce::File();
 
         const auto packageFile = package;
+        const auto deviceName = device;
         update = std::make_unique<HeadlessUpdate> (
-            [environment, packageFile] (FirmwareUpdaterCallback* callback)
+            [environment, packageFile, deviceName] (FirmwareUpdaterCallback* callback)
             {
-                return std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), "Quillbox", false, callback,
-                                                          juce::Array<juce::File> { packageFile }, environment);
+                return std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), deviceName, false,
+                                                          callback, juce::Array<juce::File>{ packageFile },
+                                                          environment);
             },
             std::move (hooks));
         EXPECT_TRUE (update->selectFirmware ({}));
@@ -84,6 +92,7 @@ struct HeadlessRun
     SystemMidiLayer layer{ systemView, true };
     VirtualPortPublisher publisher{ system };
     juce::File package;
+    juce::String device;
     std::unique_ptr<SimulatorSession> simulator;
     std::unique_ptr<MIDIPortsSelector> selector = std::make_unique<MIDIPortsSelector> (layer, clock);
     std::unique_ptr<HeadlessUpdate> update;
@@ -95,7 +104,11 @@ TEST (HeadlessUpdate, updates_a_published_Quillbox_and_ends_once_it_reports_the_
     HeadlessRun run;
     int questions = 0;
     HeadlessUpdate::Hooks hooks;
-    hooks.confirm = [&] (const juce::String&) { ++questions; return true; };
+    hooks.confirm = [&] (const juce::String&)
+    {
+        ++questions;
+        return true;
+    };
     auto& update = run.create (hooks);
     EXPECT_EQ (update.getSelectedVersion(), "2.2.1");
 
@@ -119,7 +132,11 @@ TEST (HeadlessUpdate, an_offered_Install_that_is_declined_ends_as_failed_and_one
         HeadlessRun run (inBootloader);
         juce::StringArray asked;
         HeadlessUpdate::Hooks hooks;
-        hooks.confirm = [&] (const juce::String& text) { asked.add (text); return false; };
+        hooks.confirm = [&] (const juce::String& text)
+        {
+            asked.add (text);
+            return false;
+        };
         auto& update = run.create (hooks);
 
         EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::failed);
@@ -139,7 +156,8 @@ TEST (HeadlessUpdate, an_offered_Install_that_is_declined_ends_as_failed_and_one
     }
 }
 
-TEST (HeadlessUpdate, a_first_interrupt_during_the_transfer_cancels_and_waits_for_rest_and_the_time_limit_ends_with_timeout)
+TEST (HeadlessUpdate,
+      a_first_interrupt_during_the_transfer_cancels_and_waits_for_rest_and_the_time_limit_ends_with_timeout)
 {
     {
         HeadlessRun run;
@@ -148,8 +166,8 @@ TEST (HeadlessUpdate, a_first_interrupt_during_the_transfer_cancels_and_waits_fo
         hooks.interrupts = [&]
         {
             // Ctrl-C once the instrument has a part of the image.
-            if (interrupts == 0 && run.simulator->getInstrument().getMode() == Mode::bootloader
-                && run.system.getNumMessagesSentTo (run.publisher.getLastPairName()) > 20)
+            if (interrupts == 0 && run.simulator->getInstrument().getMode() == Mode::bootloader &&
+                run.system.getNumMessagesSentTo (run.publisher.getLastPairName()) > 20)
                 interrupts = 1;
             return interrupts.load();
         };
@@ -159,7 +177,8 @@ TEST (HeadlessUpdate, a_first_interrupt_during_the_transfer_cancels_and_waits_fo
         EXPECT_EQ (update.getReason(), "cancelled");
         EXPECT_FALSE (update.getUpdater().isThreadRunning());
         EXPECT_LT (run.simulator->getInstrument().getReceivedImage().getSize(), (size_t) DeliveredPackage::imageSize);
-        EXPECT_TRUE (run.log.contains ("Exit to _pendingState = 'Update cancelled' !!!")) << run.log.getLines().joinIntoString ("\n");
+        EXPECT_TRUE (run.log.contains ("Exit to _pendingState = 'Update cancelled' !!!"))
+            << run.log.getLines().joinIntoString ("\n");
     }
     {
         // An instrument that never answers: the limit ends the run.
@@ -169,4 +188,31 @@ TEST (HeadlessUpdate, a_first_interrupt_during_the_transfer_cancels_and_waits_fo
         EXPECT_EQ (HeadlessUpdate::exitCodeFor (HeadlessUpdate::Outcome::timedOut), 3);
         EXPECT_FALSE (update.getUpdater().isThreadRunning());
     }
+}
+
+TEST (HeadlessUpdate, an_Orb_26_runs_through_both_phases_before_the_end_is_judged)
+{
+    const juce::String version = "1.1.0p1";
+    const auto folder = vfu::test::createTemporaryFolder ("headless-orb26");
+    const auto package = folder.getChildFile ("orb26-fw-" + version + ".vfw");
+    const auto data = ArchiveWriter::createPackage (
+        "orb26-fw-" + version,
+        { { "orb26-fw2-" + version + ".syx", FirmwareImage::generate (0x000C, version, 6000), true },
+          { "orb26-fw3-" + version + ".syx", FirmwareImage::generate (0x000C, version, 3000), true },
+          { "orb26-fw4-" + version + ".syx", FirmwareImage::generate (0x000C, version, 4000), true } });
+    package.replaceWithData (data.getData(), data.getSize());
+
+    HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.model = Model::orb26; }, package,
+                     "Orb 26");
+    vfu::test::RecordingCallback recorder (run.clock);
+    HeadlessUpdate::Hooks hooks;
+    hooks.reports = &recorder;
+    auto& update = run.create (hooks);
+
+    EXPECT_EQ (run.run (1200000), HeadlessUpdate::Outcome::succeeded) << update.getReason();
+    const auto states = recorder.getStates();
+    EXPECT_EQ (states[states.size() - 1], "Download complete") << states.joinIntoString (" > ");
+    EXPECT_TRUE (states.contains ("Panel download")) << states.joinIntoString (" > ");
+    EXPECT_EQ (run.simulator->getInstrument().getPanelStateByte(), 3); // the panel image went in too
+    EXPECT_EQ (update.getIdentifiedVersion(), version);
 }

@@ -51,8 +51,8 @@ TEST (JuceMidiLayer, a_poll_over_the_real_layer_opens_through_the_message_thread
         if (JuceMidiSystem().isAvailable (problem))
             EXPECT_TRUE (log.getLines().isEmpty());
         else
-            EXPECT_EQ (log.getLines(), juce::StringArray ("MIDI system not available (" + problem
-                                                          + "); looking for it again at every poll"));
+            EXPECT_EQ (log.getLines(), juce::StringArray ("MIDI system not available (" + problem +
+                                                          "); looking for it again at every poll"));
     }
     EXPECT_EQ (selector.getInputPortName(), "Auto");
 }

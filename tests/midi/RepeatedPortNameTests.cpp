@@ -119,9 +119,10 @@ TEST_F (RepeatedPortNames, without_a_midi_system_one_line_is_logged_and_polling_
     for (int poll = 0; poll < 3; ++poll)
         EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), NoDevice);
 
-    EXPECT_EQ (log.getLines(),
-               juce::StringArray ({ "MIDI system not available (the virtual MIDI system is switched off); looking for it "
-                                    "again at every poll" }));
+    EXPECT_EQ (
+        log.getLines(),
+        juce::StringArray ({ "MIDI system not available (the virtual MIDI system is switched off); looking for it "
+                             "again at every poll" }));
 
     system.setAvailable (true);
     EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), DeviceDetected);

@@ -5,6 +5,7 @@
 #include "packages/ProgramArchive.h"
 #include "packages/ZipArchiveLayout.h"
 #include "packages/FirmwareImage.h"
+#include "packages/PackageSignature.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -157,7 +158,17 @@ TEST (DeliveredPackage, holds_the_generated_quillbox_image_and_its_checksum)
 #ifdef VFU_DELIVERED_PACKAGE_FILE
     const juce::File file (VFU_DELIVERED_PACKAGE_FILE);
     ASSERT_TRUE (file.existsAsFile());
-    const auto package = contentsOf (file);
+
+    // Signed at build time by a key built into the program; apart from the signature, the
+    // generated package itself.
+    vfu::PackageSignature::Verdict signature;
+    EXPECT_EQ (FirmwarePackageStore::checkPackageData (contentsOf (file), vfu::PackageSignature::Trust::builtIn(), nullptr,
+                                                       &signature),
+               2020199);
+    EXPECT_EQ (signature.status, vfu::PackageSignature::Verdict::Status::valid);
+
+    juce::MemoryBlock package;
+    ASSERT_TRUE (vfu::PackageSignature::removeSignatures (contentsOf (file), package).wasOk());
     EXPECT_EQ (package, vfu::DeliveredPackage::createPackage()); // deterministic
 #else
     const auto package = vfu::DeliveredPackage::createPackage();
@@ -215,6 +226,7 @@ TEST (DeliveredPackage, the_built_app_carries_exactly_version_2_2_1)
     store.collect (app, {});
     EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("2.2.1"));
     EXPECT_EQ (store.getLatestFirmwareVersion(), "2.2.1");
+    EXPECT_TRUE (store.getFindings().front().signature.startsWith ("signed by ")); // signed at build time
 #else
     GTEST_SKIP() << "this build has no app";
 #endif

@@ -16,7 +16,7 @@ namespace
 bool eventually (std::function<bool()> condition)
 {
     const auto end = juce::Time::getMillisecondCounter() + 20000;
-    while (! condition())
+    while (!condition())
     {
         if (juce::Time::getMillisecondCounter() > end)
             return false;
@@ -137,7 +137,8 @@ TEST_F (PublishedSimulator, answers_through_its_ports_restarts_into_the_bootload
         ASSERT_NE (output, nullptr);
         const auto* data = static_cast<const juce::uint8*> (image.getData());
         for (size_t position = 0; position < image.getSize(); position += 256)
-            output->sendMessageNow (juce::MidiMessage (data + position, (int) juce::jmin<size_t> (256, image.getSize() - position)));
+            output->sendMessageNow (
+                juce::MidiMessage (data + position, (int) juce::jmin<size_t> (256, image.getSize() - position)));
     }
 
     ASSERT_TRUE (eventually ([&] { return printed ("installed: 2.2.1"); })) << getLines().joinIntoString ("\n");
@@ -163,8 +164,8 @@ TEST_F (PublishedSimulator, answers_through_its_ports_restarts_into_the_bootload
     EXPECT_EQ (summary.transferPackets, 20); // 5000 bytes in 256-byte packets
     EXPECT_GE (summary.transferMilliseconds, 0.0);
     EXPECT_EQ (summary.identityRequests, 2);
-    EXPECT_TRUE (all.contains ("summary: transfer: 20 packets, " + juce::String (summary.transferMilliseconds, 1)
-                               + " ms from the first to the last"));
+    EXPECT_TRUE (all.contains ("summary: transfer: 20 packets, " + juce::String (summary.transferMilliseconds, 1) +
+                               " ms from the first to the last"));
 
     // Closed: the port lists no longer show it.
     EXPECT_TRUE (hostLayer.getOutputNames().isEmpty());
@@ -185,4 +186,28 @@ TEST_F (PublishedSimulator, a_publisher_that_cannot_create_ports_fails_the_start
     juce::String problem;
     EXPECT_FALSE (refused.start (problem));
     EXPECT_EQ (problem, "no MIDI system here");
+}
+
+TEST_F (PublishedSimulator, a_flood_of_stray_messages_is_printed_once_and_counted)
+{
+    juce::String problem;
+    ASSERT_TRUE (session->start (problem)) << problem;
+    ASSERT_EQ (hostLayer.getOutputNames(), juce::StringArray ("Quillbox"));
+    auto output = hostLayer.openOutput (0);
+    ASSERT_NE (output, nullptr);
+
+    // What a SysEx stream mangled into channel messages looks like on arrival.
+    for (int i = 0; i < 50; ++i)
+        output->sendMessageNow (juce::MidiMessage::noteOff (1, i & 0x7F, (juce::uint8) 0));
+    output->sendMessageNow (MIDIPortsSelector::getIdentityRequest());
+
+    ASSERT_TRUE (eventually ([&] { return printed ("received: identity request"); }));
+    const auto all = getLines();
+    EXPECT_EQ (all.indexOf ("received: non-SysEx message, status 80") + 1,
+               all.indexOf ("received: non-SysEx message, status 80 (49 more)"))
+        << all.joinIntoString ("\n");
+    int strayLines = 0;
+    for (auto& line : all)
+        strayLines += line.contains ("non-SysEx") ? 1 : 0;
+    EXPECT_EQ (strayLines, 2);
 }

@@ -8,8 +8,8 @@ target_link_libraries(vfu_bundle PRIVATE vfu_core)
 set(VFU_DELIVERED_PACKAGE_FILE ${CMAKE_BINARY_DIR}/packages/quillbox-fw-2.2.1.vfw CACHE INTERNAL "")
 
 add_custom_command(OUTPUT ${VFU_DELIVERED_PACKAGE_FILE}
-    COMMAND vfu_bundle package ${VFU_DELIVERED_PACKAGE_FILE}
-    DEPENDS vfu_bundle
+    COMMAND vfu_bundle package ${VFU_DELIVERED_PACKAGE_FILE} ${VFU_BUNDLE_SIGNING_ARGS}
+    DEPENDS vfu_bundle ${VFU_SIGNING_KEY_FILE_USED}
     COMMENT "Writing the delivered firmware package"
     VERBATIM)
 add_custom_target(vfu_delivered_package ALL DEPENDS ${VFU_DELIVERED_PACKAGE_FILE})

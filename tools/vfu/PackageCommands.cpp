@@ -4,6 +4,7 @@
 
 #include "packages/FirmwarePackageStore.h"
 #include "packages/FirmwarePackageWriter.h"
+#include "packages/PackageSignature.h"
 #include "midi/MIDIPortsSelector.h"
 #include "packages/FirmwareImage.h"
 
@@ -56,7 +57,7 @@ int makeImage (const MakeImageOptions& options)
 
 struct PackOptions
 {
-    std::string name, output;
+    std::string name, output, signingKey;
     std::vector<std::string> images;
 };
 
@@ -92,13 +93,35 @@ int pack (const PackOptions& options)
         images.push_back (std::move (image));
     }
 
-    writeOrFail (out, vfu::ArchiveWriter::createPackage (baseName, images));
+    auto package = vfu::ArchiveWriter::createPackage (baseName, images);
+    juce::String signedBy;
+
+    if (!options.signingKey.empty())
+    {
+        const auto keyFile = resolve (options.signingKey);
+        if (!keyFile.existsAsFile())
+            vfu::tool::failUsage ("No such file: " + keyFile.getFullPathName());
+
+        vfu::PackageSignature::SecretKey key;
+        if (auto result = vfu::PackageSignature::loadSecretKey (keyFile, key); result.failed())
+            vfu::tool::fail (result.getErrorMessage());
+
+        juce::MemoryBlock signedPackage;
+        if (auto result = vfu::PackageSignature::signPackage (package, key, signedPackage); result.failed())
+            vfu::tool::fail ("Cannot sign the package: " + result.getErrorMessage());
+
+        package = std::move (signedPackage);
+        signedBy = "; signed by " + key.getPublicKey().keyId;
+    }
+
+    writeOrFail (out, package);
 
     const auto version = vfu::FirmwarePackageStore::versionFromChecksumEntryName (baseName + ".sha");
     vfu::tool::printLine ("Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) +
                           " image(s); version " +
                           (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
-                                       : MIDIPortsSelector::formatVersionNumber (version)));
+                                       : MIDIPortsSelector::formatVersionNumber (version)) +
+                          (signedBy.isEmpty() ? juce::String ("; unsigned") : signedBy));
     return vfu::tool::exitSuccess;
 }
 
@@ -147,6 +170,7 @@ int listPackages (const PackagesOptions& options)
         item->setProperty ("version", MIDIPortsSelector::formatVersionNumber (finding.versionNumber));
         item->setProperty ("versionNumber", finding.versionNumber);
         item->setProperty ("source", finding.source);
+        item->setProperty ("signature", finding.signature);
         accepted.add (juce::var (item));
     }
 
@@ -183,7 +207,8 @@ const vfu::tool::CommandRegistration packCommand ({
     "Builds a firmware package from images",
     "Writes the package OUT.vfw holding BASENAME.sha (the SHA-256 digest of every image) and the images,\n"
     "deflated. The package's version comes from BASENAME: the text after its last \"-\", e.g.\n"
-    "quillbox-fw-2.2.1 gives 2.2.1.",
+    "quillbox-fw-2.2.1 gives 2.2.1. With --sign, BASENAME.sig holds the Ed25519 signature of the list\n"
+    "made with the secret key file (vfu keygen writes one).",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {
@@ -191,6 +216,7 @@ const vfu::tool::CommandRegistration packCommand ({
         vfu::tool::required (app.add_option ("--name", options->name, "The checksum list's base name, e.g. quillbox-fw-2.2.1"));
         vfu::tool::required (app.add_option ("-o,--output", options->output, "The package file to write (OUT.vfw)"));
         vfu::tool::required (app.add_option ("IMAGE", options->images, "A firmware image (.syx) to pack"));
+        app.add_option ("--sign", options->signingKey, "Sign the package with this secret key file (NAME.key)");
         return [options] { return pack (*options); };
     },
 });
@@ -199,8 +225,8 @@ const vfu::tool::CommandRegistration packagesCommand ({
     "packages",
     "Shows which firmware packages collection accepts and why others are skipped",
     "Collects packages as the app does: from FILE's appended archive, then from each PATH in order (a\n"
-    "folder's *.vfw files, or a file). Prints one JSON object: \"accepted\" (version, versionNumber, source;\n"
-    "ascending) and \"rejected\" (source, reason; a package replaced by a later one of the same version\n"
+    "folder's *.vfw files, or a file). Prints one JSON object: \"accepted\" (version, versionNumber, source,\n"
+    "signature: \"unsigned\" or \"signed by KEYID\"; ascending) and \"rejected\" (source, reason; a package replaced by a later one of the same version\n"
     "is listed here too). Exits 1 when nothing is accepted.",
     "",
     [] (CLI::App& app) -> std::function<int()>

@@ -22,9 +22,9 @@ struct SimulateOptions
 double parseNumber (const std::string& option, const std::string& text, double minimum, double maximum)
 {
     const auto value = tool::toJuce (text).getDoubleValue();
-    if (text.empty() || ! tool::toJuce (text).containsOnly ("0123456789.") || value < minimum || value > maximum)
-        tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " + juce::String (maximum)
-                         + ", not " + tool::toJuce (text).quoted());
+    if (text.empty() || !tool::toJuce (text).containsOnly ("0123456789.") || value < minimum || value > maximum)
+        tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " +
+                         juce::String (maximum) + ", not " + tool::toJuce (text).quoted());
     return value;
 }
 
@@ -32,26 +32,27 @@ int simulate (const SimulateOptions& given)
 {
     juce::String error;
     const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.spec), error);
-    if (! spec)
+    if (!spec)
         tool::failUsage (error);
 
     simulation::SimulatorSession::Options options;
     options.instrument = spec->toSettings();
     for (auto& fault : given.faults)
-        if (! SimulatedUpdate::applyFault (options.instrument.faults, tool::toJuce (fault), error))
+        if (!SimulatedUpdate::applyFault (options.instrument.faults, tool::toJuce (fault), error))
             tool::failUsage (error);
 
-    if (! given.portName.empty())
+    if (!given.portName.empty())
     {
         options.instrument.portName = tool::toJuce (given.portName).trim();
         if (options.instrument.portName.isEmpty())
             tool::failUsage ("--port-name needs a name");
     }
 
-    if (! given.autoBootloader.empty())
-        options.autoBootloaderMs = (int) (parseNumber ("--auto-bootloader", given.autoBootloader, 0.0, 86400.0) * 1000.0);
+    if (!given.autoBootloader.empty())
+        options.autoBootloaderMs =
+            (int) (parseNumber ("--auto-bootloader", given.autoBootloader, 0.0, 86400.0) * 1000.0);
 
-    if (! given.imageSize.empty())
+    if (!given.imageSize.empty())
         options.imageSize = (juce::int64) parseNumber ("--image-size", given.imageSize, 1.0, 1.0e9);
 
     options.json = given.json;
@@ -65,10 +66,11 @@ int simulate (const SimulateOptions& given)
     tool::countInterrupts (true);
 
     auto publisher = simulation::createSystemPortPublisher();
-    simulation::SimulatorSession session (options, clock, *publisher, [] (const juce::String& line) { tool::printLine (line); });
+    simulation::SimulatorSession session (options, clock, *publisher,
+                                          [] (const juce::String& line) { tool::printLine (line); });
 
     juce::String problem;
-    if (! session.start (problem))
+    if (!session.start (problem))
         tool::fail ("Cannot create the simulator's MIDI ports: " + problem);
 
     while (tool::getInterruptCount() == 0)
@@ -102,15 +104,19 @@ const tool::CommandRegistration simulateCommand ({
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<SimulateOptions>();
-        tool::required (app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        tool::required (
+            app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
         app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
-        app.add_option ("--auto-bootloader", options->autoBootloader,
-                        "Restart into the bootloader SECONDS after the first identity request answered in the firmware");
-        tool::addRepeatableOption (app, "--fault", options->faults,
-                                   "A fault of the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies, "
-                                   "unrelated-sysex, vanish-after=BYTES, never-come-back (repeatable)");
+        app.add_option (
+            "--auto-bootloader", options->autoBootloader,
+            "Restart into the bootloader SECONDS after the first identity request answered in the firmware");
+        tool::addRepeatableOption (
+            app, "--fault", options->faults,
+            "A fault of the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies, "
+            "unrelated-sysex, vanish-after=BYTES, never-come-back (repeatable)");
         app.add_option ("--port-name", options->portName, "The name of its ports (default: its model's name)");
-        app.add_option ("--image-size", options->imageSize, "Expected image size in bytes, for progress lines every 10 %");
+        app.add_option ("--image-size", options->imageSize,
+                        "Expected image size in bytes, for progress lines every 10 %");
         app.add_flag ("--json", options->json, "One JSON object a line");
         return [options] { return simulate (*options); };
     },

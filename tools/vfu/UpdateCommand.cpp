@@ -11,9 +11,9 @@
 #include <mutex>
 
 #if JUCE_WINDOWS
- #include <io.h>
+#include <io.h>
 #else
- #include <unistd.h>
+#include <unistd.h>
 #endif
 
 namespace vfu
@@ -42,7 +42,8 @@ bool isTerminal (int descriptor)
 class UpdatePrinter final : public FirmwareUpdaterCallback, public LogObserver
 {
 public:
-    UpdatePrinter (bool jsonToUse, bool logLines) : json (jsonToUse), bar (! jsonToUse && isTerminal (1)), withLog (logLines)
+    UpdatePrinter (bool jsonToUse, bool logLines)
+        : json (jsonToUse), bar (!jsonToUse && isTerminal (1)), withLog (logLines)
     {
         if (withLog)
             addLogObserver (this);
@@ -121,8 +122,8 @@ public:
         if (bar)
         {
             const int filled = percent / 4;
-            std::cout << "\r[" << std::string ((size_t) filled, '#') << std::string ((size_t) (25 - filled), ' ') << "] "
-                      << percent << "%" << std::flush;
+            std::cout << "\r[" << std::string ((size_t) filled, '#') << std::string ((size_t) (25 - filled), ' ')
+                      << "] " << percent << "%" << std::flush;
             barShown = true;
             return;
         }
@@ -162,24 +163,26 @@ public:
 
         juce::String line = "result: " + juce::String (HeadlessUpdate::nameOf (outcome));
         if (outcome == HeadlessUpdate::Outcome::succeeded)
-            line << ", installed " << update.getIdentifiedVersion() << " (package " << update.getSelectedVersion() << ")";
+            line << ", installed " << update.getIdentifiedVersion() << " (package " << update.getSelectedVersion()
+                 << ")";
         else
             line << ": " << update.getReason();
         emit (object, line);
     }
 
-    // Asked on the update's thread when a button other than Cancel is offered.
+    // Asked on the update's thread when a button other than Cancel is offered. The question goes to
+    // standard error, so that standard output keeps only reports (one JSON object a line with --json).
     static bool ask (const juce::String& buttonText)
     {
-        if (! isTerminal (0))
+        if (!isTerminal (0))
         {
-            std::cout << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
+            std::cerr << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
             return false;
         }
 
-        std::cout << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
+        std::cerr << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
         std::string answer;
-        if (! std::getline (std::cin, answer))
+        if (!std::getline (std::cin, answer))
             return false;
 
         const auto text = juce::String (answer).trim().toLowerCase();
@@ -223,7 +226,8 @@ int update (const UpdateOptions& given)
 {
     const auto timeoutText = tool::toJuce (given.timeout);
     const double timeoutSeconds = timeoutText.getDoubleValue();
-    if (timeoutText.isEmpty() || ! timeoutText.containsOnly ("0123456789.") || timeoutSeconds <= 0.0 || timeoutSeconds > 1.0e6)
+    if (timeoutText.isEmpty() || !timeoutText.containsOnly ("0123456789.") || timeoutSeconds <= 0.0 ||
+        timeoutSeconds > 1.0e6)
         tool::failUsage ("--timeout takes a number of seconds above 0, not " + timeoutText.quoted());
 
     const auto device = tool::toJuce (given.device);
@@ -234,16 +238,16 @@ int update (const UpdateOptions& given)
     for (auto& path : given.packages)
     {
         const auto file = tool::resolvePath (tool::toJuce (path));
-        if (! file.exists())
+        if (!file.exists())
             tool::failUsage ("No package at " + file.getFullPathName());
         packageFiles.add (file);
     }
 
     juce::File definitionFile;
-    if (! given.definitions.empty())
+    if (!given.definitions.empty())
     {
         definitionFile = tool::resolvePath (tool::toJuce (given.definitions));
-        if (! definitionFile.existsAsFile())
+        if (!definitionFile.existsAsFile())
             tool::failUsage ("No definition document at " + definitionFile.getFullPathName());
     }
 
@@ -256,13 +260,14 @@ int update (const UpdateOptions& given)
     hooks.reports = &printer;
     hooks.interrupts = [] { return tool::getInterruptCount(); };
     hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
-    if (! given.yes)
+    if (!given.yes)
         hooks.confirm = [] (const juce::String& text) { return UpdatePrinter::ask (text); };
 
     // As the app: the program-wide port selector on the real MIDI layer and the real clock; packages
     // from --package, else from the folders the app searches (beside vfu, the desktop).
     const auto executableFolder = definitions::getExecutableFolder();
-    const auto searchFolders = packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
+    const auto searchFolders =
+        packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
     UpdaterEnvironment environment;
 
     std::unique_ptr<HeadlessUpdate> headless;
@@ -272,8 +277,10 @@ int update (const UpdateOptions& given)
             [&] (FirmwareUpdaterCallback* callback) -> std::unique_ptr<FirmwareUpdater>
             {
                 if (definitionFile != juce::File())
-                    return std::make_unique<FirmwareUpdater> (definitionFile, device, false, callback, searchFolders, environment);
-                return definitions::createFirmwareUpdaterForApplication (executableFolder, device, callback, searchFolders, environment);
+                    return std::make_unique<FirmwareUpdater> (definitionFile, device, false, callback, searchFolders,
+                                                              environment);
+                return definitions::createFirmwareUpdaterForApplication (executableFolder, device, callback,
+                                                                         searchFolders, environment);
             },
             hooks);
     }
@@ -286,17 +293,17 @@ int update (const UpdateOptions& given)
         tool::fail ("The definitions hold no state machine for '" + device + "'.");
 
     const auto version = tool::toJuce (given.firmware);
-    if (! headless->selectFirmware (version))
+    if (!headless->selectFirmware (version))
         tool::fail (version.isEmpty() ? juce::String ("No firmware file was found.")
-                                       : "No firmware package has the version " + version.quoted() + ".");
+                                      : "No firmware package has the version " + version.quoted() + ".");
 
     auto& selector = headless->getUpdater().getPortsSelector();
-    if (! given.input.empty() && ! selector.selectInputPort (tool::toJuce (given.input)))
-        tool::fail ("No MIDI input named " + tool::toJuce (given.input).quoted() + " (inputs: "
-                    + selector.getInputNames().joinIntoString (", ") + ")");
-    if (! given.output.empty() && ! selector.selectOutputPort (tool::toJuce (given.output)))
-        tool::fail ("No MIDI output named " + tool::toJuce (given.output).quoted() + " (outputs: "
-                    + selector.getOutputNames().joinIntoString (", ") + ")");
+    if (!given.input.empty() && !selector.selectInputPort (tool::toJuce (given.input)))
+        tool::fail ("No MIDI input named " + tool::toJuce (given.input).quoted() +
+                    " (inputs: " + selector.getInputNames().joinIntoString (", ") + ")");
+    if (!given.output.empty() && !selector.selectOutputPort (tool::toJuce (given.output)))
+        tool::fail ("No MIDI output named " + tool::toJuce (given.output).quoted() +
+                    " (outputs: " + selector.getOutputNames().joinIntoString (", ") + ")");
 
     const int code = tool::runWithMessageLoop (
         [&]
@@ -325,20 +332,20 @@ const tool::CommandRegistration updateCommand ({
     "instead: the reports as vfu run prints them, {\"pressed\":TEXT}, and {\"result\":..., \"reason\":...,\n"
     "\"installed\":..., \"package\":..., \"exitCode\":N}. --log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
     "A button other than Cancel that is offered and enabled is pressed with --yes; otherwise vfu asks\n"
-    "(y/N) on the terminal, and without a terminal it is not pressed. Ctrl-C during a transfer presses\n"
-    "Cancel and waits for the updater to come to rest; a second Ctrl-C, or one at any other time, stops\n"
-    "at once. The engine is always stopped before vfu exits.\n"
+    "(y/N, the question on standard error) on the terminal; without a terminal it is not pressed.\n"
+    "Ctrl-C during a transfer presses Cancel and waits for the updater to come to rest; a second Ctrl-C,\n"
+    "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
     "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
-    "identified again in its firmware and reports the selected package's version, 1 otherwise.",
-    "  0  the instrument reports the package's version after the transfer\n"
-    "  1  it reports another version or none, an offered button was declined, or interrupted\n"
+    "identified again in its firmware and reports the selected package's version; 1 when it reports\n"
+    "another version or none, when an offered button was declined, or when interrupted.",
     "  3  no end within --timeout seconds (default 600)\n",
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<UpdateOptions>();
         app.add_option ("--input", options->input, "The MIDI input to use (default: Auto)");
         app.add_option ("--output", options->output, "The MIDI output to use (default: Auto)");
-        tool::addRepeatableOption (app, "--package", options->packages, "A package file or folder to collect (repeatable)");
+        tool::addRepeatableOption (app, "--package", options->packages,
+                                   "A package file or folder to collect (repeatable)");
         app.add_option ("--firmware", options->firmware, "The package version to install (default: the newest)");
         app.add_option ("--definitions", options->definitions, "A definition document instead of the app's");
         app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");

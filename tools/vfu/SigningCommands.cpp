@@ -1,0 +1,162 @@
+// vfu keygen / verify: make a signing key pair, and say for each package whether it is signed, by
+// which key, or why its signature is refused, with the keys built into this program.
+#include "CommandRegistry.h"
+
+#include "midi/MIDIPortsSelector.h"
+#include "packages/FirmwarePackageStore.h"
+#include "packages/PackageSignature.h"
+#include "packages/ZipArchiveLayout.h"
+
+#if JUCE_LINUX || JUCE_MAC || JUCE_BSD
+ #include <fcntl.h>
+ #include <unistd.h>
+#endif
+
+namespace
+{
+namespace sig = vfu::PackageSignature;
+
+// Creates the file readable by its owner only, from the first byte on; refuses an existing file.
+void writeSecretFile (const juce::File& file, const juce::String& text)
+{
+    if (file.exists())
+        vfu::tool::fail (file.getFullPathName() + " exists already; a key is never overwritten");
+
+#if JUCE_LINUX || JUCE_MAC || JUCE_BSD
+    const auto descriptor = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    const bool written = descriptor >= 0 && ::write (descriptor, text.toRawUTF8(), text.getNumBytesAsUTF8()) ==
+                                                (ssize_t) text.getNumBytesAsUTF8();
+    if (descriptor >= 0)
+        ::close (descriptor);
+#else
+    const bool written = file.create().wasOk() && file.replaceWithText (text, false, false, "\n");
+#endif
+
+    if (!written)
+        vfu::tool::fail ("Cannot write " + file.getFullPathName());
+}
+
+int keygen (const std::string& out)
+{
+    if (out.empty())
+        vfu::tool::failUsage ("--out needs a file name");
+
+    const auto base = vfu::tool::resolvePath (vfu::tool::toJuce (out));
+    const auto secretFile = base.withFileExtension ("key"), publicFile = base.withFileExtension ("pub");
+    if (publicFile.exists())
+        vfu::tool::fail (publicFile.getFullPathName() + " exists already; a key is never overwritten");
+
+    const auto key = sig::generateKey();
+    const auto publicKey = key.getPublicKey();
+
+    writeSecretFile (secretFile, sig::formatSecretKeyFile (key, "Secret package signing key " + publicKey.keyId +
+                                                                    ". Keep it off every repository."));
+    if (!publicFile.replaceWithText (sig::formatPublicKeyFile (publicKey, "Public package signing key " + publicKey.keyId),
+                                     false, false, "\n"))
+        vfu::tool::fail ("Cannot write " + publicFile.getFullPathName());
+
+    vfu::tool::printLine ("Key id " + publicKey.keyId + ": wrote " + secretFile.getFullPathName() + " (secret) and " +
+                          publicFile.getFullPathName() + " (public)");
+    return vfu::tool::exitSuccess;
+}
+
+struct VerifyOptions
+{
+    std::vector<std::string> files, keys;
+    bool requireSigned = false;
+};
+
+// One package's line: "FILE: signed by ...", "FILE: unsigned", "FILE: signature invalid: ..." or
+// "FILE: refused: ..."; true when the package is accepted.
+bool verifyOne (const juce::File& file, const sig::Trust& trust)
+{
+    const auto name = file.getFullPathName();
+    juce::MemoryBlock package;
+    juce::FileInputStream input (file);
+    if (!input.openedOk() || !vfu::zip::readAtMost (input, vfu::FirmwarePackageStore::maximumPackageSize, package))
+    {
+        vfu::tool::printLine (name + ": refused: " + (input.openedOk() ? "package too large" : "unreadable"));
+        return false;
+    }
+
+    juce::String reason;
+    sig::Verdict verdict;
+    const auto version = vfu::FirmwarePackageStore::checkPackageData (package, trust, &reason, &verdict);
+
+    if (verdict.status == sig::Verdict::Status::invalid)
+        vfu::tool::printLine (name + ": " + verdict.describe (trust));
+    else if (version < 0)
+        vfu::tool::printLine (name + ": " + verdict.describe (trust) + ", refused: " + reason);
+    else
+        vfu::tool::printLine (name + ": " + verdict.describe (trust) + ", version " +
+                              MIDIPortsSelector::formatVersionNumber (version));
+
+    return version >= 0;
+}
+
+int verify (const VerifyOptions& options)
+{
+    auto trust = sig::Trust::builtIn();
+    trust.requireSigned = trust.requireSigned || options.requireSigned;
+
+    for (auto& path : options.keys)
+    {
+        const auto keyFile = vfu::tool::resolvePath (vfu::tool::toJuce (path));
+        sig::PublicKey key;
+        if (auto result = sig::loadPublicKey (keyFile, key); result.failed())
+            vfu::tool::failUsage (result.getErrorMessage());
+
+        key.name = keyFile.getFileNameWithoutExtension();
+        trust.keys.push_back (key);
+    }
+
+    bool allAccepted = true;
+    for (auto& path : options.files)
+    {
+        const auto file = vfu::tool::resolvePath (vfu::tool::toJuce (path));
+        if (!file.existsAsFile())
+            vfu::tool::failUsage ("No such file: " + file.getFullPathName());
+
+        allAccepted = verifyOne (file, trust) && allAccepted;
+    }
+
+    if (!allAccepted)
+        vfu::tool::fail ("A package was refused.");
+
+    return vfu::tool::exitSuccess;
+}
+
+const vfu::tool::CommandRegistration keygenCommand ({
+    "keygen",
+    "Writes a new Ed25519 key pair for signing firmware packages",
+    "Writes NAME.key (the secret key, readable by its owner only) and NAME.pub (the public key), and\n"
+    "prints the key id. Neither file is overwritten. Keep NAME.key off every repository; build the\n"
+    "program with NAME.pub among its keys (VFU_TRUSTED_KEY_FILES) and sign with \"vfu pack --sign NAME.key\".",
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto out = std::make_shared<std::string>();
+        vfu::tool::required (app.add_option ("--out", *out, "The key files' name without extension (NAME)"));
+        return [out] { return keygen (*out); };
+    },
+});
+
+const vfu::tool::CommandRegistration verifyCommand ({
+    "verify",
+    "Says for each package whether it is signed, by which key, or why it is refused",
+    "Checks each FILE as collection does, with the keys built into this program (and any --key), and\n"
+    "prints one line per package: \"signed by KEYID (name), version V\", \"unsigned, version V\",\n"
+    "\"signature invalid: REASON\", or \"..., refused: REASON\" when another check fails. Exits 1 when a\n"
+    "package is refused (a signature that fails, another failed check, or unsigned where signatures are\n"
+    "required).",
+    "",
+    [] (CLI::App& app) -> std::function<int()>
+    {
+        auto options = std::make_shared<VerifyOptions>();
+        vfu::tool::required (app.add_option ("FILE", options->files, "A package (.vfw) to verify"));
+        vfu::tool::addRepeatableOption (app, "--key", options->keys, "A public key file to trust as well (NAME.pub)");
+        app.add_flag ("--require-signed", options->requireSigned, "Refuse unsigned packages");
+        return [options] { return verify (*options); };
+    },
+});
+} // namespace
