@@ -93,9 +93,9 @@ pacing_figure() {
 }
 
 check_ports_and_duplicates() {
-  # The first instrument stands by as a second Quillbox on the desk would: nobody restarts it.
-  # (The names are positions among equal names in the system's order: an instrument that restarts
-  # re-creates its ports after the other's and the two names swap.)
+  # The first instrument stands by as a second Quillbox on a desk would: nobody restarts it. (The
+  # names are positions among equal names in the system's order; a real instrument that
+  # re-enumerates after its twin would swap them.)
   start_simulator quillbox-a quillbox:2.1.0 || return 1
   local first=$simulator_pid
   start_simulator quillbox-b quillbox:2.1.0 --auto-bootloader 3 || return 1
@@ -200,7 +200,7 @@ check_app_update() {
   slowdown=$(awk -v g="$(calibration_ms)" -v h="$(cat "$packages/host-calibration-ms")" 'BEGIN { printf "%.1f", g / (h > 0 ? h : 1) }')
   figure emulation_slowdown "$slowdown" "(guest time / host time for the same work)"
   figure idle_polling_cpu_share_native_estimate "$(awk -v s="$share" -v f="$slowdown" 'BEGIN { printf "%.2f", s / (f > 0 ? f : 1) }')" \
-    "% of one core (guest share / slowdown)"
+    "% of one core (guest share / slowdown; rough, the host's load changes)"
 
   start_simulator app-quillbox quillbox:2.1.0 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
