@@ -4,6 +4,7 @@
 // the faults injected by kind and every invariant failure; exits 1 when any invariant failed.
 #include "SoakRun.h"
 
+#include "core/Environment.h"
 #include "core/Log.h"
 #include "packages/FirmwarePackageWriter.h"
 #include "packages/FirmwareImage.h"
@@ -89,10 +90,10 @@ int main (int argc, char** argv)
     const int engines = juce::jlimit (1, 16, optionValue (args, "--engines", 4));
     const double speed = juce::jlimit (1, 1000, optionValue (args, "--speed", 100));
 
-    // The log and anything else under HOME goes into a fresh folder.
+    // The log and anything else under the user's folders goes into a fresh folder.
     const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("vfu-soak", {}, false);
     home.createDirectory();
-    setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+    vfu::moveUserFoldersInto (home);
 
     juce::ScopedJuceInitialiser_GUI juce;
     openLog();
