@@ -88,6 +88,11 @@ mkdir -p "$install_dir/include" "$install_dir/lib"
 cp "$third_party/build-jpeg/libjpeg.a" "$install_dir/lib/"
 cp "$third_party/build-jpeg/jconfig.h" "$jpeg_source/jerror.h" "$jpeg_source/jmorecfg.h" "$jpeg_source/jpeglib.h" \
   "$jpeg_source/jpegint.h" "$install_dir/include/"
+# JUCE includes jpeglib.h inside a namespace of its own and names jpeglibNamespace::boolean, but
+# the Windows jconfig.h leaves that typedef out when windows.h has defined ::boolean already (both
+# are unsigned char). An identical typedef may be repeated in C11 and C++, so drop the condition.
+sed -i '/^#ifndef __RPCNDR_H__/{n;n;/^#endif/d}' "$install_dir/include/jconfig.h"
+sed -i 's|^#ifndef __RPCNDR_H__.*$|/* boolean: also when rpcndr.h has defined it (same type) */|' "$install_dir/include/jconfig.h"
 
 # libpng against Debian's MinGW zlib.
 cmake -S "$png_source" -B "$third_party/build-png" "${common[@]}" \

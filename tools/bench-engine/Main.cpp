@@ -37,7 +37,9 @@ double processCpuMilliseconds()
     FILETIME creation {}, exit {}, kernel {}, user {};
     if (! GetProcessTimes (GetCurrentProcess(), &creation, &exit, &kernel, &user))
         return 0.0;
-    auto ms = [] (const FILETIME& t) { return (double) ((juce::uint64) t.dwHighDateTime << 32 | t.dwLowDateTime) / 10000.0; };
+    // FILETIME counts 100 ns steps.
+    auto ms = [] (const FILETIME& t)
+    { return (double) ((juce::uint64) t.dwHighDateTime << 32 | t.dwLowDateTime) / 10000.0; };
     return ms (kernel) + ms (user);
 #else
     rusage usage {};
