@@ -44,8 +44,8 @@ while IFS= read -r program; do
   report="$artefacts/$name.txt"
   start=$SECONDS
   set +e
-  timeout 900 wine "$program" --gtest_color=no > "$report" 2>&1
-  status=$?
+  timeout 900 wine "$program" --gtest_color=no < /dev/null 2>&1 | tr -d '\r' > "$report"
+  status=${PIPESTATUS[0]}
   set -e
   summary="$(grep -E '^\[  PASSED  \]|^\[  FAILED  \] [0-9]+ test' "$report" | tr '\n' ' ')"
   echo "$name: exit $status, $((SECONDS - start)) s: $summary"
@@ -54,14 +54,17 @@ while IFS= read -r program; do
     grep -E '^\[  FAILED  \]' "$report" || tail -n 20 "$report"
   fi
   # Tests that cannot apply on Windows say why; list them so that nothing is skipped unseen.
-  grep -B 3 -E '^\[  SKIPPED \] [A-Za-z]' "$report" | grep -v -E '^\[ +(RUN|OK) +\]|^--$' || true
+  awk '/^\[ RUN      \]/ { name = $4; reason = ""; next }
+       /^\[  SKIPPED \] .*\([0-9]+ ms\)$/ { print "  skipped " name ": " reason; next }
+       /^\[/ || /: Skipped$/ || /^$/ { next }
+       { reason = reason (reason == "" ? "" : " ") $0 }' "$report"
 done < <(find "$app_dir/tests" -name 'vfu_*_tests.exe' | sort)
 
 echo "== Collection on the delivered program"
 program="$(find "$app_dir/src/VornFirmwareUpdater_artefacts" -name QuillboxFirmwareUpdater.exe | head -n 1)"
 vfu="$(find "$app_dir/tools/vfu_artefacts" -name vfu.exe | head -n 1)"
 set +e
-versions="$(wine "$vfu" packages --program "$program" 2>&1 | tr -d '\r')"
+versions="$(wine "$vfu" packages --program "$program" < /dev/null 2>&1 | tr -d '\r')"
 set -e
 echo "$versions" > "$artefacts/collection.txt"
 echo "$versions" | head -n 5
@@ -71,7 +74,7 @@ output="$artefacts/demonstration.txt"
 screen="$artefacts/demonstration-screen.png"
 set +e
 timeout 600 wine "$program" --simulate --speed 4 --exit-when-done --quit-after 500 \
-  --screenshot "$artefacts/demonstration-window.png" > "$output" 2>&1 &
+  --screenshot "$artefacts/demonstration-window.png" < /dev/null > "$output" 2>&1 &
 app_pid=$!
 set -e
 # The screen is taken once the update has ended and before the window closes (3 s later).
