@@ -12,7 +12,7 @@ build_dir="${VFU_WINDOWS_BUILD_DIR:-build-windows}"
 toolchain="$root/cmake/toolchains/mingw-w64-x86_64.cmake"
 jobs="${VFU_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
-bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 libcli11-dev
 
 mkdir -p "$build_dir"
 build_dir="$(realpath "$build_dir")"
@@ -27,6 +27,9 @@ if command -v ccache > /dev/null 2>&1; then
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 fi
 VFU_JOBS="$jobs" bash scripts/windows/libraries.sh "$build_dir/third-party" "$toolchain"
+
+# Libraries found through pkg-config come from the folder above, never from the host.
+export PKG_CONFIG_LIBDIR="$build_dir/third-party/install/lib/pkgconfig" PKG_CONFIG_PATH=""
 
 app_dir="$build_dir/app"
 if [ ! -f "$app_dir/CMakeCache.txt" ] || [ $# -gt 0 ]; then

@@ -15,13 +15,14 @@ set -euo pipefail
 third_party="$(realpath -m "$1")"
 toolchain="$(realpath "$2")"
 mirror="${VFU_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
-source_packages=(libpng1.6 libjpeg-turbo)
+source_packages=(libpng1.6 libjpeg-turbo libsodium)
 
 install_dir="$third_party/install"
 stamp="$install_dir/.built-from"
 if [ -f "$stamp" ] && [ -f "$install_dir/lib/libpng16.a" ] && [ -f "$install_dir/lib/libjpeg.a" ] \
    && [ -f "$install_dir/include/jpegint.h" ] \
-   && [ -f "$install_dir/lib/libgtest.a" ]; then
+   && [ -f "$install_dir/lib/libgtest.a" ] && [ -f "$install_dir/lib/libsodium.a" ] \
+   && [ -d "$install_dir/include/CLI" ]; then
   echo "Libraries for Windows: cached ($(tr '\n' ' ' < "$stamp"))"
   exit 0
 fi
@@ -64,6 +65,7 @@ unpack() {
 
 png_source="$(unpack libpng1.6)"
 jpeg_source="$(unpack libjpeg-turbo)"
+sodium_source="$(unpack libsodium)"
 
 common=(
   -G Ninja
@@ -105,6 +107,27 @@ cmake -S /usr/src/googletest -B "$third_party/build-gtest" "${common[@]}" \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON > /dev/null
 cmake --build "$third_party/build-gtest" --parallel "${VFU_JOBS:-2}" > /dev/null
 cmake --install "$third_party/build-gtest" > /dev/null
+
+# libsodium (package signatures) with its own autotools build, as a static library with its
+# pkg-config file, which the project's build finds through PKG_CONFIG_LIBDIR.
+if [ ! -f "$install_dir/lib/libsodium.a" ]; then
+  mkdir -p "$third_party/build-sodium"
+  (
+    cd "$third_party/build-sodium"
+    cc=x86_64-w64-mingw32-gcc-posix
+    command -v ccache > /dev/null 2>&1 && cc="ccache $cc"
+    CC="$cc" "$sodium_source/configure" --host=x86_64-w64-mingw32 --prefix="$install_dir" \
+      --disable-shared --enable-static --disable-dependency-tracking > /dev/null
+    make -j "${VFU_JOBS:-2}" > /dev/null
+    make install > /dev/null
+  )
+fi
+
+# CLI11 (vfu's command lines) is header-only: Debian's copy, with its CMake package file, which
+# finds the headers relative to itself.
+mkdir -p "$install_dir/share/cmake"
+cp -r /usr/include/CLI "$install_dir/include/"
+cp -r /usr/share/cmake/CLI11 "$install_dir/share/cmake/"
 
 {
   ls "$sources_dir"/*.dsc | xargs -n 1 basename

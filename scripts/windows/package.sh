@@ -27,6 +27,8 @@ cp /usr/share/doc/libz-mingw-w64-dev/copyright "$top/licences/zlib.txt"
 cp "$(ls -d "$third_party"/sources/unpacked-libpng1.6_*/ | head -n 1)LICENSE" "$top/licences/libpng.txt"
 jpeg_source="$(ls -d "$third_party"/sources/unpacked-libjpeg-turbo_*/ | head -n 1)"
 cat "$jpeg_source/LICENSE.md" "$jpeg_source/README.ijg" > "$top/licences/libjpeg-turbo.txt"
+cp "$(ls -d "$third_party"/sources/unpacked-libsodium_*/ | head -n 1)LICENSE" "$top/licences/libsodium.txt"
+cp /usr/share/doc/libcli11-dev/copyright "$top/licences/CLI11.txt"
 cp /usr/share/doc/mingw-w64-common/copyright "$top/licences/MinGW-w64-runtime.txt"
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$top/licences/GCC-runtime.txt"
 
