@@ -12,7 +12,8 @@ build_dir="${VFU_WINDOWS_BUILD_DIR:-build-windows}"
 toolchain="$root/cmake/toolchains/mingw-w64-x86_64.cmake"
 jobs="${VFU_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
-bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 libcli11-dev
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 \
+  autoconf automake libtool
 
 mkdir -p "$build_dir"
 build_dir="$(realpath "$build_dir")"

@@ -78,8 +78,10 @@ if command -v ccache > /dev/null 2>&1; then
   common+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 
+# Each library is built only when its installed files are missing, so a partial cache is completed.
 # libjpeg-turbo: the plain C code paths (its SIMD parts need NASM and do not matter for the few
 # images the app loads); no TurboJPEG API, no tools, no shared library.
+if [ ! -f "$install_dir/lib/libjpeg.a" ] || [ ! -f "$install_dir/include/jpegint.h" ]; then
 cmake -S "$jpeg_source" -B "$third_party/build-jpeg" "${common[@]}" \
   -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF -Wno-dev > /dev/null
 cmake --build "$third_party/build-jpeg" --parallel "${VFU_JOBS:-2}" --target jpeg-static > /dev/null
@@ -95,22 +97,31 @@ cp "$third_party/build-jpeg/jconfig.h" "$jpeg_source/jerror.h" "$jpeg_source/jmo
 # are unsigned char). An identical typedef may be repeated in C11 and C++, so drop the condition.
 sed -i '/^#ifndef __RPCNDR_H__/{n;n;/^#endif/d}' "$install_dir/include/jconfig.h"
 sed -i 's|^#ifndef __RPCNDR_H__.*$|/* boolean: also when rpcndr.h has defined it (same type) */|' "$install_dir/include/jconfig.h"
+fi
 
 # libpng against Debian's MinGW zlib.
+if [ ! -f "$install_dir/lib/libpng16.a" ]; then
 cmake -S "$png_source" -B "$third_party/build-png" "${common[@]}" \
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON > /dev/null
 cmake --build "$third_party/build-png" --parallel "${VFU_JOBS:-2}" > /dev/null
 cmake --install "$third_party/build-png" > /dev/null
+fi
 
 # GoogleTest for the test programs (no GoogleMock: the tests do not use it).
+if [ ! -f "$install_dir/lib/libgtest.a" ]; then
 cmake -S /usr/src/googletest -B "$third_party/build-gtest" "${common[@]}" \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON > /dev/null
 cmake --build "$third_party/build-gtest" --parallel "${VFU_JOBS:-2}" > /dev/null
 cmake --install "$third_party/build-gtest" > /dev/null
+fi
 
 # libsodium (package signatures) with its own autotools build, as a static library with its
 # pkg-config file, which the project's build finds through PKG_CONFIG_LIBDIR.
+# Debian's source has no generated configure script (its packaging runs autoreconf too).
 if [ ! -f "$install_dir/lib/libsodium.a" ]; then
+  if [ ! -x "$sodium_source/configure" ]; then
+    (cd "$sodium_source" && autoreconf -fi > /dev/null 2>&1)
+  fi
   mkdir -p "$third_party/build-sodium"
   (
     cd "$third_party/build-sodium"
@@ -121,6 +132,9 @@ if [ ! -f "$install_dir/lib/libsodium.a" ]; then
     make -j "${VFU_JOBS:-2}" > /dev/null
     make install > /dev/null
   )
+  # On Windows its headers declare every function dllimport unless SODIUM_STATIC is defined,
+  # which the pkg-config file of a static build does not say.
+  sed -i 's|^Cflags: -I${includedir}$|Cflags: -I${includedir} -DSODIUM_STATIC|' "$install_dir/lib/pkgconfig/libsodium.pc"
 fi
 
 # CLI11 (vfu's command lines) is header-only: Debian's copy, with its CMake package file, which
