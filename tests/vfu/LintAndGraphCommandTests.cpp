@@ -25,7 +25,8 @@ Outcome runVfu (const juce::StringArray& arguments)
     if (!process.start (command))
         return outcome;
 
-    outcome.output = process.readAllProcessOutput();
+    // Windows' text streams end lines with CR LF.
+    outcome.output = process.readAllProcessOutput().replace ("\r\n", "\n");
     process.waitForProcessToFinish (60000);
     outcome.exitCode = (int) process.getExitCode();
     return outcome;
