@@ -44,3 +44,16 @@ target_include_directories(vfu_juce INTERFACE $<TARGET_PROPERTY:vfu_juce,INCLUDE
 if(TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
     target_link_libraries(vfu_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 endif()
+
+# Debian's JUCE has its bundled zlib, libpng and libjpeg removed (its juce_core.h switches them
+# off) and links the system's on Linux. Elsewhere such a JUCE needs the build to bring them (the
+# Windows build: Debian's MinGW zlib, libpng and libjpeg-turbo built by scripts/windows/libraries.sh),
+# linked after the module code. An upstream JUCE compiles its own copies and needs nothing here.
+file(STRINGS "${JUCE_MODULES_DIR}/juce_core/juce_core.h" vfu_juce_without_bundled_png
+    REGEX "^#define JUCE_INCLUDE_PNGLIB_CODE 0")
+if(vfu_juce_without_bundled_png AND NOT TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+    find_package(ZLIB REQUIRED)
+    find_package(PNG REQUIRED)
+    find_package(JPEG REQUIRED)
+    target_link_libraries(vfu_juce PUBLIC PNG::PNG JPEG::JPEG ZLIB::ZLIB)
+endif()

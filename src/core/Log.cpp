@@ -1,5 +1,7 @@
 #include "core/Log.h"
 
+#include "core/Environment.h"
+
 #include <mutex>
 
 namespace
@@ -39,7 +41,8 @@ juce::CriticalSection& observersLock()
 
 void openLog()
 {
-    auto* newLogger = juce::FileLogger::createDefaultAppLogger (logSubFolder, logFileName, logWelcome, logSizeKept);
+    // What FileLogger::createDefaultAppLogger does, in the folder getLogFile names.
+    auto* newLogger = new juce::FileLogger (getLogFile(), logWelcome, logSizeKept);
 
     std::lock_guard<std::mutex> guard (loggerLock());
     delete appLogger();
@@ -65,8 +68,8 @@ bool isLogOpen()
 
 juce::File getLogFile()
 {
-    // The same location FileLogger::createDefaultAppLogger uses on every platform.
-    return juce::FileLogger::getSystemLogFileFolder().getChildFile (logSubFolder).getChildFile (logFileName);
+    // JUCE's system log folder (see getApplicationDataFolder for Windows).
+    return vfu::getApplicationDataFolder().getChildFile (logSubFolder).getChildFile (logFileName);
 }
 
 void writeLog (const juce::String& text)

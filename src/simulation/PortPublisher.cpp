@@ -38,6 +38,13 @@ class SystemPortPublisher final : public PortPublisher
 public:
     std::unique_ptr<Ports> publish (const juce::String& name, Receiver& receiver, juce::String& problem) override
     {
+#if JUCE_WINDOWS
+        // Windows' MIDI system has no ports that a program can create for others (JUCE offers
+        // createNewDevice only where the system has them); a loopback MIDI driver would be needed.
+        juce::ignoreUnused (name, receiver);
+        problem = "this platform's MIDI system cannot create ports for other programs";
+        return {};
+#else
         auto callback = std::make_unique<IncomingMidiBytes> (receiver);
         auto input = juce::MidiInput::createNewDevice (name, callback.get());
         auto output = juce::MidiOutput::createNewDevice (name);
@@ -57,6 +64,7 @@ public:
             keeper = juce::MidiOutput::openDevice (input->getIdentifier());
 
         return std::make_unique<SystemPorts> (std::move (callback), std::move (input), std::move (output));
+#endif
     }
 
 private:

@@ -13,3 +13,12 @@ juce::Font panelFont (float height)
 
     return juce::Font (typeface).withHeight (height);
 }
+
+juce::String panelTypefaceName()
+{
+#if JUCE_WINDOWS
+    return "League Spartan Medium";
+#else
+    return "League Spartan";
+#endif
+}

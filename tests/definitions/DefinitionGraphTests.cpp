@@ -2,6 +2,7 @@
 
 #include "DefinitionDocuments.h"
 
+#include "core/Environment.h"
 #include "definitions/DefinitionGraph.h"
 #include "definitions/InbuiltDefinitions.h"
 #include "support/TestEnvironment.h"
@@ -122,9 +123,14 @@ TEST (DefinitionGraph, finds_no_graphviz_on_a_path_without_it)
     const auto folder = createTemporaryFolder ("no-graphviz");
     const auto savedPath = juce::SystemStats::getEnvironmentVariable ("PATH", {});
 
-    ::setenv ("PATH", (folder.getFullPathName() + ":relative/bin").toRawUTF8(), 1);
+#if JUCE_WINDOWS
+    const auto separator = ";";
+#else
+    const auto separator = ":";
+#endif
+    vfu::setEnvironmentVariable ("PATH", folder.getFullPathName() + separator + "relative/bin");
     const auto found = vfu::definitions::findGraphvizDot();
-    ::setenv ("PATH", savedPath.toRawUTF8(), 1);
+    vfu::setEnvironmentVariable ("PATH", savedPath);
 
     EXPECT_EQ (found, juce::File());
 }

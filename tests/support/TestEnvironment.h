@@ -4,8 +4,9 @@
 
 namespace vfu::test
 {
-// The fresh temporary folder that HOME points to for this test process; the test main creates
-// it before anything asks for the user's folders, so no test writes to the real ones.
+// The fresh temporary folder that HOME (and APPDATA on Windows) points into for this test process;
+// the test main creates it before anything asks for the user's folders, so no test writes to the
+// real ones.
 juce::File getTemporaryHome();
 
 // A new empty folder below the temporary home, for one test's files.

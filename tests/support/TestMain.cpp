@@ -1,9 +1,8 @@
 #include "TestEnvironment.h"
+#include "core/Environment.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
-
-#include <cstdlib>
 
 namespace vfu::test
 {
@@ -36,17 +35,14 @@ juce::File getTestDataFolder()
 
 int main (int argc, char** argv)
 {
-    // A fresh HOME before JUCE or the tests look at the user's folders.
+    // A fresh home (and application-data folder) before JUCE or the tests look at the user's folders.
     auto home = juce::File::getSpecialLocation (juce::File::tempDirectory)
                     .getChildFile ("vfu-test-home-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
     home.createDirectory();
     home.getChildFile ("Desktop").createDirectory();
     vfu::test::temporaryHome() = home;
 
-    setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-    unsetenv ("XDG_CONFIG_HOME");
-    unsetenv ("XDG_DATA_HOME");
-    unsetenv ("XDG_DESKTOP_DIR");
+    vfu::moveUserFoldersInto (home);
 
     testing::InitGoogleTest (&argc, argv);
 

@@ -101,7 +101,12 @@ TEST (VfuCommandLine, keeps_an_empty_argument_and_repeated_options)
     // An empty text is a version text like any other: one line out for each one in. ChildProcess
     // drops empty arguments, so this one goes through the shell.
     const auto output = vfu::test::createTemporaryFolder ("vfu-cli-empty").getChildFile ("out.txt");
-    const auto command = juce::String ("\"") + VFU_TOOL_FILE + "\" version-number \"\" 2.2.1 > \"" + output.getFullPathName() + "\"";
+    auto command = "\"" + juce::File (VFU_TOOL_FILE).getFullPathName() + "\" version-number \"\" 2.2.1 > \""
+                   + output.getFullPathName() + "\"";
+#if JUCE_WINDOWS
+    // cmd.exe drops the first and the last quote of a command that holds more than two.
+    command = "\"" + command + "\"";
+#endif
     EXPECT_EQ (std::system (command.toRawUTF8()), 0);
     EXPECT_EQ (juce::StringArray::fromLines (output.loadFileAsString().trim()).size(), 2) << output.loadFileAsString();
 

@@ -1,4 +1,5 @@
 // vfu lint and vfu graph as a user runs them: exit codes, output forms, Graphviz present or not.
+#include "core/Environment.h"
 #include "definitions/DefinitionGraph.h"
 #include "support/TestEnvironment.h"
 
@@ -24,7 +25,8 @@ Outcome runVfu (const juce::StringArray& arguments)
     if (!process.start (command))
         return outcome;
 
-    outcome.output = process.readAllProcessOutput();
+    // Windows' text streams end lines with CR LF.
+    outcome.output = process.readAllProcessOutput().replace ("\r\n", "\n");
     process.waitForProcessToFinish (60000);
     outcome.exitCode = (int) process.getExitCode();
     return outcome;
@@ -33,8 +35,8 @@ Outcome runVfu (const juce::StringArray& arguments)
 // PATH for the commands run while it lives, put back afterwards.
 struct ScopedPath
 {
-    explicit ScopedPath (const juce::String& path) { ::setenv ("PATH", path.toRawUTF8(), 1); }
-    ~ScopedPath() { ::setenv ("PATH", saved.toRawUTF8(), 1); }
+    explicit ScopedPath (const juce::String& path) { vfu::setEnvironmentVariable ("PATH", path); }
+    ~ScopedPath() { vfu::setEnvironmentVariable ("PATH", saved); }
 
     const juce::String saved = juce::SystemStats::getEnvironmentVariable ("PATH", {});
 };

@@ -14,7 +14,15 @@
 
 #include <juce_events/juce_events.h>
 
-#include <sys/resource.h>
+#if JUCE_WINDOWS
+ #ifndef NOMINMAX
+  #define NOMINMAX
+ #endif
+ #include <windows.h>
+ #include <psapi.h>
+#else
+ #include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -22,6 +30,44 @@
 
 namespace
 {
+// CPU time (user and system) this process has used so far, in milliseconds.
+double processCpuMilliseconds()
+{
+#if JUCE_WINDOWS
+    FILETIME creation {}, exit {}, kernel {}, user {};
+    if (! GetProcessTimes (GetCurrentProcess(), &creation, &exit, &kernel, &user))
+        return 0.0;
+    // FILETIME counts 100 ns steps.
+    auto ms = [] (const FILETIME& t)
+    { return (double) ((juce::uint64) t.dwHighDateTime << 32 | t.dwLowDateTime) / 10000.0; };
+    return ms (kernel) + ms (user);
+#else
+    rusage usage {};
+    getrusage (RUSAGE_SELF, &usage);
+    auto ms = [] (const timeval& t) { return (double) t.tv_sec * 1000.0 + (double) t.tv_usec / 1000.0; };
+    return ms (usage.ru_utime) + ms (usage.ru_stime);
+#endif
+}
+
+// The largest resident set (working set on Windows) this process has had, in KiB.
+long long peakResidentKiB()
+{
+#if JUCE_WINDOWS
+    PROCESS_MEMORY_COUNTERS counters {};
+    if (! GetProcessMemoryInfo (GetCurrentProcess(), &counters, sizeof (counters)))
+        return 0;
+    return (long long) counters.PeakWorkingSetSize / 1024;
+#else
+    rusage usage {};
+    getrusage (RUSAGE_SELF, &usage);
+   #if JUCE_MAC
+    return (long long) usage.ru_maxrss / 1024; // bytes on macOS
+   #else
+    return (long long) usage.ru_maxrss; // KiB on Linux
+   #endif
+#endif
+}
+
 // Receives the reports on the message thread, as the panel would.
 class CountingCallback final : public FirmwareUpdaterCallback
 {
@@ -64,14 +110,6 @@ public:
             finished = true;
             juce::MessageManager::getInstance()->stopDispatchLoop();
         }
-    }
-
-    static double processCpuMilliseconds()
-    {
-        rusage usage {};
-        getrusage (RUSAGE_SELF, &usage);
-        auto ms = [] (const timeval& t) { return (double) t.tv_sec * 1000.0 + (double) t.tv_usec / 1000.0; };
-        return ms (usage.ru_utime) + ms (usage.ru_stime);
     }
 
     const juce::String prefix;
@@ -162,9 +200,6 @@ int main (int argc, char* argv[])
             }
             else
             {
-                rusage usage {};
-                getrusage (RUSAGE_SELF, &usage);
-
                 const auto wallMs = timer.endWall - timer.startWall;
                 const auto cpuMs = timer.endCpu - timer.startCpu;
                 std::printf ("image bytes:            %d (packet size %d, wait time %.3f)\n", imageSize, instruction->packetSize, (double) instruction->waitTime);
@@ -172,7 +207,7 @@ int main (int argc, char* argv[])
                 std::printf ("specified pauses:       %lld ms\n", (long long) expectedMs);
                 std::printf ("transfer wall time:     %.1f ms (%+.3f %%)\n", wallMs, (wallMs - (double) expectedMs) * 100.0 / (double) expectedMs);
                 std::printf ("process CPU time:       %.1f ms (%.3f %% of one core)\n", cpuMs, cpuMs * 100.0 / wallMs);
-                std::printf ("peak resident memory:   %ld KiB\n", usage.ru_maxrss);
+                std::printf ("peak resident memory:   %lld KiB\n", peakResidentKiB());
                 std::printf ("reports received:       %d\n", callback.reports);
 
                 if (device.bytes.load() != (size_t) imageSize)

@@ -11,6 +11,7 @@
 // starved machine (replays are never starved).
 #include "SoakRun.h"
 
+#include "core/Environment.h"
 #include "core/Log.h"
 #include "packages/FirmwarePackageWriter.h"
 #include "packages/FirmwareImage.h"
@@ -127,10 +128,10 @@ int main (int argc, char** argv)
     const double replaySpeed = juce::jmax (1.0, std::floor (speed / 10.0));
     const double starveMs = juce::jlimit (0, 10000, optionValue (args, "--starve-ms", 0));
 
-    // The log and anything else under HOME goes into a fresh folder.
+    // The log and anything else under the user's folders goes into a fresh folder.
     const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("vfu-soak", {}, false);
     home.createDirectory();
-    setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+    vfu::moveUserFoldersInto (home);
 
     juce::ScopedJuceInitialiser_GUI juce;
     openLog();
