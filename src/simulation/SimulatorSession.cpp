@@ -95,16 +95,20 @@ juce::String SimulatorSession::describe (const InstrumentEvent& event)
 bool SimulatorSession::start (juce::String& problem)
 {
     const auto& info = getModelInfo (instrument->getModel());
+
+    // Read before taking the session's lock: the instrument reports its events while holding its
+    // own lock and then takes the session's, so the two are only ever taken in that order.
+    const auto version = instrument->getInstalledVersion();
+    const auto mode = modeName (instrument->getMode());
+    const auto portName = instrument->getPortName();
     {
         std::lock_guard<std::mutex> guard (lock);
         auto* extras = new juce::DynamicObject();
         extras->setProperty ("model", info.name);
-        extras->setProperty ("version", instrument->getInstalledVersion());
-        extras->setProperty ("mode", modeName (instrument->getMode()));
-        extras->setProperty ("port", instrument->getPortName());
-        emit ("simulate",
-              juce::String (info.name) + " " + instrument->getInstalledVersion() + " (" +
-                  modeName (instrument->getMode()) + ") on ports " + instrument->getPortName().quoted(),
+        extras->setProperty ("version", version);
+        extras->setProperty ("mode", mode);
+        extras->setProperty ("port", portName);
+        emit ("simulate", juce::String (info.name) + " " + version + " (" + mode + ") on ports " + portName.quoted(),
               extras);
     }
 

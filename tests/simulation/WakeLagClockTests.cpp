@@ -30,11 +30,22 @@ TEST (WakeLagClock, a_deliberately_starved_clock_measures_its_delay_times_the_sp
     EXPECT_EQ (signalled.getLongestLagMilliseconds(), 0);
 
     // The engine's interruptible sleeps, on a thread of its own.
+    // A thread owned here and joined before the clock goes (a launched thread deletes itself and
+    // could outlive the test's locals).
+    struct Sleeper final : juce::Thread
+    {
+        explicit Sleeper (WakeLagClock& c) : Thread ("sleeper"), clock (c) {}
+        void run() override { clock.sleepUnlessThreadExits (100); }
+        WakeLagClock& clock;
+    };
+
     WakeLagClock onThread (scaled, 30.0);
-    juce::Thread::launch ([&] { onThread.sleepUnlessThreadExits (100); });
+    Sleeper sleeper (onThread);
+    sleeper.startThread();
     const auto end = juce::Time::getMillisecondCounter() + 10000;
     while (onThread.getLongestLagMilliseconds() == 0 && juce::Time::getMillisecondCounter() < end)
         juce::Thread::sleep (5);
+    sleeper.stopThread (10000);
     EXPECT_GE (onThread.getLongestLagMilliseconds(), 3000);
 }
 
