@@ -14,6 +14,10 @@ done
 mkdir -p "/usr/lib/modules/$(uname -r)"
 mount --bind "$modules_dir" "/usr/lib/modules/$(uname -r)" || echo "guest: no modules at $modules_dir"
 mount -t tmpfs tmpfs /run
+# The host's /tmp stays reachable under /run/host-tmp, so that a checkout there (CI may clone
+# into one) can be bound back in place once /tmp has its own tmpfs.
+mkdir -p /run/host-tmp
+mount --bind /tmp /run/host-tmp
 mount -t tmpfs tmpfs /tmp
 mkdir -p /dev/shm /dev/pts /run/results
 mount -t tmpfs tmpfs /dev/shm
@@ -24,7 +28,16 @@ for module in $(cat /run/results/modules); do
   modprobe "$module" || echo "guest: modprobe $module failed"
 done
 echo "VFU-GUEST-UP $(cut -d' ' -f1 /proc/uptime)"
-cd "$(cat /run/results/cwd)" 2>/dev/null || cd /
+cwd="$(cat /run/results/cwd 2>/dev/null)"
+case "$cwd" in
+  /tmp/?*)
+    top="${cwd#/tmp/}"
+    top="${top%%/*}"
+    mkdir -p "/tmp/$top" && mount --bind "/run/host-tmp/$top" "/tmp/$top" ||
+      echo "guest: $cwd could not be reached"
+    ;;
+esac
+cd "$cwd" 2>/dev/null || cd /
 bash /run/results/command </dev/null 2>&1
 echo "VFU-GUEST-EXIT=$? uptime=$(cut -d' ' -f1 /proc/uptime)"
 sync
