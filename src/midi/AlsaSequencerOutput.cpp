@@ -37,12 +37,12 @@ public:
         snd_seq_close (seq); // also removes the port and its connection
     }
 
-    void sendMessageNow (const juce::MidiMessage& message) override
+    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
     {
         const auto* data = message.getRawData();
         const int size = message.getRawDataSize();
         if (size <= 0)
-            return;
+            return MidiSendResult::sent;
 
         // A piece of SysEx: it starts with F0, or with a data byte (the middle or end of one).
         const bool sysExPiece = data[0] == 0xF0 || data[0] < 0x80;
@@ -54,6 +54,7 @@ public:
             writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" +
                       juce::String (snd_strerror (error)) + ")");
         }
+        return error < 0 ? MidiSendResult::refused : MidiSendResult::sent;
     }
 
     juce::String getName() const override { return listedName; }

@@ -61,7 +61,12 @@ public:
     {
     }
 
-    void sendMessageNow (const juce::MidiMessage& message) override { output->sendMessageNow (message); }
+    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
+    {
+        // JUCE's outputs say nothing of what became of a message.
+        output->sendMessageNow (message);
+        return MidiSendResult::sent;
+    }
     juce::String getName() const override { return listedName; }
 
 private:

@@ -25,12 +25,21 @@ public:
     virtual juce::String getName() const = 0;
 };
 
+// What became of a message handed to an output. A firmware transfer stops at the first message
+// that was not sent: counting it would show a whole transfer with pieces missing.
+enum class MidiSendResult
+{
+    sent,            // handed to the MIDI system whole
+    refused,         // the system would not take it (full for too long, an error)
+    destinationGone  // the port it was sent to no longer exists
+};
+
 // An opened MIDI output; destroying it closes the port.
 class MidiOutputConnection
 {
 public:
     virtual ~MidiOutputConnection() = default;
-    virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
+    virtual MidiSendResult sendMessageNow (const juce::MidiMessage& message) = 0;
     virtual juce::String getName() const = 0;
 };
 

@@ -70,7 +70,7 @@ public:
 
     ~OutputConnection() override { --layer.openOutputs; }
 
-    void sendMessageNow (const juce::MidiMessage& message) override { layer.send (name, generation, message); }
+    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override { return layer.send (name, generation, message); }
     juce::String getName() const override { return reportedName; }
 
 private:
@@ -381,14 +381,14 @@ void VirtualMidiLayer::deliver (const juce::String& name, const juce::MidiMessag
         receiver->handleIncomingMidi (reportedName, message);
 }
 
-void VirtualMidiLayer::send (const juce::String& name, int generation, const juce::MidiMessage& message)
+MidiSendResult VirtualMidiLayer::send (const juce::String& name, int generation, const juce::MidiMessage& message)
 {
     Device* device = nullptr;
     {
         std::lock_guard<std::mutex> guard (portsLock);
         auto* port = findPort (name);
         if (port == nullptr || !port->present || port->generation != generation)
-            return; // the port has gone: the message is lost
+            return MidiSendResult::destinationGone; // the message is lost
 
         // Long demonstrations keep only the recent history.
         if (port->sent.size() >= maximumSentKept)
@@ -401,6 +401,7 @@ void VirtualMidiLayer::send (const juce::String& name, int generation, const juc
     // Devices live as long as the layer.
     if (device != nullptr)
         device->receiveFromHost (message);
+    return MidiSendResult::sent;
 }
 // ----- VirtualMidiSystem -----
 

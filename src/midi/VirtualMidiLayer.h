@@ -104,7 +104,7 @@ private:
     Port* findPort (const juce::String& name) const;
     juce::StringArray getPresentNames() const;
     void deliver (const juce::String& name, const juce::MidiMessage& message);
-    void send (const juce::String& name, int generation, const juce::MidiMessage& message);
+    MidiSendResult send (const juce::String& name, int generation, const juce::MidiMessage& message);
 
     Clock& clock;
     const bool openOnMessageThread;
