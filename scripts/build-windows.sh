@@ -27,19 +27,38 @@ fi
 if command -v ccache > /dev/null 2>&1; then
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 fi
-VFU_JOBS="$jobs" bash scripts/windows/libraries.sh "$build_dir/third-party" "$toolchain"
+# The libraries Debian does not package for MinGW are built once per machine, outside the clone, in
+# a folder named after what they are built with: the cross compiler, the Debian packages that go
+# into them and the recipe (scripts/windows/libraries.sh and the toolchain file). A change of any
+# of these gives a new folder; libraries.sh itself rebuilds when Debian's source versions change.
+toolchain_key="$(
+  {
+    x86_64-w64-mingw32-g++-posix -dumpfullversion
+    dpkg-query -W -f='${Package} ${Version}\n' mingw-w64-x86-64-dev libz-mingw-w64-dev googletest libcli11-dev
+    sha256sum scripts/windows/libraries.sh "$toolchain" | cut -d ' ' -f 1
+  } | sha256sum | cut -c 1-16
+)"
+third_party="${VFU_WINDOWS_LIBRARIES_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/vfu/windows-libraries/$toolchain_key}"
+mkdir -p "$(dirname "$third_party")"
+# One build of a folder at a time, whichever clone asks for it.
+(
+  flock 9
+  VFU_JOBS="$jobs" bash scripts/windows/libraries.sh "$third_party" "$toolchain"
+) 9> "$third_party.lock"
 
 # Libraries found through pkg-config come from the folder above, never from the host.
-export PKG_CONFIG_LIBDIR="$build_dir/third-party/install/lib/pkgconfig" PKG_CONFIG_PATH=""
+export PKG_CONFIG_LIBDIR="$third_party/install/lib/pkgconfig" PKG_CONFIG_PATH=""
 
 app_dir="$build_dir/app"
-if [ ! -f "$app_dir/CMakeCache.txt" ] || [ $# -gt 0 ]; then
+# Configured again when the libraries' folder changed (a new compiler, say).
+if [ ! -f "$app_dir/CMakeCache.txt" ] || [ $# -gt 0 ] \
+   || ! grep -qxF "CMAKE_PREFIX_PATH:UNINITIALIZED=$third_party/install" "$app_dir/CMakeCache.txt"; then
   launcher=()
   command -v ccache > /dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$app_dir" -G Ninja "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_PREFIX_PATH="$build_dir/third-party/install" \
+    -DCMAKE_PREFIX_PATH="$third_party/install" \
     "$@"
 fi
 

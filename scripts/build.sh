@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the project into build/ (or $VFU_BUILD_DIR). Extra arguments go to
-# the CMake configure step, e.g. -DVFU_SANITIZERS=address,undefined.
+# Configures (once) and builds the project into build/ (or $VFU_BUILD_DIR).
+#
+#   scripts/build.sh [--target NAME]... [CONFIGURE ARGUMENTS...]
+#
+# --target builds only that target and what it needs (repeatable; default: everything). Further
+# arguments go to the CMake configure step, e.g. -DVFU_SANITIZERS=address,undefined.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+targets=()
+while [ $# -ge 2 ] && [ "$1" = --target ]; do
+  targets+=(--target "$2")
+  shift 2
+done
 
 build_dir="${VFU_BUILD_DIR:-build}"
 generator=()
@@ -17,4 +27,4 @@ fi
 if [ ! -f "$build_dir/CMakeCache.txt" ] || [ $# -gt 0 ]; then
   cmake -S . -B "$build_dir" "${generator[@]}" "${launcher[@]}" "$@"
 fi
-cmake --build "$build_dir" --parallel "$(nproc 2>/dev/null || echo 2)"
+cmake --build "$build_dir" --parallel "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"

@@ -20,7 +20,8 @@ case "${1:-}" in
 esac
 
 bash scripts/install-deps.sh
-bash scripts/build.sh
+# The app and the build steps it needs (the delivered package, the icon); not the test suites.
+bash scripts/build.sh --target VornFirmwareUpdater
 
 build_dir="${VFU_BUILD_DIR:-build}"
 app="$build_dir/src/VornFirmwareUpdater_artefacts/RelWithDebInfo/QuillboxFirmwareUpdater"

@@ -15,7 +15,8 @@ asan_dir="${VFU_ASAN_BUILD_DIR:-build-asan}"
 tsan_dir="${VFU_TSAN_BUILD_DIR:-build-tsan}"
 jobs="${VFU_JOBS:-2}"
 
-bash scripts/install-deps.sh
+# Graphviz for the definition graph tests among the suites below.
+bash scripts/install-deps.sh graphviz
 
 launcher=()
 if command -v ccache >/dev/null 2>&1; then

@@ -3,7 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+# Beyond the build's packages, the programs some tests call: Graphviz's dot (the graph rendering
+# tests), desktop-file-validate and appstreamcli (the packaging checks).
+bash scripts/install-deps.sh graphviz desktop-file-utils appstream
 bash scripts/build.sh
 
 build_dir="${VFU_BUILD_DIR:-build}"

@@ -7,9 +7,9 @@
 #
 # The sources come through a deb-src list of this build's own (apt-get pointed at folders below
 # THIRD_PARTY_DIR), never through the system's sources, and everything is cached there: a second
-# run with the libraries installed does nothing.
+# run with the libraries installed does nothing but look for newer Debian sources once a day.
 #
-# Usage: image-libraries.sh THIRD_PARTY_DIR TOOLCHAIN_FILE
+# Usage: libraries.sh THIRD_PARTY_DIR TOOLCHAIN_FILE
 set -euo pipefail
 
 third_party="$(realpath -m "$1")"
@@ -19,14 +19,6 @@ source_packages=(libpng1.6 libjpeg-turbo libsodium)
 
 install_dir="$third_party/install"
 stamp="$install_dir/.built-from"
-if [ -f "$stamp" ] && [ -f "$install_dir/lib/libpng16.a" ] && [ -f "$install_dir/lib/libjpeg.a" ] \
-   && [ -f "$install_dir/include/jpegint.h" ] \
-   && [ -f "$install_dir/lib/libgtest.a" ] && [ -f "$install_dir/lib/libsodium.a" ] \
-   && [ -d "$install_dir/include/CLI" ]; then
-  echo "Libraries for Windows: cached ($(tr '\n' ' ' < "$stamp"))"
-  exit 0
-fi
-
 apt_dir="$third_party/apt"
 sources_dir="$third_party/sources"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/sources.list.d" "$sources_dir"
@@ -40,6 +32,31 @@ apt_options=(
   -o "APT::Sandbox::User=root"
   -q
 )
+
+if [ -f "$stamp" ] && [ -f "$install_dir/lib/libpng16.a" ] && [ -f "$install_dir/lib/libjpeg.a" ] \
+   && [ -f "$install_dir/include/jpegint.h" ] \
+   && [ -f "$install_dir/lib/libgtest.a" ] && [ -f "$install_dir/lib/libsodium.a" ] \
+   && [ -d "$install_dir/include/CLI" ]; then
+  # Debian's security updates bring new source versions now and then: the source lists are
+  # refreshed at most once a day, and a newer source of any library rebuilds them all. Without
+  # the network the libraries are used as they are.
+  if ! find "$apt_dir/lists" -maxdepth 1 -name '*Sources*' -mtime -1 | grep -q .; then
+    timeout 300 apt-get "${apt_options[@]}" update > /dev/null 2>&1 || true
+  fi
+  outdated=""
+  for package in "${source_packages[@]}"; do
+    version="$(apt-cache "${apt_options[@]}" showsrc "$package" 2> /dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1 || true)"
+    # The .dsc's name leaves the epoch out.
+    [ -z "$version" ] || grep -qx "${package}_${version#*:}.dsc" "$stamp" || outdated+=" ${package}_${version#*:}"
+  done
+  if [ -z "$outdated" ]; then
+    echo "Libraries for Windows: cached in $third_party ($(tr '\n' ' ' < "$stamp"))"
+    exit 0
+  fi
+  echo "Libraries for Windows: newer Debian sources (${outdated# }); building them again"
+  rm -rf "$install_dir" "$sources_dir" "$third_party"/build-*
+  mkdir -p "$sources_dir"
+fi
 
 if ! compgen -G "$apt_dir/lists/*Sources*" > /dev/null; then
   apt-get "${apt_options[@]}" update

@@ -76,21 +76,42 @@ const juce::String VornFirmwareUpdaterApplication::getApplicationVersion()
     return "2.2.0";
 }
 
+// One copy at a time, but the app takes the lock itself (initialise) instead of JUCE's check, which
+// quits without a word and always uses the lock every copy on the computer shares.
 bool VornFirmwareUpdaterApplication::moreThanOneInstanceAllowed()
 {
-    return false;
+    return true;
+}
+
+juce::String VornFirmwareUpdaterApplication::getInstanceLockName (const juce::String& applicationName,
+                                                                  const juce::String& privateName)
+{
+    const auto sharedName = "juceAppLock_" + applicationName;
+    return privateName.isEmpty() ? sharedName : sharedName + "." + privateName;
 }
 
 void VornFirmwareUpdaterApplication::initialise (const juce::String&)
 {
+    launchOptions = LaunchOptions::parse (getCommandLineParameterArray());
+    for (const auto& problem : launchOptions.problems)
+        std::cerr << "QuillboxFirmwareUpdater: " << problem << std::endl;
+
+    // Before anything is opened: the log file and the MIDI ports belong to the copy that runs.
+    const auto lockName = getInstanceLockName (getApplicationName(), launchOptions.instanceLockName);
+    instanceLock = std::make_unique<juce::InterProcessLock> (lockName);
+    if (!instanceLock->enter (0))
+    {
+        instanceLock.reset();
+        std::cerr << "QuillboxFirmwareUpdater: another instance is running (it holds the instance lock \""
+                  << lockName << "\"); this one quits" << std::endl;
+        quit();
+        return;
+    }
+
     openLog();
 
     lookAndFeel = std::make_unique<juce::LookAndFeel_V2>();
     juce::LookAndFeel::setDefaultLookAndFeel (lookAndFeel.get());
-
-    launchOptions = LaunchOptions::parse (getCommandLineParameterArray());
-    for (const auto& problem : launchOptions.problems)
-        std::cerr << "QuillboxFirmwareUpdater: " << problem << std::endl;
 
     if (launchOptions.quitAfterSeconds > 0.0)
     {
@@ -159,6 +180,10 @@ void VornFirmwareUpdaterApplication::saveScreenshot()
 
 void VornFirmwareUpdaterApplication::shutdown()
 {
+    // A copy that found another one running has opened nothing.
+    if (instanceLock == nullptr)
+        return;
+
     doneTimer.reset();
     quitTimer.reset();
 
@@ -178,6 +203,8 @@ void VornFirmwareUpdaterApplication::shutdown()
 
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
     lookAndFeel.reset();
+
+    instanceLock.reset();
 }
 
 void VornFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&) {}

@@ -36,6 +36,11 @@ public:
 
     const LaunchOptions& getLaunchOptions() const noexcept { return launchOptions; }
 
+    // The name of the lock that lets one copy of the app run at a time: the one JUCE gives its own
+    // single-instance lock (so that this build and earlier ones exclude each other), or, with a
+    // private name (--instance-lock), a lock that only copies started with that name share.
+    static juce::String getInstanceLockName (const juce::String& applicationName, const juce::String& privateName);
+
 private:
     class QuitTimer;
     class ConsoleEcho;
@@ -44,6 +49,9 @@ private:
     void saveScreenshot();
 
     LaunchOptions launchOptions;
+
+    // Held from the start of initialise() to the end of shutdown(); null when another copy holds it.
+    std::unique_ptr<juce::InterProcessLock> instanceLock;
 
     // The light look of the updater's window: black text on light grey, light buttons.
     std::unique_ptr<juce::LookAndFeel_V2> lookAndFeel;

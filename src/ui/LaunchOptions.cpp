@@ -55,6 +55,16 @@ LaunchOptions LaunchOptions::parse (const juce::StringArray& arguments)
             if (value.isNotEmpty())
                 options.screenshotFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         }
+        else if (argument == "--instance-lock")
+        {
+            // The name becomes part of a file name in the computer's temporary folder.
+            const auto value = valueAfter (i, argument);
+            if (value.isNotEmpty() && value.containsOnly ("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.")
+                && !value.startsWith ("."))
+                options.instanceLockName = value;
+            else if (value.isNotEmpty())
+                options.problems.add ("--instance-lock wants a name of letters, digits, '-', '_' and '.', not " + value);
+        }
         else if (argument.isNotEmpty())
         {
             options.problems.add ("unknown switch " + argument);

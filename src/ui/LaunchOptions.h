@@ -22,6 +22,12 @@ struct LaunchOptions
     // --screenshot FILE: save a PNG of the window's content before quitting.
     juce::File screenshotFile;
 
+    // --instance-lock NAME: the one-copy-at-a-time check uses a lock of that name instead of the
+    // lock every copy of the app on the computer shares (empty: the shared one). Copies started
+    // with the same NAME still exclude each other; window tests use it so that a user's copy and
+    // their runs never meet. NAME is letters, digits, '-', '_' and '.'.
+    juce::String instanceLockName;
+
     // Problems with the switches, one line each (unknown switches are reported, not fatal).
     juce::StringArray problems;
 

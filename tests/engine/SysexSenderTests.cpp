@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 using vfu::SysexSender;
+using vfu::MidiSendResult;
 
 namespace
 {

@@ -13,7 +13,7 @@ if(TARGET vfu_package_files)
         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/packaged_app_keeps_its_firmware.sh
                 $<TARGET_FILE:vfu_bundle> ${VFU_STAGED_APP})
 
-    # The validators are installed by scripts/test-package.sh; without them these tests are skipped.
+    # scripts/test.sh installs the validators; on a machine without them these tests are skipped.
     add_test(NAME packaging.desktop_entry_is_valid
         COMMAND bash -c "command -v desktop-file-validate >/dev/null || exit 77; desktop-file-validate \"$1\""
                 validate ${PROJECT_SOURCE_DIR}/packaging/${VFU_APP_ID}.desktop)

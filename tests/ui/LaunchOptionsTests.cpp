@@ -10,6 +10,7 @@ TEST (LaunchOptions, without_switches_the_app_is_the_shipped_updater)
     EXPECT_EQ (options.quitAfterSeconds, 0.0);
     EXPECT_FALSE (options.exitWhenDone);
     EXPECT_EQ (options.screenshotFile, juce::File());
+    EXPECT_TRUE (options.instanceLockName.isEmpty()) << "the lock every copy shares";
     EXPECT_TRUE (options.problems.isEmpty());
 }
 
@@ -42,4 +43,19 @@ TEST (LaunchOptions, reports_bad_values_and_unknown_switches_and_keeps_the_defau
     EXPECT_EQ (options.quitAfterSeconds, 0.0);
     EXPECT_EQ (options.screenshotFile, juce::File());
     EXPECT_EQ (options.problems.size(), 4) << options.problems.joinIntoString ("; ");
+}
+
+TEST (LaunchOptions, takes_a_private_instance_lock_name_and_refuses_one_that_is_not_a_plain_file_name)
+{
+    EXPECT_EQ (LaunchOptions::parse ({ "--instance-lock", "window-test_1.a" }).instanceLockName, "window-test_1.a");
+
+    for (auto bad : { "../elsewhere", "a/b", ".hidden", "two words" })
+    {
+        const auto options = LaunchOptions::parse ({ "--instance-lock", bad });
+        EXPECT_TRUE (options.instanceLockName.isEmpty()) << bad;
+        ASSERT_EQ (options.problems.size(), 1) << bad;
+        EXPECT_TRUE (options.problems[0].contains ("--instance-lock")) << options.problems[0];
+    }
+
+    EXPECT_EQ (LaunchOptions::parse ({ "--instance-lock" }).problems.size(), 1);
 }

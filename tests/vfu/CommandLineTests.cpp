@@ -96,6 +96,36 @@ TEST (VfuCommandLine, names_what_is_wrong_in_a_usage_error_and_exits_2)
     EXPECT_TRUE (noValue.output.contains ("--device")) << noValue.output;
 }
 
+TEST (VfuCommandLine, number_options_show_their_kind_and_range_and_refuse_other_values_with_exit_2)
+{
+    const auto help = runVfu ({ "run", "--help" });
+    EXPECT_TRUE (help.output.contains ("--speed FLOAT in [0.01 - 10000]=1")) << help.output;
+    EXPECT_TRUE (help.output.contains ("--limit FLOAT in [0 - 10000000]=600")) << help.output;
+    EXPECT_TRUE (runVfu ({ "poll", "--help" }).output.contains ("--times INT in [1 - 999999]=1"));
+
+    struct Case
+    {
+        juce::StringArray arguments;
+        const char* expected;
+    };
+
+    // Text, out of range, a fraction where a count is wanted, trailing junk: each named, nothing run.
+    for (const auto& c : { Case { { "run", "--simulate", "quillbox", "--speed", "fast" }, "--speed: takes a number from 0.01 to 10000, not \"fast\"" },
+                           Case { { "run", "--simulate", "quillbox", "--speed", "0" }, "--speed: takes a number from 0.01 to 10000" },
+                           Case { { "poll", "--simulate", "quillbox", "--mode", "none", "--times", "1.5" }, "--times: takes a whole number from 1 to 999999" },
+                           Case { { "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000x", "-o", "x.syx" }, "--size: takes a whole number from 14" },
+                           Case { { "update", "--timeout=-5" }, "--timeout: takes a number from 0 to 1000000" } })
+    {
+        const auto outcome = runVfu (c.arguments);
+        EXPECT_EQ (outcome.exitCode, 2) << c.arguments.joinIntoString (" ") << "\n" << outcome.output;
+        EXPECT_TRUE (outcome.output.contains (c.expected)) << outcome.output;
+    }
+
+    // Values inside the range go through to the command.
+    const auto run = runVfu ({ "run", "--simulate", "quillbox", "--speed", "100", "--limit", "0.5" });
+    EXPECT_EQ (run.exitCode, 1) << "the time limit, not a usage error: " << run.output;
+}
+
 TEST (VfuCommandLine, keeps_an_empty_argument_and_repeated_options)
 {
     // An empty text is a version text like any other: one line out for each one in. ChildProcess

@@ -1,5 +1,7 @@
 # Window tests: the real app on a private Xvfb display, driven by xdotool (tests/window/window_test.sh).
-# They share one resource lock because the app allows one instance at a time.
+# Each run gives the app an instance lock of its own (--instance-lock), so a copy of the app that
+# runs elsewhere on the computer does not meet them; they still run one at a time, each with its
+# display and app, so that their waits are not starved on a small machine.
 if(TARGET VornFirmwareUpdater)
     set(VFU_WINDOW_TEST_CASES
         title_and_size
@@ -8,6 +10,7 @@ if(TARGET VornFirmwareUpdater)
         about_box_opens_from_the_menu
         install_click_starts_the_erase
         second_start_leaves_one_window
+        copies_with_other_instance_locks_start_side_by_side
         demonstration_update_completes
         quitting_during_a_transfer_ends_cleanly)
 
@@ -19,6 +22,6 @@ if(TARGET VornFirmwareUpdater)
             LABELS window
             TIMEOUT 240
             SKIP_RETURN_CODE 77
-            RESOURCE_LOCK vfu_app_instance)
+            RESOURCE_LOCK vfu_window_tests)
     endforeach()
 endif()

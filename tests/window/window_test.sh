@@ -55,11 +55,26 @@ start_display() {
   echo "SKIP: no Xvfb display could be started"; exit 77
 }
 
+# The app's single-instance lock is shared by every copy on the computer, whoever started it and
+# on whichever display; the copies of this test take a lock of their own instead, so that a user's
+# copy and this run never make each other quit. (A later --instance-lock in a call wins.)
+instance_lock="vfu-window-test-$$"
+
+# What the app says on standard error when it quits because another copy holds its lock.
+refusal_text="another instance is running"
+
 # Starts the app in the background; its output goes to $work/appN.out.
 start_app() {
   local index=${#app_pids[@]}
-  "$app" "$@" >"$work/app$index.out" 2>&1 &
+  "$app" --instance-lock "$instance_lock" "$@" >"$work/app$index.out" 2>&1 &
   app_pids+=($!)
+}
+
+# Fails with the app's own words when the copy started last quit because another one runs.
+fail_if_refused() {
+  local refusal
+  refusal="$(grep -h -F -- "$refusal_text" "$work/app$(( ${#app_pids[@]} - 1 )).out" 2>/dev/null | head -n 1)"
+  [ -z "$refusal" ] || fail "$refusal"
 }
 
 # Waits until a condition (shell text, evaluated afresh each time) holds; time-out in tenths of a second.
@@ -105,7 +120,12 @@ click_in() {
 
 start_main_window() {
   start_app "$@"
-  wait_for 200 '[ -n "$(main_window)" ]' || fail "the main window did not appear"
+  local pid=${app_pids[-1]}
+  wait_for 200 '[ -n "$(main_window)" ] || ! kill -0 '"$pid"
+  if [ -z "$(main_window)" ]; then
+    fail_if_refused
+    fail "the main window did not appear"
+  fi
   wid="$(main_window)"
   wait_for 200 'log_has "$first_state"' || fail "the engine did not start"
 }
@@ -214,16 +234,29 @@ case "$case_name" in
     wait_for 150 "! kill -0 $second" || fail "the second start did not end"
     wait "$second"; rc=$?
     [ "$rc" = "0" ] || fail "the second start ended with $rc"
+    grep -qF -- "$refusal_text" "$work/app1.out" || fail "the second start did not say why it quit"
     log_count "Log started" | grep -qx 1 || fail "the second start opened the log"
     count="$(xdotool search --onlyvisible --name '^Quillbox Firmware Updater$' | wc -l)"
     [ "$count" = "1" ] || fail "$count windows are open"
     kill -0 "${app_pids[0]}" 2>/dev/null || fail "the first instance ended"
     ;;
 
+  copies_with_other_instance_locks_start_side_by_side)
+    # What a user's copy and a test run are to each other: copies with different locks.
+    start_main_window --simulate --speed 10
+    start_app --simulate --speed 10 --instance-lock "$instance_lock-other"
+    wait_for 200 '[ "$(xdotool search --onlyvisible --name "^Quillbox Firmware Updater\$" | wc -l)" = 2 ]' || {
+      fail_if_refused
+      fail "the copy with another lock showed no window"
+    }
+    kill -0 "${app_pids[0]}" 2>/dev/null || fail "the first copy ended"
+    ;;
+
   demonstration_update_completes)
     start_app --simulate --speed 20 --exit-when-done --screenshot "$artefacts/$case_name-window.png"
     pid=${app_pids[0]}
     wait_for 1500 "! kill -0 $pid" || fail "the demonstration did not end"
+    fail_if_refused
     wait "$pid"; rc=$?
     [ "$rc" = "0" ] || fail "the app ended with $rc"
     out="$work/app0.out"

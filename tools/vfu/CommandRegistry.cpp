@@ -3,7 +3,11 @@
 #include <juce_events/juce_events.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <algorithm>
 #include <map>
 
@@ -169,6 +173,60 @@ CLI::Option* addRepeatableOption (CLI::App& app, const std::string& name, std::v
 {
     // One value an occurrence, so that a repeated option never swallows the positional arguments.
     return app.add_option (name, values, description)->allow_extra_args (false);
+}
+
+namespace
+{
+// A bound as people write it: 10000 rather than 1e+04.
+std::string formatBound (double value)
+{
+    if (std::floor (value) == value && std::abs (value) < 1.0e15)
+        return std::to_string ((long long) value);
+
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+CLI::Option* addRangeOption (CLI::App& app, const std::string& name, std::string& value, const std::string& description,
+                             bool whole, double minimum, double maximum)
+{
+    const auto range = formatBound (minimum) + " to " + formatBound (maximum);
+
+    // An empty description: the type name below says it all.
+    CLI::Validator check (
+        [whole, minimum, maximum, range] (std::string& input) -> std::string
+        {
+            const char* start = input.c_str();
+            char* end = nullptr;
+            errno = 0;
+            const double number = whole ? (double) std::strtoll (start, &end, 10) : std::strtod (start, &end);
+            const bool isNumber = !input.empty() && end == start + input.size() && errno == 0 && std::isfinite (number)
+                                  && !std::isspace ((unsigned char) input.front());
+            if (isNumber && number >= minimum && number <= maximum)
+                return {};
+            return std::string (whole ? "takes a whole number" : "takes a number") + " from " + range + ", not \"" + input
+                   + "\"";
+        },
+        std::string());
+
+    return app.add_option (name, value, description)
+        ->type_name (std::string (whole ? "INT" : "FLOAT") + " in [" + formatBound (minimum) + " - "
+                     + formatBound (maximum) + "]")
+        ->check (check);
+}
+} // namespace
+
+CLI::Option* addNumberOption (CLI::App& app, const std::string& name, std::string& value, const std::string& description,
+                              double minimum, double maximum)
+{
+    return addRangeOption (app, name, value, description, false, minimum, maximum);
+}
+
+CLI::Option* addWholeNumberOption (CLI::App& app, const std::string& name, std::string& value,
+                                   const std::string& description, long long minimum, long long maximum)
+{
+    return addRangeOption (app, name, value, description, true, (double) minimum, (double) maximum);
 }
 
 void printLine (const juce::String& text)

@@ -277,9 +277,10 @@ const tool::CommandRegistration pollCommand ({
         auto options = std::make_shared<PollOptions>();
         vfu::tool::required (app.add_option ("--simulate", options->simulate, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
         vfu::tool::required (app.add_option ("--mode", options->mode, "The polling mode"));
-        app.add_option ("--times", options->times, "How many polls")->default_str ("1");
-        app.add_option ("--extra-ports", options->extraPorts, "Silent ports listed before the instrument")->default_str ("0");
-        app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
+        tool::addWholeNumberOption (app, "--times", options->times, "How many polls", 1, 999999)->default_str ("1");
+        tool::addWholeNumberOption (app, "--extra-ports", options->extraPorts, "Silent ports listed before the instrument", 0, 999999)
+            ->default_str ("0");
+        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 1000.0)->default_str ("1");
         return [options] { return poll (*options); };
     },
 });

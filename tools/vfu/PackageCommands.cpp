@@ -196,7 +196,9 @@ const vfu::tool::CommandRegistration makeImageCommand ({
         auto options = std::make_shared<MakeImageOptions>();
         vfu::tool::required (app.add_option ("--model", options->model, "quillbox, lumostrel or orb26"));
         vfu::tool::required (app.add_option ("--version", options->version, "The firmware version the image carries, e.g. 2.2.1"));
-        vfu::tool::required (app.add_option ("--size", options->size, "The image's size in bytes"));
+        vfu::tool::required (vfu::tool::addWholeNumberOption (app, "--size", options->size, "The image's size in bytes",
+                                                              (long long) vfu::FirmwareImage::minimumSize,
+                                                              vfu::FirmwarePackageStore::maximumImageSize));
         vfu::tool::required (app.add_option ("-o,--output", options->output, "The image file to write (FILE.syx)"));
         return [options] { return makeImage (*options); };
     },

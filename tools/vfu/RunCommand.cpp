@@ -327,10 +327,10 @@ const tool::CommandRegistration runCommand ({
         tool::addRepeatableOption (app, "--package", options->packages, "A package file or folder to collect (repeatable)");
         app.add_option ("--firmware", options->firmware, "The package version to select (default: the newest)");
         app.add_option ("--until", options->until, "The state that ends the run")->default_str ("Download complete");
-        app.add_option ("--limit", options->limit, "Clock seconds before the run gives up")->default_str ("600");
+        tool::addNumberOption (app, "--limit", options->limit, "Clock seconds before the run gives up", 0.0, 1.0e7)->default_str ("600");
         tool::addRepeatableOption (app, "--click", options->clicks, "Press InstallCancel SECONDS after STATE is entered: STATE[+SECONDS]");
         tool::addRepeatableOption (app, "--fault", options->faults, "A fault of the instrument: NAME[=VALUE] (repeatable)");
-        app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
+        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)->default_str ("1");
         app.add_flag ("--log", options->log, "Print the log lines too");
         return [options] { return run (*options); };
     },

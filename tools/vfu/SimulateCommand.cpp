@@ -106,17 +106,17 @@ const tool::CommandRegistration simulateCommand ({
         auto options = std::make_shared<SimulateOptions>();
         tool::required (
             app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
-        app.add_option ("--speed", options->speed, "Clock speed against real time")->default_str ("1");
-        app.add_option (
-            "--auto-bootloader", options->autoBootloader,
-            "Restart into the bootloader SECONDS after the first identity request answered in the firmware");
+        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)->default_str ("1");
+        tool::addNumberOption (
+            app, "--auto-bootloader", options->autoBootloader,
+            "Restart into the bootloader SECONDS after the first identity request answered in the firmware", 0.0, 86400.0);
         tool::addRepeatableOption (
             app, "--fault", options->faults,
             "A fault of the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies, "
             "unrelated-sysex, vanish-after=BYTES, never-come-back (repeatable)");
         app.add_option ("--port-name", options->portName, "The name of its ports (default: its model's name)");
-        app.add_option ("--image-size", options->imageSize,
-                        "Expected image size in bytes, for progress lines every 10 %");
+        tool::addWholeNumberOption (app, "--image-size", options->imageSize,
+                                    "Expected image size in bytes, for progress lines every 10 %", 1, 1000000000);
         app.add_flag ("--json", options->json, "One JSON object a line");
         return [options] { return simulate (*options); };
     },

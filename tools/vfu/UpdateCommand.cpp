@@ -352,7 +352,7 @@ const tool::CommandRegistration updateCommand ({
         app.add_flag ("--yes", options->yes, "Press every offered button (other than Cancel) without asking");
         app.add_flag ("--json", options->json, "One JSON object a line");
         app.add_flag ("--log", options->log, "Print the log lines too");
-        app.add_option ("--timeout", options->timeout, "Seconds before giving up (exit 3)")->default_str ("600");
+        tool::addNumberOption (app, "--timeout", options->timeout, "Seconds before giving up (exit 3)", 0.0, 1.0e6)->default_str ("600");
         return [options] { return update (*options); };
     },
 });
