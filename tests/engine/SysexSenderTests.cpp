@@ -56,7 +56,7 @@ public:
         shared->destroyed = true;
     }
 
-    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
+    vfu::MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
     {
         if (shared->blocking)
             shared->release.wait (-1);
@@ -64,7 +64,7 @@ public:
         const std::lock_guard<std::mutex> sl (shared->lock);
         shared->packetLengths.push_back (message.getRawDataSize());
         shared->bytes.append (message.getRawData(), (size_t) message.getRawDataSize());
-        return MidiSendResult::sent;
+        return vfu::MidiSendResult::sent;
     }
 
     juce::String getName() const override { return "test output"; }
