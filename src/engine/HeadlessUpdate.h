@@ -15,6 +15,10 @@ namespace vfu
 // - after a transfer, once the machine rests (a state whose instructions have run leaves nothing to
 //   press): succeeded when the instrument was identified in its firmware on entering that state and
 //   reports the selected package's version, failed otherwise;
+// - failed as soon as the instructions of an error state have run (see isErrorState): only a person
+//   can resolve it, so waiting would only run into the time limit;
+// - failed when a button is offered after a transfer, or offered again after it was pressed once:
+//   pressing it would erase and flash the instrument once more;
 // - failed when an offered button is declined (the machine would wait for the user);
 // - timed out after the time limit;
 // - interrupted: a first interrupt during a transfer presses Cancel and waits for the machine to
@@ -60,6 +64,10 @@ public:
     static int exitCodeFor (Outcome outcome);
     static const char* nameOf (Outcome outcome);
 
+    // An error state is one whose name begins with the word "Error" ("Error, no device"): the
+    // definitions name every state that waits for a person to put things right that way.
+    static bool isErrorState (const juce::String& stateName);
+
 private:
     void stateChanged (juce::String previousState, juce::String newState) override;
     void textFieldChanged (juce::String name, juce::String text, bool visible) override;
@@ -85,6 +93,7 @@ private:
     bool buttonEnabled = false;
     bool transferSeen = false;
     double progress = 0.0;
+    juce::String instructions; // the instructions shown, empty when hidden
     juce::String identifiedVersion, reason;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HeadlessUpdate)

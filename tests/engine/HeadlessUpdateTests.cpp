@@ -216,3 +216,71 @@ TEST (HeadlessUpdate, an_Orb_26_runs_through_both_phases_before_the_end_is_judge
     EXPECT_EQ (run.simulator->getInstrument().getPanelStateByte(), 3); // the panel image went in too
     EXPECT_EQ (update.getIdentifiedVersion(), version);
 }
+
+TEST (HeadlessUpdate, an_error_state_ends_the_run_at_once_with_its_instructions_and_nothing_is_pressed_twice)
+{
+    {
+        // The connection breaks mid-transfer: the instrument comes back in its bootloader and the
+        // updater offers Install again. Pressing it would erase and flash a second time.
+        HeadlessRun run ([] (SimulatorSession::Options& options)
+                         { options.instrument.faults.vanishAfterTransferBytes = 8000; });
+        juce::StringArray pressed;
+        HeadlessUpdate::Hooks hooks; // no confirm: every offer accepted, as with --yes
+        hooks.pressed = [&] (const juce::String& text) { pressed.add (text); };
+        auto& update = run.create (hooks);
+
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::failed);
+        EXPECT_EQ (update.getReason(), "reached \"Error, bootloader detected\": Something went wrong while performing "
+                                       "the update. Please try again.");
+        EXPECT_TRUE (pressed.isEmpty()) << pressed.joinIntoString (", ");
+        EXPECT_EQ (run.simulator->getInstrument().getErases(), 1);
+    }
+    {
+        // Switched off and on just as Install is pressed: the instrument comes back in its firmware
+        // after the erase was sent, before any transfer. A person has to restart it.
+        HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.startInBootloader = true; });
+        HeadlessUpdate::Hooks hooks;
+        hooks.pressed = [&] (const juce::String&) { run.simulator->getInstrument().powerCycle(); };
+        auto& update = run.create (hooks);
+
+        const auto start = run.clock.now();
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::failed);
+        EXPECT_EQ (update.getReason(), "reached \"Error, device detected\": Something went wrong while performing "
+                                       "the update. Please try again.");
+        EXPECT_LT (run.clock.now() - start, 120000); // at once, not at the time limit
+        EXPECT_TRUE (HeadlessUpdate::isErrorState ("Error"));
+        EXPECT_FALSE (HeadlessUpdate::isErrorState ("Errors reported"));
+        EXPECT_FALSE (HeadlessUpdate::isErrorState ("Idle, no device"));
+    }
+}
+
+TEST (HeadlessUpdate, a_question_left_unanswered_says_whether_an_interrupt_or_the_time_limit_ended_it)
+{
+    auto inBootloader = [] (SimulatorSession::Options& options) { options.instrument.startInBootloader = true; };
+
+    {
+        HeadlessRun run (inBootloader);
+        std::atomic<int> interrupts{ 0 };
+        HeadlessUpdate::Hooks hooks;
+        hooks.interrupts = [&] { return interrupts.load(); };
+        hooks.confirm = [&] (const juce::String&)
+        {
+            interrupts = 1; // Ctrl-C while the question waits
+            return false;
+        };
+        auto& update = run.create (hooks);
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::interrupted);
+        EXPECT_EQ (update.getReason(), "interrupted");
+    }
+    {
+        HeadlessRun run (inBootloader);
+        HeadlessUpdate::Hooks hooks;
+        hooks.confirm = [&] (const juce::String&)
+        {
+            run.clock.sleep (30000); // nobody answers until the limit has passed
+            return false;
+        };
+        run.create (hooks);
+        EXPECT_EQ (run.run (20000), HeadlessUpdate::Outcome::timedOut);
+    }
+}
