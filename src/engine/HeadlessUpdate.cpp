@@ -254,14 +254,17 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             if (pressedTexts.contains (currentText))
                 return finish (Outcome::failed, currentText.quoted() + " is offered again; it is pressed once at most");
 
-            if (hooks.confirm && !hooks.confirm (currentText))
+            const auto millisecondsLeft = (int) juce::jmax ((juce::int64) 0, timeoutMs - (clock.now() - start));
+            switch (hooks.confirm ? hooks.confirm (currentText, millisecondsLeft) : Answer::yes)
             {
-                // The question gives up on an interrupt or at the time limit: say which.
-                if (hooks.interrupts && hooks.interrupts() > interruptsSeen)
+                case Answer::yes:
+                    break;
+                case Answer::no:
+                    return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
+                case Answer::interrupted:
                     return finish (Outcome::interrupted, "interrupted");
-                if (clock.now() - start > timeoutMs)
+                case Answer::timeUp:
                     return finish (Outcome::timedOut, timeLimitReason());
-                return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
             }
 
             pressedTexts.add (currentText);

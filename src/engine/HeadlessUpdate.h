@@ -35,10 +35,20 @@ public:
         interrupted
     };
 
+    // What a question about pressing a button came to.
+    enum class Answer
+    {
+        yes,
+        no,
+        interrupted, // an interrupt came before an answer
+        timeUp       // the time left passed before an answer
+    };
+
     struct Hooks
     {
-        FirmwareUpdaterCallback* reports = nullptr;                   // every report, on the message thread
-        std::function<bool (const juce::String& buttonText)> confirm; // asked on run()'s thread; null: yes
+        FirmwareUpdaterCallback* reports = nullptr; // every report, on the message thread
+        // Asked on run()'s thread, with the milliseconds left of the run's time limit; null: yes.
+        std::function<Answer (const juce::String& buttonText, int millisecondsLeft)> confirm;
         std::function<int()> interrupts;                              // how many interrupts so far; null: none
         std::function<void (const juce::String& buttonText)> pressed; // told before a button is pressed
     };

@@ -21,12 +21,19 @@ constexpr int checkIntervalMs = 100; // how soon an interrupt or the deadline is
 enum class LineResult
 {
     answered,
-    gaveUp
+    ended,
+    interrupted,
+    timeUp
 };
 
-bool shouldGiveUp (int interruptsAtStart, double deadline)
+// Why the wait has to end now, or `answered` when it may go on.
+LineResult checkGiveUp (int interruptsAtStart, double deadline)
 {
-    return getInterruptCount() != interruptsAtStart || juce::Time::getMillisecondCounterHiRes() >= deadline;
+    if (getInterruptCount() != interruptsAtStart)
+        return LineResult::interrupted;
+    if (juce::Time::getMillisecondCounterHiRes() >= deadline)
+        return LineResult::timeUp;
+    return LineResult::answered;
 }
 
 int millisecondsUntil (double deadline)
@@ -39,8 +46,11 @@ int millisecondsUntil (double deadline)
 // The console reads key by key, so that the wait can look at the interrupt count in between.
 LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
 {
-    while (!shouldGiveUp (interruptsAtStart, deadline))
+    for (;;)
     {
+        if (const auto end = checkGiveUp (interruptsAtStart, deadline); end != LineResult::answered)
+            return end;
+
         if (!_kbhit())
         {
             juce::Thread::sleep (juce::jmin (20, millisecondsUntil (deadline)));
@@ -61,19 +71,21 @@ LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
         }
         line += (char) c;
     }
-    return LineResult::gaveUp;
 }
 #else
 // Reads byte by byte with read(), not through std::cin, so that nothing waits in a buffer that
 // poll() cannot see.
 LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
 {
-    while (!shouldGiveUp (interruptsAtStart, deadline))
+    for (;;)
     {
+        if (const auto end = checkGiveUp (interruptsAtStart, deadline); end != LineResult::answered)
+            return end;
+
         pollfd input{ 0, POLLIN, 0 };
         const int ready = poll (&input, 1, millisecondsUntil (deadline));
         if (ready < 0 && errno != EINTR)
-            return LineResult::gaveUp;
+            return LineResult::ended;
         if (ready <= 0)
             continue; // time to look at the interrupts and the deadline again
 
@@ -82,29 +94,32 @@ LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
-            return LineResult::gaveUp; // input ended
+            return LineResult::ended;
         if (c == '\n')
             return LineResult::answered;
         line += c;
     }
-    return LineResult::gaveUp;
 }
 #endif
 } // namespace
 
-bool askYesNo (const juce::String& question, double deadline)
+Reply askYesNo (const juce::String& question, int millisecondsLeft)
 {
     const int interruptsAtStart = getInterruptCount();
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + millisecondsLeft;
     std::cerr << question << " [y/N] " << std::flush;
 
     std::string line;
-    if (readLine (line, interruptsAtStart, deadline) == LineResult::gaveUp)
+    const auto end = readLine (line, interruptsAtStart, deadline);
+    if (end != LineResult::answered)
     {
         std::cerr << std::endl << "no answer: taken as no" << std::endl;
-        return false;
+        return end == LineResult::interrupted ? Reply::interrupted
+               : end == LineResult::timeUp    ? Reply::timeUp
+                                              : Reply::no;
     }
 
     const auto answer = juce::String (line).trim().toLowerCase();
-    return answer == "y" || answer == "yes";
+    return answer == "y" || answer == "yes" ? Reply::yes : Reply::no;
 }
 } // namespace vfu::tool

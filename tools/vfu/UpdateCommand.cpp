@@ -200,16 +200,26 @@ public:
 
     // Asked on the update's thread when a button other than Cancel is offered. The question goes to
     // standard error, so that standard output keeps only reports (one JSON object a line with --json).
-    // `deadline`: the run's time limit on the millisecond counter; the question gives up then.
-    static bool ask (const juce::String& buttonText, double deadline)
+    static HeadlessUpdate::Answer ask (const juce::String& buttonText, int millisecondsLeft)
     {
         if (!isTerminal (0))
         {
             std::cerr << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
-            return false;
+            return HeadlessUpdate::Answer::no;
         }
 
-        return tool::askYesNo ("Press \"" + buttonText + "\"?", deadline);
+        switch (tool::askYesNo ("Press \"" + buttonText + "\"?", millisecondsLeft))
+        {
+            case tool::Reply::yes:
+                return HeadlessUpdate::Answer::yes;
+            case tool::Reply::no:
+                return HeadlessUpdate::Answer::no;
+            case tool::Reply::interrupted:
+                return HeadlessUpdate::Answer::interrupted;
+            case tool::Reply::timeUp:
+                return HeadlessUpdate::Answer::timeUp;
+        }
+        return HeadlessUpdate::Answer::no;
     }
 
 private:
@@ -283,9 +293,9 @@ int update (const UpdateOptions& given)
     hooks.reports = &printer;
     hooks.interrupts = [] { return tool::getInterruptCount(); };
     hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
-    double deadline = 0.0; // set and read on the update's thread
     if (!given.yes)
-        hooks.confirm = [&deadline] (const juce::String& text) { return UpdatePrinter::ask (text, deadline); };
+        hooks.confirm = [] (const juce::String& text, int millisecondsLeft)
+        { return UpdatePrinter::ask (text, millisecondsLeft); };
 
     // As the app: the program-wide port selector on the real MIDI layer and the real clock; packages
     // from --package, else from the folders the app searches (beside vfu, the desktop).
@@ -332,7 +342,6 @@ int update (const UpdateOptions& given)
     const int code = tool::runWithMessageLoop (
         [&]
         {
-            deadline = juce::Time::getMillisecondCounterHiRes() + timeoutSeconds * 1000.0;
             const auto outcome = headless->run ((int) (timeoutSeconds * 1000.0));
             printer.result (*headless, outcome);
             return HeadlessUpdate::exitCodeFor (outcome);
