@@ -3,6 +3,7 @@
 #include "Interrupts.h"
 
 #include <iostream>
+#include <optional>
 
 #if JUCE_WINDOWS
 #include <conio.h>
@@ -26,14 +27,14 @@ enum class LineResult
     timeUp
 };
 
-// Why the wait has to end now, or `answered` when it may go on.
-LineResult checkGiveUp (int interruptsAtStart, double deadline)
+// Why the wait has to end now; nothing while it may go on.
+std::optional<LineResult> findReasonToGiveUp (int interruptsAtStart, double deadline)
 {
     if (getInterruptCount() != interruptsAtStart)
         return LineResult::interrupted;
     if (juce::Time::getMillisecondCounterHiRes() >= deadline)
         return LineResult::timeUp;
-    return LineResult::answered;
+    return std::nullopt;
 }
 
 int millisecondsUntil (double deadline)
@@ -48,8 +49,8 @@ LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
 {
     for (;;)
     {
-        if (const auto end = checkGiveUp (interruptsAtStart, deadline); end != LineResult::answered)
-            return end;
+        if (const auto reason = findReasonToGiveUp (interruptsAtStart, deadline))
+            return *reason;
 
         if (!_kbhit())
         {
@@ -79,8 +80,8 @@ LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
 {
     for (;;)
     {
-        if (const auto end = checkGiveUp (interruptsAtStart, deadline); end != LineResult::answered)
-            return end;
+        if (const auto reason = findReasonToGiveUp (interruptsAtStart, deadline))
+            return *reason;
 
         pollfd input{ 0, POLLIN, 0 };
         const int ready = poll (&input, 1, millisecondsUntil (deadline));
