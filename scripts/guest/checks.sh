@@ -81,14 +81,16 @@ run_update() {
 
 # Pacing at the simulator's side: the wall time from the first piece of the image to the last,
 # against the pauses the sender makes between them: one per packet but the last, each
-# int(packet bytes * 0.384 + waitTime) ms for the full 256-byte packets these images are cut into.
+# int(int(packet bytes * 0.384) + waitTime) ms for the full 256-byte packets these images are cut
+# into. The last packet takes the tail (up to 511 bytes), so there are int(bytes / 256) packets.
 # pacing_figure NAME SIMULATOR_LOG IMAGE_BYTES WAIT_TIME
 pacing_figure() {
   local name="$1" log="$2" bytes="$3" wait_time="$4"
   local measured
   measured=$(summary_field "$log" transferMilliseconds)
   figure "$name" "$(awk -v m="${measured:-0}" -v n="$bytes" -v w="$wait_time" 'BEGIN {
-      packets = int((n + 255) / 256); pause = int(256 * 0.384 + w); specified = (packets - 1) * pause
+      packets = (n >= 256 ? int(n / 256) : (n > 0 ? 1 : 0)); pause = int(int(256 * 0.384) + w)
+      specified = (packets - 1) * pause
       printf "%.4f (%.0f ms for %d packets; pauses %d ms)", (specified > 0 ? m / specified : 0), m, packets, specified }')"
 }
 

@@ -11,6 +11,7 @@ namespace
 {
 // The button text that means "stop": offered during erases and transfers, never pressed for the user.
 const juce::String cancelText{ "Cancel" };
+const juce::String instructionsFieldName{ "InstructionsField" };
 constexpr int checkIntervalMs = 20;
 constexpr int engineStopTimeoutMs = 5000;
 } // namespace
@@ -80,6 +81,11 @@ const char* HeadlessUpdate::nameOf (Outcome outcome)
     return "?";
 }
 
+bool HeadlessUpdate::isErrorState (const juce::String& stateName)
+{
+    return stateName.initialSectionNotContaining (" ,;:.") == "Error";
+}
+
 // ----- Reports (message thread; the engine waits for each) -----
 
 void HeadlessUpdate::stateChanged (juce::String previousState, juce::String newState)
@@ -101,6 +107,12 @@ void HeadlessUpdate::stateChanged (juce::String previousState, juce::String newS
 
 void HeadlessUpdate::textFieldChanged (juce::String name, juce::String text, bool visible)
 {
+    if (name == instructionsFieldName)
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        instructions = visible ? text : juce::String();
+    }
+
     if (hooks.reports != nullptr)
         hooks.reports->textFieldChanged (name, text, visible);
 }
@@ -169,6 +181,8 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
     int answeredEntry = -1;
     int interruptsSeen = 0;
     bool cancelling = false;
+    juce::StringArray pressedTexts; // each button is pressed once at most: a second press erases again
+    const auto timeLimitReason = [timeoutMs] { return "no end within " + juce::String (timeoutMs / 1000) + " s"; };
 
     updater->startThread();
 
@@ -178,7 +192,7 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
 
         const int interrupts = hooks.interrupts ? hooks.interrupts() : 0;
 
-        juce::String currentName, currentText;
+        juce::String currentName, currentText, currentState, shownInstructions;
         bool enabled = false, transfer = false, identified = false, entryDone = false;
         double fraction = 0.0;
         int currentEntry = 0;
@@ -193,6 +207,8 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             identified = identifiedAtEntry;
             version = versionAtEntry;
             currentEntry = entry;
+            currentState = state;
+            shownInstructions = instructions;
             entryDone = entryMark >= 0 && updater->getCompletedStateEntries() > entryMark;
         }
 
@@ -211,10 +227,16 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
         }
 
         if (clock.now() - start > timeoutMs)
-            return finish (Outcome::timedOut, "no end within " + juce::String (timeoutMs / 1000) + " s");
+            return finish (Outcome::timedOut, timeLimitReason());
 
         if (!entryDone)
             continue;
+
+        // The error state's instructions are what the person has to do next; the run cannot.
+        if (!cancelling && isErrorState (currentState))
+            return finish (Outcome::failed,
+                           "reached " + currentState.quoted() +
+                               (shownInstructions.isNotEmpty() ? ": " + shownInstructions : juce::String()));
 
         const bool offered = enabled && currentText != cancelText && currentName.isNotEmpty();
 
@@ -224,9 +246,28 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
                 continue;
 
             answeredEntry = currentEntry;
-            if (hooks.confirm && !hooks.confirm (currentText))
-                return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
 
+            // After a transfer, or once pressed, a button starts the erase and transfer over again.
+            if (transfer)
+                return finish (Outcome::failed,
+                               currentText.quoted() + " is offered after the transfer; not pressed again");
+            if (pressedTexts.contains (currentText))
+                return finish (Outcome::failed, currentText.quoted() + " is offered again; it is pressed once at most");
+
+            const auto millisecondsLeft = (int) juce::jmax ((juce::int64) 0, timeoutMs - (clock.now() - start));
+            switch (hooks.confirm ? hooks.confirm (currentText, millisecondsLeft) : Answer::yes)
+            {
+                case Answer::yes:
+                    break;
+                case Answer::no:
+                    return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
+                case Answer::interrupted:
+                    return finish (Outcome::interrupted, "interrupted");
+                case Answer::timeUp:
+                    return finish (Outcome::timedOut, timeLimitReason());
+            }
+
+            pressedTexts.add (currentText);
             press (currentName, currentText);
             continue;
         }

@@ -15,6 +15,10 @@ namespace vfu
 // - after a transfer, once the machine rests (a state whose instructions have run leaves nothing to
 //   press): succeeded when the instrument was identified in its firmware on entering that state and
 //   reports the selected package's version, failed otherwise;
+// - failed as soon as the instructions of an error state have run (see isErrorState): only a person
+//   can resolve it, so waiting would only run into the time limit;
+// - failed when a button is offered after a transfer, or offered again after it was pressed once:
+//   pressing it would erase and flash the instrument once more;
 // - failed when an offered button is declined (the machine would wait for the user);
 // - timed out after the time limit;
 // - interrupted: a first interrupt during a transfer presses Cancel and waits for the machine to
@@ -31,10 +35,20 @@ public:
         interrupted
     };
 
+    // What a question about pressing a button came to.
+    enum class Answer
+    {
+        yes,
+        no,
+        interrupted, // an interrupt came before an answer
+        timeUp       // the time left passed before an answer
+    };
+
     struct Hooks
     {
-        FirmwareUpdaterCallback* reports = nullptr;                   // every report, on the message thread
-        std::function<bool (const juce::String& buttonText)> confirm; // asked on run()'s thread; null: yes
+        FirmwareUpdaterCallback* reports = nullptr; // every report, on the message thread
+        // Asked on run()'s thread, with the milliseconds left of the run's time limit; null: yes.
+        std::function<Answer (const juce::String& buttonText, int millisecondsLeft)> confirm;
         std::function<int()> interrupts;                              // how many interrupts so far; null: none
         std::function<void (const juce::String& buttonText)> pressed; // told before a button is pressed
     };
@@ -59,6 +73,10 @@ public:
 
     static int exitCodeFor (Outcome outcome);
     static const char* nameOf (Outcome outcome);
+
+    // An error state is one whose name begins with the word "Error" ("Error, no device"): the
+    // definitions name every state that waits for a person to put things right that way.
+    static bool isErrorState (const juce::String& stateName);
 
 private:
     void stateChanged (juce::String previousState, juce::String newState) override;
@@ -85,6 +103,7 @@ private:
     bool buttonEnabled = false;
     bool transferSeen = false;
     double progress = 0.0;
+    juce::String instructions; // the instructions shown, empty when hidden
     juce::String identifiedVersion, reason;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HeadlessUpdate)

@@ -104,10 +104,10 @@ TEST (HeadlessUpdate, updates_a_published_Quillbox_and_ends_once_it_reports_the_
     HeadlessRun run;
     int questions = 0;
     HeadlessUpdate::Hooks hooks;
-    hooks.confirm = [&] (const juce::String&)
+    hooks.confirm = [&] (const juce::String&, int)
     {
         ++questions;
-        return true;
+        return HeadlessUpdate::Answer::yes;
     };
     auto& update = run.create (hooks);
     EXPECT_EQ (update.getSelectedVersion(), "2.2.1");
@@ -132,10 +132,10 @@ TEST (HeadlessUpdate, an_offered_Install_that_is_declined_ends_as_failed_and_one
         HeadlessRun run (inBootloader);
         juce::StringArray asked;
         HeadlessUpdate::Hooks hooks;
-        hooks.confirm = [&] (const juce::String& text)
+        hooks.confirm = [&] (const juce::String& text, int)
         {
             asked.add (text);
-            return false;
+            return HeadlessUpdate::Answer::no;
         };
         auto& update = run.create (hooks);
 
@@ -215,4 +215,58 @@ TEST (HeadlessUpdate, an_Orb_26_runs_through_both_phases_before_the_end_is_judge
     EXPECT_TRUE (states.contains ("Panel download")) << states.joinIntoString (" > ");
     EXPECT_EQ (run.simulator->getInstrument().getPanelStateByte(), 3); // the panel image went in too
     EXPECT_EQ (update.getIdentifiedVersion(), version);
+}
+
+TEST (HeadlessUpdate, an_error_state_ends_the_run_at_once_with_its_instructions_and_nothing_is_pressed_twice)
+{
+    {
+        // The connection breaks mid-transfer: the instrument comes back in its bootloader and the
+        // updater offers Install again. Pressing it would erase and flash a second time.
+        HeadlessRun run ([] (SimulatorSession::Options& options)
+                         { options.instrument.faults.vanishAfterTransferBytes = 8000; });
+        juce::StringArray pressed;
+        HeadlessUpdate::Hooks hooks; // no confirm: every offer accepted, as with --yes
+        hooks.pressed = [&] (const juce::String& text) { pressed.add (text); };
+        auto& update = run.create (hooks);
+
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::failed);
+        EXPECT_EQ (update.getReason(), "reached \"Error, bootloader detected\": Something went wrong while performing "
+                                       "the update. Please try again.");
+        EXPECT_TRUE (pressed.isEmpty()) << pressed.joinIntoString (", ");
+        EXPECT_EQ (run.simulator->getInstrument().getErases(), 1);
+    }
+    {
+        // Switched off and on just as Install is pressed: the instrument comes back in its firmware
+        // after the erase was sent, before any transfer. A person has to restart it.
+        HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.startInBootloader = true; });
+        HeadlessUpdate::Hooks hooks;
+        hooks.pressed = [&] (const juce::String&) { run.simulator->getInstrument().powerCycle(); };
+        auto& update = run.create (hooks);
+
+        const auto start = run.clock.now();
+        EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::failed);
+        EXPECT_EQ (update.getReason(), "reached \"Error, device detected\": Something went wrong while performing "
+                                       "the update. Please try again.");
+        EXPECT_LT (run.clock.now() - start, 120000); // at once, not at the time limit
+        EXPECT_TRUE (HeadlessUpdate::isErrorState ("Error"));
+        EXPECT_FALSE (HeadlessUpdate::isErrorState ("Errors reported"));
+        EXPECT_FALSE (HeadlessUpdate::isErrorState ("Idle, no device"));
+    }
+}
+
+TEST (HeadlessUpdate, a_question_is_given_the_time_left_and_one_that_runs_out_of_it_ends_as_timed_out)
+{
+    HeadlessRun run ([] (SimulatorSession::Options& options) { options.instrument.startInBootloader = true; });
+    int millisecondsLeft = -1;
+    HeadlessUpdate::Hooks hooks;
+    hooks.confirm = [&] (const juce::String&, int left)
+    {
+        millisecondsLeft = left;
+        return HeadlessUpdate::Answer::timeUp;
+    };
+    run.create (hooks);
+
+    EXPECT_EQ (run.run (60000), HeadlessUpdate::Outcome::timedOut);
+    EXPECT_GT (millisecondsLeft, 0);
+    EXPECT_LE (millisecondsLeft, 60000);
 }

@@ -9,6 +9,8 @@
 #include "midi/VirtualMidiLayer.h"
 #include "simulation/SimulationSpec.h"
 
+#include <iostream>
+
 namespace
 {
 using namespace vfu;
@@ -206,9 +208,18 @@ int poll (const PollOptions& options)
 int ports()
 {
     JuceMidiLayer layer;
+    const auto inputs = layer.getInputNames();
+    const auto outputs = layer.getOutputNames();
+
+    // Empty lists can mean no MIDI system at all: say so beside the (unchanged) JSON.
+    JuceMidiSystem system;
+    juce::String problem;
+    if (inputs.isEmpty() && outputs.isEmpty() && !system.isAvailable (problem))
+        std::cerr << "MIDI system not available (" << problem << ")" << std::endl;
+
     auto* result = new juce::DynamicObject();
-    result->setProperty ("inputs", toVar (layer.getInputNames()));
-    result->setProperty ("outputs", toVar (layer.getOutputNames()));
+    result->setProperty ("inputs", toVar (inputs));
+    result->setProperty ("outputs", toVar (outputs));
     printJson (result);
     return tool::exitSuccess;
 }
@@ -288,7 +299,9 @@ const tool::CommandRegistration pollCommand ({
 const tool::CommandRegistration portsCommand ({
     "ports",
     "Lists the computer's MIDI ports",
-    "Prints one JSON object with the names of the real MIDI inputs and outputs, in system order.",
+    "Prints one JSON object with the names of the real MIDI inputs and outputs, in system order. When\n"
+    "the computer's MIDI system cannot be reached, the lists are empty and a line on standard error says\n"
+    "\"MIDI system not available (WHY)\"; the exit code is 0 all the same.",
     "",
     [] (CLI::App&) -> std::function<int()> { return [] { return ports(); }; },
 });

@@ -1,10 +1,12 @@
 // vfu update: the app's updater without a window, on the computer's real MIDI ports.
 #include "CommandRegistry.h"
 #include "Interrupts.h"
+#include "TerminalQuestion.h"
 
 #include "core/Log.h"
 #include "definitions/DefinitionSource.h"
 #include "engine/HeadlessUpdate.h"
+#include "midi/JuceMidiLayer.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <iostream>
@@ -34,6 +36,22 @@ bool isTerminal (int descriptor)
 #else
     return isatty (descriptor) != 0;
 #endif
+}
+
+// A text on one line of output: the definitions' texts carry CR LF line ends, and a CR that reached
+// a terminal would send the cursor back and let the rest overwrite the line.
+juce::String onOneLine (const juce::String& text)
+{
+    return text.replace ("\r\n", "\n").replaceCharacter ('\r', '\n').replace ("\n", " / ");
+}
+
+// Empty when the computer's MIDI system can be reached, else what stands in the way (as the log's
+// "MIDI system not available" line says it).
+juce::String findMidiSystemProblem()
+{
+    JuceMidiSystem system;
+    juce::String problem;
+    return system.isAvailable (problem) ? juce::String() : "MIDI system not available (" + problem + ")";
 }
 
 // Prints what the updater reports: the instructions each time they change, the state names, and
@@ -77,7 +95,7 @@ public:
 
         if (newInstructions)
             endBar();
-        emit (object, newInstructions ? "instructions: " + text.replace ("\n", " / ") : juce::String());
+        emit (object, newInstructions ? "instructions: " + onOneLine (text) : juce::String());
     }
 
     void buttonChanged (juce::String name, juce::String text, bool enabled) override
@@ -95,7 +113,7 @@ public:
         auto* object = report ("printMessage");
         object->setProperty ("text", text);
         object->setProperty ("flag", flag);
-        emit (object, "print: " + text);
+        emit (object, "print: " + onOneLine (text));
     }
 
     void progressChanged (double fraction) override
@@ -154,9 +172,19 @@ public:
     {
         endBar();
         const int code = HeadlessUpdate::exitCodeFor (outcome);
+
+        // Without a MIDI system no instrument can ever be found: the reason has to say so.
+        auto reason = update.getReason();
+        if (outcome != HeadlessUpdate::Outcome::succeeded)
+        {
+            const auto midiProblem = findMidiSystemProblem();
+            if (midiProblem.isNotEmpty())
+                reason << "; " << midiProblem;
+        }
+
         auto* object = new juce::DynamicObject();
         object->setProperty ("result", HeadlessUpdate::nameOf (outcome));
-        object->setProperty ("reason", update.getReason());
+        object->setProperty ("reason", reason);
         object->setProperty ("installed", update.getIdentifiedVersion());
         object->setProperty ("package", update.getSelectedVersion());
         object->setProperty ("exitCode", code);
@@ -166,27 +194,32 @@ public:
             line << ", installed " << update.getIdentifiedVersion() << " (package " << update.getSelectedVersion()
                  << ")";
         else
-            line << ": " << update.getReason();
+            line << ": " << onOneLine (reason);
         emit (object, line);
     }
 
     // Asked on the update's thread when a button other than Cancel is offered. The question goes to
     // standard error, so that standard output keeps only reports (one JSON object a line with --json).
-    static bool ask (const juce::String& buttonText)
+    static HeadlessUpdate::Answer ask (const juce::String& buttonText, int millisecondsLeft)
     {
         if (!isTerminal (0))
         {
             std::cerr << "Press \"" << buttonText << "\"? no terminal to ask: not pressed (use --yes)" << std::endl;
-            return false;
+            return HeadlessUpdate::Answer::no;
         }
 
-        std::cerr << "Press \"" << buttonText << "\"? [y/N] " << std::flush;
-        std::string answer;
-        if (!std::getline (std::cin, answer))
-            return false;
-
-        const auto text = juce::String (answer).trim().toLowerCase();
-        return text == "y" || text == "yes";
+        switch (tool::askYesNo ("Press \"" + buttonText + "\"?", millisecondsLeft))
+        {
+            case tool::Reply::yes:
+                return HeadlessUpdate::Answer::yes;
+            case tool::Reply::no:
+                return HeadlessUpdate::Answer::no;
+            case tool::Reply::interrupted:
+                return HeadlessUpdate::Answer::interrupted;
+            case tool::Reply::timeUp:
+                return HeadlessUpdate::Answer::timeUp;
+        }
+        return HeadlessUpdate::Answer::no;
     }
 
 private:
@@ -261,7 +294,8 @@ int update (const UpdateOptions& given)
     hooks.interrupts = [] { return tool::getInterruptCount(); };
     hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
     if (!given.yes)
-        hooks.confirm = [] (const juce::String& text) { return UpdatePrinter::ask (text); };
+        hooks.confirm = [] (const juce::String& text, int millisecondsLeft)
+        { return UpdatePrinter::ask (text, millisecondsLeft); };
 
     // As the app: the program-wide port selector on the real MIDI layer and the real clock; packages
     // from --package, else from the folders the app searches (beside vfu, the desktop).
@@ -333,11 +367,17 @@ const tool::CommandRegistration updateCommand ({
     "\"installed\":..., \"package\":..., \"exitCode\":N}. --log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
     "A button other than Cancel that is offered and enabled is pressed with --yes; otherwise vfu asks\n"
     "(y/N, the question on standard error) on the terminal; without a terminal it is not pressed.\n"
+    "Ctrl-C, SIGTERM or the end of --timeout end the question: an answer not given counts as no. A\n"
+    "button is pressed once at most in a run, and never after a transfer (it would erase and flash the\n"
+    "instrument again).\n"
     "Ctrl-C during a transfer presses Cancel and waits for the updater to come to rest; a second Ctrl-C,\n"
     "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
     "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
     "identified again in its firmware and reports the selected package's version; 1 when it reports\n"
-    "another version or none, when an offered button was declined, or when interrupted.",
+    "another version or none, when an offered button was declined or offered again, or when\n"
+    "interrupted. It ends at once with 1 in an error state, a state whose name begins with the word\n"
+    "\"Error\" (\"Error, no device\"): only a person can resolve it; the result gives its instructions.\n"
+    "When the update fails and the computer's MIDI system cannot be reached, the result says so.",
     "  3  no end within --timeout seconds (default 600)\n",
     [] (CLI::App& app) -> std::function<int()>
     {
