@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures (once) and builds the project into build/ (or $VFU_BUILD_DIR). Extra arguments go to
-# the CMake configure step, e.g. -DVFU_SANITIZERS=address,undefined.
+# the CMake configure step, e.g. -DVFU_SANITIZERS=address,undefined. VFU_BUILD_TARGETS (targets
+# separated by blanks) builds only those instead of everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,4 +18,8 @@ fi
 if [ ! -f "$build_dir/CMakeCache.txt" ] || [ $# -gt 0 ]; then
   cmake -S . -B "$build_dir" "${generator[@]}" "${launcher[@]}" "$@"
 fi
-cmake --build "$build_dir" --parallel "$(nproc 2>/dev/null || echo 2)"
+targets=()
+for target in ${VFU_BUILD_TARGETS:-}; do
+  targets+=(--target "$target")
+done
+cmake --build "$build_dir" --parallel "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"
