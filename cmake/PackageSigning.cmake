@@ -17,6 +17,7 @@ set(VFU_DEVELOPMENT_PUBLIC_KEY ${VFU_KEYS_DIR}/development.pub)
 set(VFU_DEVELOPMENT_SECRET_KEY ${VFU_KEYS_DIR}/development.key)
 
 set(trusted ${VFU_TRUSTED_KEY_FILES})
+file(STRINGS ${VFU_DEVELOPMENT_PUBLIC_KEY} development_key_line REGEX "^ed25519-public-key [0-9a-f]+ [0-9a-f]+$")
 if(VFU_RELEASE)
     if(NOT VFU_SIGNING_KEY_FILE)
         message(FATAL_ERROR "VFU_RELEASE=ON needs VFU_SIGNING_KEY_FILE: the secret key the delivered package is signed with")
@@ -63,6 +64,10 @@ foreach(key_file ${trusted})
     if(NOT key_count EQUAL 1)
         message(FATAL_ERROR "${key_file} is not a public key file (vfu keygen writes them)")
     endif()
+    # Its secret half is in the repository: a release trusts it under no name, from no copy.
+    if(VFU_RELEASE AND key_lines STREQUAL development_key_line)
+        message(FATAL_ERROR "VFU_RELEASE=ON refuses to trust ${key_file}: it is the development key, whose secret is public")
+    endif()
     get_filename_component(key_name ${key_file} NAME_WE)
     string(APPEND key_entries "    { \"${key_name}\", \"${key_lines}\" },\n")
 endforeach()
@@ -72,6 +77,11 @@ if(VFU_REQUIRE_SIGNED_PACKAGES)
 else()
     set(require_signed false)
 endif()
+if(VFU_RELEASE)
+    set(release_build true)
+else()
+    set(release_build false)
+endif()
 
 set(VFU_GENERATED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/generated)
 file(CONFIGURE OUTPUT ${VFU_GENERATED_INCLUDE_DIR}/packages/BuiltInKeys.inc CONTENT
@@ -79,4 +89,8 @@ file(CONFIGURE OUTPUT ${VFU_GENERATED_INCLUDE_DIR}/packages/BuiltInKeys.inc CONT
 static const std::vector<BuiltInKey> builtInKeys {
 ${key_entries}};
 static constexpr bool builtInRequireSigned = ${require_signed};
+static constexpr bool builtInReleaseBuild = ${release_build};
+// The committed development key, whose secret is public: known to every build so that a signature
+// by it is always marked, trusted only by builds that are not releases.
+static constexpr const char* developmentKeyLine = \"${development_key_line}\";
 ")

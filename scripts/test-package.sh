@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks it (lintian, desktop-file-validate, appstreamcli), installs it
-# with apt-get, runs what it installed, purges it and checks that nothing of it is left under /usr.
+# Builds the Debian package (a release build, scripts/package.sh), checks it (lintian,
+# desktop-file-validate, appstreamcli), installs it with apt-get, runs what it installed (which must
+# refuse a package signed with the development key), purges it and checks that nothing of it is
+# left under /usr.
 # Needs root (or sudo) because it installs into the system. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +14,7 @@ apt_get() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=
 
 bash scripts/install-deps.sh lintian desktop-file-utils appstream man-db dpkg-dev file xvfb xauth
 
-build_dir="${VFU_BUILD_DIR:-build}"
+build_dir="${VFU_RELEASE_BUILD_DIR:-build-release}"
 package_name=vorn-firmware-updater
 work="$(mktemp -d "${TMPDIR:-/tmp}/vfu-package-test.XXXXXX")"
 
@@ -111,6 +113,21 @@ vfu packages --program "$app" >"$work/packages.out" || { cat "$work/packages.out
 [ "$(grep -c '"version":' "$work/packages.out")" -eq 1 ] &&
   grep -qF '"version": "2.2.1"' "$work/packages.out" ||
   { cat "$work/packages.out"; fail "the installed app does not offer exactly the firmware 2.2.1"; }
+
+echo "== the installed programs refuse the development key"
+# Its secret is in the repository, so anyone can sign a "newer" firmware with it.
+development_key_id="$(awk '/^ed25519-public-key /{print $2}' keys/development.pub)"
+grep -qF '"signature": "signed by ' "$work/packages.out" && ! grep -qF "$development_key_id" "$work/packages.out" ||
+  { cat "$work/packages.out"; fail "the delivered firmware is not signed by the release key"; }
+vfu make-image --model quillbox --version 9.9.9 --size 1000 -o "$work/quillbox-fw-9.9.9.syx" >/dev/null
+vfu pack --name quillbox-fw-9.9.9 --sign keys/development.key -o "$work/forged.vfw" "$work/quillbox-fw-9.9.9.syx" >/dev/null
+status=0
+vfu verify "$work/forged.vfw" >"$work/verify.out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -qF "signature invalid: signed by an unknown key: $development_key_id" "$work/verify.out" ||
+  { cat "$work/verify.out"; fail "the installed vfu does not refuse a package signed with the development key"; }
+vfu packages --program "$app" "$work/forged.vfw" >"$work/forged.out" || true
+grep -qF '"version": "9.9.9"' "$work/forged.out" &&
+  { cat "$work/forged.out"; fail "the installed programs accept a package signed with the development key"; }
 
 echo "== manual pages"
 for page in vfu quillbox-firmware-updater; do

@@ -308,7 +308,7 @@ private:
             for (const auto& entryName : findMissingEntries (messageKind, version))
                 warn (lintCode::missingImage, state, element,
                       "the package of version " + version + " has no entry " + quoted (entryName) +
-                          ": with it selected, the transfer is skipped");
+                          ": the updater does not offer it for this model");
     }
 
     // Reads each image once, however many SendSysEx elements name it: the read is the engine's own
@@ -386,6 +386,14 @@ LintResult lintDefinitionText (const juce::String& documentText, const juce::Str
     {
         result.loadError = e.message;
         return result;
+    }
+
+    // The updater refuses a package that lacks an image of this machine; lint collects again
+    // without that requirement, to name each missing image at the SendSysEx that needs it.
+    if (options.checkImages)
+    {
+        updater->getPackageStore().setRequiredImages ({});
+        updater->getPackageStore().collect (juce::File(), options.packages);
     }
 
     for (const auto& finding : updater->getPackageStore().getFindings())

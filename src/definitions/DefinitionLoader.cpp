@@ -2,6 +2,7 @@
 
 #include "definitions/DefinitionValues.h"
 #include "definitions/DocumentNesting.h"
+#include "definitions/DefinitionTransitions.h"
 
 #include <cstring>
 #include <limits>
@@ -453,6 +454,10 @@ void FirmwareUpdater::loadDefinitions (juce::XmlDocument& document)
 void FirmwareUpdater::collectPackages (const juce::Array<juce::File>& firmwareSearchFolders,
                                        const juce::File& programFile)
 {
+    // A package is only offered when it holds every image this model's machine sends.
+    if (const auto* machine = getMachine())
+        packages->setRequiredImages (vfu::definitions::getFirmwareImageKinds (*machine));
+
     packages->collect (programFile, firmwareSearchFolders);
 }
 

@@ -113,6 +113,21 @@ bool isFirmwareTransfer (const State::SendSysExInstruction& instruction)
     return instruction.messageKind != "erase" && instruction.messageKind != "panel update state";
 }
 
+juce::StringArray getFirmwareImageKinds (const FirmwareUpdater::StatesMachine& machine)
+{
+    juce::StringArray kinds;
+
+    for (auto& [name, state] : machine.states)
+        forEachSendSysEx (state->instructions,
+                          [&kinds] (const State::SendSysExInstruction& instruction)
+                          {
+                              if (isFirmwareTransfer (instruction))
+                                  kinds.addIfNotAlreadyThere (instruction.messageKind);
+                          });
+
+    return kinds;
+}
+
 std::set<PollResult> getResultsForStateList (const State& state)
 {
     auto results = getResultsOfPollingMode (state.getAttribute ("pollingMode"));

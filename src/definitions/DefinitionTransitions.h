@@ -18,6 +18,10 @@ std::set<PollResult> getResultsOfPollingMode (const juce::String& pollingMode);
 // Whether a SendSysEx sends a firmware image, rather than the erase or panel update command.
 bool isFirmwareTransfer (const State::SendSysExInstruction& instruction);
 
+// The messageKinds of every firmware transfer of the machine (Check bodies included), each once:
+// the images a package must hold to be sent whole.
+juce::StringArray getFirmwareImageKinds (const FirmwareUpdater::StatesMachine& machine);
+
 // The results that can reach the state's own PollingState list: its polling mode's, and those of
 // a post-send polling in "MIDI Device inquiry 2", which the engine matches with the state's list.
 std::set<PollResult> getResultsForStateList (const State& state);

@@ -20,6 +20,38 @@ constexpr int senderStopTimeoutWhileExitingMs = 500;
 
 // Longest real pause between two passes of the transfer watching loop.
 constexpr int watchPassMilliseconds = 20;
+
+// The erase goes out only while the selected package still holds, unchanged, every image that the
+// transfers after it will send: an erased instrument with no image to receive is the worst outcome.
+// A machine that sends no image needs no package for its erase.
+bool selectedPackageAllowsErase (const vfu::FirmwarePackageStore& packages)
+{
+    using ReadResult = vfu::FirmwarePackageStore::ImageReadResult;
+    if (packages.getRequiredImages().isEmpty())
+        return true;
+
+    juce::String detail;
+    const auto result = packages.checkSelectedPackage (&detail);
+    const juce::String prefix = "SendSysEx 'erase' : not sent, ";
+
+    switch (result)
+    {
+        case ReadResult::ok:
+            return true;
+        case ReadResult::noPackageSelected:
+            writeLog (prefix + "no firmware package selected");
+            break;
+        case ReadResult::packageUnreadable:
+            writeLog (prefix + "the selected package can no longer be read");
+            break;
+        default:
+            writeLog (prefix + "the selected package no longer passes its check" +
+                      (detail.isNotEmpty() ? " (" + detail + ")" : juce::String()));
+            break;
+    }
+
+    return false;
+}
 } // namespace
 
 void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstruction& instruction)
@@ -28,6 +60,9 @@ void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstr
 
     if (instruction.messageKind == "erase")
     {
+        if (!selectedPackageAllowsErase (*packages))
+            return;
+
         sendCommand (instruction.messageKind, { 0x04, id, 0x11 });
         waitAfterErase();
     }

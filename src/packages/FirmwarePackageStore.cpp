@@ -41,6 +41,45 @@ int reject (juce::String* reasonOut, const juce::String& reason)
 
     return -1;
 }
+
+// The entry names a checksum list vouches for: every line "<64 hex digits><2 characters><name>",
+// as sha256sum writes them (" *" or two blanks); other lines name nothing.
+juce::StringArray namesInChecksumList (const juce::String& checksumText)
+{
+    constexpr int digestLength = 64, separatorLength = 2;
+    juce::StringArray lines, names;
+    lines.addLines (checksumText);
+
+    for (auto& line : lines)
+    {
+        const auto digest = line.substring (0, digestLength);
+        const auto name = line.substring (digestLength + separatorLength).trimEnd();
+        if (digest.length() == digestLength && digest.containsOnly ("0123456789abcdefABCDEF") && name.isNotEmpty())
+            names.add (name);
+    }
+
+    return names;
+}
+
+// The first image a transfer would read ("$(version)" replaced, ".syx" appended) that the package
+// does not hold, or empty when it holds them all.
+juce::String findMissingImage (const juce::StringArray& requiredKinds, const juce::String& versionText,
+                               const juce::StringArray& imageNames)
+{
+    for (auto& kind : requiredKinds)
+    {
+        const auto entryName = kind.replace ("$(version)", versionText) + ".syx";
+        if (!imageNames.contains (entryName))
+            return entryName;
+    }
+
+    return {};
+}
+
+bool sameSigner (const vfu::PackageSignature::Verdict& a, const vfu::PackageSignature::Verdict& b)
+{
+    return a.status == b.status && a.keyId == b.keyId;
+}
 } // namespace
 
 struct FirmwarePackageStore::Impl
@@ -49,6 +88,7 @@ struct FirmwarePackageStore::Impl
     {
         std::unique_ptr<juce::InputStream> stream;
         size_t findingIndex;
+        PackageSignature::Verdict signature; // as collection saw it; a transfer requires the same
     };
 
     // Declared before the table: the table's streams may read from the program archive.
@@ -56,22 +96,84 @@ struct FirmwarePackageStore::Impl
     std::map<int, Package> table;
     std::vector<Finding> findings;
     PackageSignature::Trust trust = PackageSignature::Trust::builtIn();
+    juce::StringArray requiredImageKinds; // the messageKinds whose images every package must hold
 
     // Guards the table and the selection; readSelectedImage holds it while it reads.
     mutable std::mutex lock;
     juce::InputStream* selectedStream = nullptr; // one of the table's streams
     juce::String selectedVersionText;
     juce::String selectedSource;
+    PackageSignature::Verdict selectedSignature;
+
+    // The package check, and then the images the transfers need, named with the package's version.
+    int checkForCollection (const juce::MemoryBlock& data, juce::String& reason,
+                            PackageSignature::Verdict& signature) const
+    {
+        juce::StringArray imageNames;
+        const auto version = checkPackageData (data, trust, &reason, &signature, &imageNames);
+        if (version < 0)
+            return version;
+
+        const auto missing = findMissingImage (requiredImageKinds, formatVersion (version), imageNames);
+        return missing.isEmpty() ? version : reject (&reason, "required image missing: " + missing);
+    }
 
     void store (int versionNumber, std::unique_ptr<juce::InputStream> stream, const juce::String& source,
                 const PackageSignature::Verdict& signature)
     {
+        using Status = PackageSignature::Verdict::Status;
         auto existing = table.find (versionNumber);
         if (existing != table.end())
+        {
+            // An unsigned package never displaces a signed one of the same version.
+            if (existing->second.signature.status == Status::valid && signature.status != Status::valid)
+                return addRejection (source, "a signed package of the same version is kept: " +
+                                                 findings[existing->second.findingIndex].source);
+
             findings[existing->second.findingIndex].reason = "replaced by " + source;
+        }
 
         findings.push_back ({ source, versionNumber, {}, signature.describe (trust) });
-        table[versionNumber] = { std::move (stream), findings.size() - 1 };
+        table[versionNumber] = { std::move (stream), findings.size() - 1, signature };
+    }
+
+    // Reads the selected package again and checks it as collection did: its check, its version,
+    // every image the transfers need, and the same signer. The caller holds the lock.
+    ImageReadResult recheckSelected (juce::MemoryBlock& package, PackageSignature::Verdict& signature,
+                                     juce::String* failureDetail) const
+    {
+        if (selectedStream == nullptr)
+            return ImageReadResult::noPackageSelected;
+
+        auto& stream = *selectedStream;
+        if (!stream.setPosition (0) || !zip::readAtMost (stream, maximumPackageSize, package))
+            return ImageReadResult::packageUnreadable;
+
+        auto fail = [failureDetail] (const juce::String& detail)
+        {
+            if (failureDetail != nullptr)
+                *failureDetail = detail;
+
+            return ImageReadResult::packageCheckFailed;
+        };
+
+        juce::String reason;
+        juce::StringArray imageNames;
+        const auto version = checkPackageData (package, trust, &reason, &signature, &imageNames);
+        if (version < 0)
+            return fail (reason);
+
+        if (version != parseVersion (selectedVersionText))
+            return fail ("it now gives version " + formatVersion (version));
+
+        if (!sameSigner (signature, selectedSignature))
+            return fail (selectedSignature.describe (trust) + " when collected, now " + signature.describe (trust));
+
+        if (const auto missing = findMissingImage (requiredImageKinds, selectedVersionText, imageNames);
+            missing.isNotEmpty())
+            return fail ("required image missing: " + missing);
+
+        return ImageReadResult::ok;
     }
 
     void addRejection (const juce::String& source, const juce::String& reason)
@@ -123,7 +225,7 @@ struct FirmwarePackageStore::Impl
 
             juce::String reason;
             PackageSignature::Verdict signature;
-            const auto version = checkPackageData (data, trust, &reason, &signature);
+            const auto version = checkForCollection (data, reason, signature);
             if (version < 0)
             {
                 addRejection (source, reason);
@@ -157,7 +259,7 @@ struct FirmwarePackageStore::Impl
                 return addRejection (path, "package too large");
 
             juce::String reason;
-            version = checkPackageData (data, trust, &reason, &signature);
+            version = checkForCollection (data, reason, signature);
             if (version < 0)
                 return addRejection (path, reason);
         }
@@ -205,6 +307,18 @@ void FirmwarePackageStore::setTrust (const PackageSignature::Trust& trust)
     impl->trust = trust;
 }
 
+void FirmwarePackageStore::setRequiredImages (const juce::StringArray& messageKinds)
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    impl->requiredImageKinds = messageKinds;
+}
+
+juce::StringArray FirmwarePackageStore::getRequiredImages() const
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    return impl->requiredImageKinds;
+}
+
 void FirmwarePackageStore::collect (const juce::File& programFile, const juce::Array<juce::File>& searchPaths)
 {
     // Collection builds a new table and then swaps it in, so a second call leaves no stale selection.
@@ -212,6 +326,7 @@ void FirmwarePackageStore::collect (const juce::File& programFile, const juce::A
     {
         std::lock_guard<std::mutex> guard (impl->lock);
         fresh.trust = impl->trust;
+        fresh.requiredImageKinds = impl->requiredImageKinds;
     }
 
     if (programFile != juce::File() && !programFile.isDirectory())
@@ -258,6 +373,7 @@ bool FirmwarePackageStore::setFirmwareVersion (const juce::String& versionText)
     impl->selectedStream = found->second.stream.get();
     impl->selectedVersionText = versionText;
     impl->selectedSource = impl->findings[found->second.findingIndex].source;
+    impl->selectedSignature = found->second.signature;
     return true;
 }
 
@@ -282,25 +398,13 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     versionText = impl->selectedVersionText;
     entryName = messageKind.replace ("$(version)", versionText) + ".syx";
 
-    // The package is read into memory again: a file may have changed since collection, and JUCE
-    // must not be handed a lying header.
+    // The package is read into memory again and checked again as a whole (a file may have changed
+    // since collection), so that what is sent is what the checksum list and its signature vouch
+    // for; JUCE is never handed a lying header.
     juce::MemoryBlock package;
-    auto& stream = *impl->selectedStream;
-    if (!stream.setPosition (0) || !zip::readAtMost (stream, maximumPackageSize, package))
-        return ImageReadResult::packageUnreadable;
-
-    // Checked again as a whole, so that what is sent is what the checksum list (and its signature)
-    // vouches for.
-    juce::String reason;
     PackageSignature::Verdict signature;
-    const auto version = checkPackageData (package, impl->trust, &reason, &signature);
-    if (version != parseVersion (versionText))
-    {
-        if (failureDetail != nullptr)
-            *failureDetail = version < 0 ? reason : "it now gives version " + formatVersion (version);
-
-        return ImageReadResult::packageCheckFailed;
-    }
+    if (const auto result = impl->recheckSelected (package, signature, failureDetail); result != ImageReadResult::ok)
+        return result;
 
     // The check has just read this layout from these same bytes, so it holds; JUCE is only handed
     // an archive whose layout was read first.
@@ -329,6 +433,14 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     return ImageReadResult::ok;
 }
 
+FirmwarePackageStore::ImageReadResult FirmwarePackageStore::checkSelectedPackage (juce::String* failureDetail) const
+{
+    std::lock_guard<std::mutex> guard (impl->lock);
+    juce::MemoryBlock package;
+    PackageSignature::Verdict signature;
+    return impl->recheckSelected (package, signature, failureDetail);
+}
+
 std::vector<FirmwarePackageStore::Finding> FirmwarePackageStore::getFindings() const
 {
     std::lock_guard<std::mutex> guard (impl->lock);
@@ -353,7 +465,8 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, ju
 }
 
 int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, const PackageSignature::Trust& trust,
-                                            juce::String* rejectionReason, PackageSignature::Verdict* signatureOut)
+                                            juce::String* rejectionReason, PackageSignature::Verdict* signatureOut,
+                                            juce::StringArray* imageNamesOut)
 {
     juce::MemoryInputStream input (package, false);
     zip::ArchiveLayout layout;
@@ -440,7 +553,8 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
         return reject (rejectionReason, "no checksum list");
 
     // The signature is checked before the list is trusted for the digests.
-    const auto signature = PackageSignature::verify (checksumEntryName, checksumBytes, signatures, trust);
+    auto signature = PackageSignature::verify (checksumEntryName, checksumBytes, signatures, trust);
+    signature.checked = true;
     if (signatureOut != nullptr)
         *signatureOut = signature;
 
@@ -462,9 +576,23 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
             return reject (rejectionReason, "digest mismatch: " + image.name);
     }
 
+    juce::StringArray imageNames;
+    for (auto& image : images)
+        imageNames.add (image.name);
+
+    // A signed list vouches for its images as a set: one it names must be there, under that exact
+    // name, or the signature would pass for a package that cannot be sent whole.
+    if (signature.status == PackageSignature::Verdict::Status::valid)
+        for (auto& listed : namesInChecksumList (checksumText))
+            if (!imageNames.contains (listed))
+                return reject (rejectionReason, "image in the signed checksum list missing: " + listed);
+
     const auto version = versionFromChecksumEntryName (checksumEntryName);
     if (version < 0)
         return reject (rejectionReason, "no version in the checksum entry's name");
+
+    if (imageNamesOut != nullptr)
+        *imageNamesOut = std::move (imageNames);
 
     return version;
 }

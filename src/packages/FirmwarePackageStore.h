@@ -22,9 +22,15 @@ public:
     // collect and for the checks of readSelectedImage; the built-in trust until set.
     void setTrust (const PackageSignature::Trust& trust);
 
+    // The messageKinds of the images the transfers will read (each SendSysEx that sends an image).
+    // From the next collect on, a package is accepted only when it holds each of them, named with
+    // its own version ("$(version)" replaced, ".syx" appended); the transfer re-checks repeat it.
+    void setRequiredImages (const juce::StringArray& messageKinds);
+    juce::StringArray getRequiredImages() const;
+
     // Collects from the program file (opened as a ZIP archive, its ".vfw" entries) and then from
     // each search path in order (a folder's *.vfw files, or a file). Later sources replace earlier
-    // ones with the same version number.
+    // ones with the same version number, except that an unsigned package never replaces a signed one.
     void collect (const juce::File& programFile, const juce::Array<juce::File>& searchPaths);
 
     // Ascending by version number, each formatted by formatVersionNumber.
@@ -40,11 +46,17 @@ public:
     {
         noPackageSelected,
         packageUnreadable,  // the stream no longer reads (or has grown past the size limit)
-        packageCheckFailed, // it no longer passes its check, or gives another version
+        packageCheckFailed, // it no longer passes its check, gives another version, lacks a required
+                            // image, or its signer is not the one collection saw
         entryMissing,       // no entry of that name
         entryUnreadable,    // the entry exists but cannot be read whole (its check read it, so rare)
         ok
     };
+
+    // Reads the selected package again and checks it as collection did (its check, its version,
+    // the required images, the same signer) without reading an image: ok, noPackageSelected,
+    // packageUnreadable or packageCheckFailed. Run before anything irreversible is sent.
+    ImageReadResult checkSelectedPackage (juce::String* failureDetail = nullptr) const;
 
     // Reads the selected package's image for a SendSysEx messageKind ("$(version)" replaced by the
     // selected version text, ".syx" appended) into memory. The selection cannot change while it
@@ -71,10 +83,13 @@ public:
     // Checks a package held in memory, as checkPackage does.
     static int checkPackageData (const juce::MemoryBlock& package, juce::String* rejectionReason = nullptr);
 
-    // The same check with the given trust; the signature's verdict goes to `signature`. A package
-    // whose signature entry fails, or an unsigned one when the trust requires signatures, is refused.
+    // The same check with the given trust; the signature's verdict goes to `signature` (when the
+    // check got as far as the signature) and the names of the checked images to `imageNames`. A
+    // package whose signature entry fails, an unsigned one when the trust requires signatures, and
+    // a signed one that lacks an image its list names are refused.
     static int checkPackageData (const juce::MemoryBlock& package, const PackageSignature::Trust& trust,
-                                 juce::String* rejectionReason, PackageSignature::Verdict* signature = nullptr);
+                                 juce::String* rejectionReason, PackageSignature::Verdict* signature = nullptr,
+                                 juce::StringArray* imageNames = nullptr);
 
     // The version number that a checksum entry's name gives: the text after the last "-" of the
     // base name with every "fw." removed; -1 when the name has neither.

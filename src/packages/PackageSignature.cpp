@@ -225,6 +225,10 @@ juce::String Verdict::describe (const Trust& trust) const
             return "unsigned";
         case Status::valid:
         {
+            // Recognised by its id, whatever file it was built in from.
+            if (keyId == developmentKeyId())
+                return "signed by " + keyId + " (development key, not proof of origin)";
+
             const auto* key = trust.find (keyId);
             const auto name = key != nullptr ? key->name : juce::String();
             return "signed by " + keyId + (name.isNotEmpty() ? " (" + name + ")" : juce::String());

@@ -50,6 +50,13 @@ struct Trust
     static const Trust& builtIn();
 };
 
+// Whether the program was built with VFU_RELEASE: it then trusts no key whose secret is public.
+bool isReleaseBuild();
+
+// The key id of the committed development key (keys/development.pub), whose secret half is in the
+// repository: anyone can sign with it, so a signature by it proves nothing about its maker.
+juce::String developmentKeyId();
+
 // The first 8 bytes of the BLAKE2b-256 digest of the public key, as 16 lowercase hex digits.
 juce::String keyIdOf (const std::array<juce::uint8, publicKeySize>& publicKey);
 
@@ -80,8 +87,10 @@ struct Verdict
     Status status = Status::unsigned_;
     juce::String keyId;  // the key id the entry names (valid, and invalid when it could be read)
     juce::String reason; // for invalid
+    bool checked = false; // set by the package check once it got as far as the signature
 
-    // "unsigned", or "signed by KEYID" with the key's name in parentheses when it has one.
+    // "unsigned", or "signed by KEYID" with the key's name in parentheses when it has one; the
+    // development key, by its id, is "signed by KEYID (development key, not proof of origin)".
     juce::String describe (const Trust& trust) const;
 };
 

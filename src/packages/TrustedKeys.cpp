@@ -38,4 +38,19 @@ const Trust& Trust::builtIn()
     }();
     return trust;
 }
+
+bool isReleaseBuild()
+{
+    return builtInReleaseBuild;
+}
+
+juce::String developmentKeyId()
+{
+    static const juce::String keyId = []
+    {
+        PublicKey key;
+        return parsePublicKeyFile (developmentKeyLine, key).wasOk() ? key.keyId : juce::String();
+    }();
+    return keyId;
+}
 } // namespace vfu::PackageSignature

@@ -257,8 +257,8 @@ TEST (DefinitionLint, finds_firmware_images_that_a_given_package_lacks)
     EXPECT_EQ (summarise (warnings), (Lines{ "no-way-out Idle/State@4", "missing-image Idle/SendSysEx@7",
                                              "unreachable-state Busy/State@9" }));
     ASSERT_EQ (warnings.size(), 3u);
-    EXPECT_EQ (warnings[1].message, "the package of version 2.2.1 has no entry 'Quillbox-fw-2.2.1.syx': with it "
-                                    "selected, the transfer is skipped");
+    EXPECT_EQ (warnings[1].message, "the package of version 2.2.1 has no entry 'Quillbox-fw-2.2.1.syx': the updater "
+                                    "does not offer it for this model");
 
     // Without packages there is nothing to look in; with none accepted, nothing carries any image.
     EXPECT_EQ (summarise (lintStates (states)), (Lines{ "no-way-out Idle/State@4", "unreachable-state Busy/State@9" }));

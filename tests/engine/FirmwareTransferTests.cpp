@@ -3,6 +3,7 @@
 #include "EngineTestSupport.h"
 
 #include "core/Log.h"
+#include "packages/FirmwarePackageStore.h"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +110,7 @@ TEST (SendSysExCommands, the_erase_wait_is_also_made_when_no_output_can_be_opene
     EXPECT_GE (erased - start, 10000);
 }
 
-TEST (SendSysExCommands, a_capitalised_Erase_is_a_firmware_kind_that_finds_no_entry_and_sends_nothing)
+TEST (SendSysExCommands, a_capitalised_Erase_is_a_firmware_kind_that_no_package_holds_and_sends_nothing)
 {
     TransferFixture f (downloadState ("<SendSysEx messageKind=\"Erase\"/>"), 300);
     f.harness.updater->startThread();
@@ -117,8 +118,10 @@ TEST (SendSysExCommands, a_capitalised_Erase_is_a_firmware_kind_that_finds_no_en
     ASSERT_TRUE (f.harness.waitFor ([&] { return f.harness.callback.indexOf ("printMessage|after|false") >= 0; }));
     f.harness.updater->stopThread (2000);
 
+    // The machine sends an image "Erase.syx", which the package lacks: it is not offered at all.
     EXPECT_TRUE (f.device.getMessages().empty());
-    EXPECT_TRUE (f.log.contains ("SendSysEx 'Erase' : no entry 'Erase.syx' in the selected package"));
+    EXPECT_EQ (f.harness.updater->getPackageStore().getFindings().front().reason, "required image missing: Erase.syx");
+    EXPECT_TRUE (f.log.contains ("SendSysEx 'Erase' : no firmware package selected"));
     EXPECT_EQ (f.harness.callback.getProgressLines().size(), 1);
 }
 

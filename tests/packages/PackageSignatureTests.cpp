@@ -250,7 +250,7 @@ TEST (PackageSignature, key_files_round_trip_and_refuse_keys_that_do_not_fit_the
     EXPECT_TRUE (sig::parsePublicKeyFile ("", publicRead).failed());
 }
 
-TEST (PackageSignature, the_development_key_in_the_repository_is_built_in_under_its_name)
+TEST (PackageSignature, the_development_key_is_trusted_only_outside_a_release_and_always_marked_by_its_id)
 {
     const auto keys = vfu::test::getTestDataFolder().getChildFile ("../../keys");
     sig::PublicKey development;
@@ -258,11 +258,31 @@ TEST (PackageSignature, the_development_key_in_the_repository_is_built_in_under_
     sig::SecretKey developmentSecret;
     ASSERT_TRUE (sig::loadSecretKey (keys.getChildFile ("development.key"), developmentSecret).wasOk());
     EXPECT_EQ (developmentSecret.getPublicKey().bytes, development.bytes);
+    EXPECT_EQ (sig::developmentKeyId(), development.keyId);
 
+    // Its secret half is in the repository: a release build must not trust it.
     const auto* builtIn = sig::Trust::builtIn().find (development.keyId);
-    if (builtIn == nullptr)
-        GTEST_SKIP() << "a release build: the development key is not built in";
+    if (sig::isReleaseBuild())
+    {
+        EXPECT_EQ (builtIn, nullptr) << "a release build trusts the development key";
+    }
+    else
+    {
+        ASSERT_NE (builtIn, nullptr);
+        EXPECT_EQ (builtIn->name, "development");
+        EXPECT_EQ (builtIn->bytes, development.bytes);
+    }
 
-    EXPECT_EQ (builtIn->name, "development");
-    EXPECT_EQ (builtIn->bytes, development.bytes);
+    // A signature by it is marked as such whatever name the key was given.
+    sig::Trust renamed;
+    development.name = "release";
+    renamed.keys.push_back (development);
+    juce::MemoryBlock signedPackage;
+    ASSERT_TRUE (
+        sig::signPackage (makePackage ("quillbox-fw-2.2.1", syxName, makeImage (1)), developmentSecret, signedPackage)
+            .wasOk());
+    sig::Verdict verdict;
+    ASSERT_EQ (FirmwarePackageStore::checkPackageData (signedPackage, renamed, nullptr, &verdict), 2020199);
+    EXPECT_EQ (verdict.describe (renamed),
+               "signed by " + development.keyId + " (development key, not proof of origin)");
 }

@@ -79,7 +79,8 @@ TEST (VfuSigning, keygen_pack_sign_and_verify_name_the_key_and_refuse_a_tampered
 
     const auto verify = runVfu ({ "verify", "--key", path ("maker.pub"), path ("signed.vfw"), path ("unsigned.vfw") });
     EXPECT_EQ (verify.exitCode, 0) << verify.output;
-    EXPECT_TRUE (verify.output.contains (path ("signed.vfw") + ": signed by " + keyId + " (maker), version 2.2.1"))
+    // A --key is named by its key id: its file name says nothing about who holds the secret.
+    EXPECT_TRUE (verify.output.contains (path ("signed.vfw") + ": signed by " + keyId + ", version 2.2.1"))
         << verify.output;
     EXPECT_TRUE (verify.output.contains (path ("unsigned.vfw") + ": unsigned, version 2.2.1")) << verify.output;
 
@@ -89,6 +90,13 @@ TEST (VfuSigning, keygen_pack_sign_and_verify_name_the_key_and_refuse_a_tampered
                                            ": signature invalid: signature does not match the checksum list: "
                                            "quillbox-fw-2.2.1.sig"))
         << tampered.output;
+
+    // Refused before its signature was read: neither signed nor unsigned.
+    ASSERT_TRUE (juce::File (path ("not-a-package.vfw")).replaceWithText ("not a package"));
+    const auto notPackage = runVfu ({ "verify", path ("not-a-package.vfw") });
+    EXPECT_EQ (notPackage.exitCode, 1);
+    EXPECT_TRUE (notPackage.output.contains (path ("not-a-package.vfw") + ": refused: not a ZIP archive"))
+        << notPackage.output;
 
     const auto required = runVfu ({ "verify", "--require-signed", path ("unsigned.vfw") });
     EXPECT_EQ (required.exitCode, 1);

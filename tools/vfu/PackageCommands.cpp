@@ -2,6 +2,10 @@
 // collection finds, with the same code the app uses.
 #include "CommandRegistry.h"
 
+#include "core/TextFromBytes.h"
+#include "definitions/DefinitionTransitions.h"
+#include "definitions/FirmwareUpdater.h"
+#include "definitions/InbuiltDefinitions.h"
 #include "packages/FirmwarePackageStore.h"
 #include "packages/FirmwarePackageWriter.h"
 #include "packages/PackageSignature.h"
@@ -127,9 +131,38 @@ int pack (const PackOptions& options)
 
 struct PackagesOptions
 {
-    std::string program;
+    std::string program, device, definition;
     std::vector<std::string> paths;
 };
+
+// The images the device's machine sends, from the definition FILE or the inbuilt document: the
+// app accepts for that model only packages that hold them all.
+juce::StringArray requiredImagesFor (const PackagesOptions& options)
+{
+    auto text = vfu::definitions::getInbuiltDefinitions();
+    if (!options.definition.empty())
+    {
+        const auto file = resolve (options.definition);
+        juce::MemoryBlock bytes;
+        if (!file.existsAsFile())
+            vfu::tool::failUsage ("No such file: " + file.getFullPathName());
+        if (!file.loadFileAsData (bytes))
+            vfu::tool::fail ("Cannot read " + file.getFullPathName());
+        text = vfu::textFromBytes (bytes.getData(), bytes.getSize());
+    }
+
+    vfu::UpdaterEnvironment environment;
+    environment.programFile = juce::File(); // collects nothing itself
+    try
+    {
+        const FirmwareUpdater updater (text, vfu::tool::toJuce (options.device), false, nullptr, {}, environment);
+        return vfu::definitions::getFirmwareImageKinds (*updater.getMachine());
+    }
+    catch (const FirmwareUpdater::FirmwareUpdaterException& e)
+    {
+        vfu::tool::fail (e.message);
+    }
+}
 
 int listPackages (const PackagesOptions& options)
 {
@@ -140,6 +173,11 @@ int listPackages (const PackagesOptions& options)
         searchPaths.add (resolve (path));
 
     vfu::FirmwarePackageStore store;
+    if (!options.device.empty())
+        store.setRequiredImages (requiredImagesFor (options));
+    else if (!options.definition.empty())
+        vfu::tool::failUsage ("--definition needs --device");
+
     store.collect (programFile, searchPaths);
 
     // Accepted ones ascending by version number (as the app lists them), rejected ones in the
@@ -228,13 +266,20 @@ const vfu::tool::CommandRegistration packagesCommand ({
     "Shows which firmware packages collection accepts and why others are skipped",
     "Collects packages as the app does: from FILE's appended archive, then from each PATH in order (a\n"
     "folder's *.vfw files, or a file). Prints one JSON object: \"accepted\" (version, versionNumber, source,\n"
-    "signature: \"unsigned\" or \"signed by KEYID\"; ascending) and \"rejected\" (source, reason; a package replaced by a later one of the same version\n"
-    "is listed here too). Exits 1 when nothing is accepted.",
+    "signature: \"unsigned\" or \"signed by KEYID\"; ascending) and \"rejected\" (source, reason; a package replaced "
+    "by a later one of the same version\n"
+    "is listed here too). With --device, a package must also hold every image that device's machine\n"
+    "sends (from --definition, or the inbuilt document), as the app requires. Exits 1 when\n"
+    "nothing is accepted.",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<PackagesOptions>();
         app.add_option ("--program", options->program, "A program file whose appended archive is collected first");
+        app.add_option ("--device", options->device,
+                        "Accept only packages holding every image this device's machine sends");
+        app.add_option ("--definition", options->definition,
+                        "The definition document for --device (default: the inbuilt one)");
         app.add_option ("PATH", options->paths, "A folder or package file to collect from, in order");
         return [options] { return listPackages (*options); };
     },

@@ -66,8 +66,9 @@ struct VerifyOptions
     bool requireSigned = false;
 };
 
-// One package's line: "FILE: signed by ...", "FILE: unsigned", "FILE: signature invalid: ..." or
-// "FILE: refused: ..."; true when the package is accepted.
+// One package's line: "FILE: signed by ...", "FILE: unsigned", "FILE: signature invalid: ...",
+// "FILE: ..., refused: ..." or, before the signature was read, "FILE: refused: ..."; true when the
+// package is accepted.
 bool verifyOne (const juce::File& file, const sig::Trust& trust)
 {
     const auto name = file.getFullPathName();
@@ -83,7 +84,10 @@ bool verifyOne (const juce::File& file, const sig::Trust& trust)
     sig::Verdict verdict;
     const auto version = vfu::FirmwarePackageStore::checkPackageData (package, trust, &reason, &verdict);
 
-    if (verdict.status == sig::Verdict::Status::invalid)
+    // A package refused before its signature was read is neither signed nor unsigned.
+    if (!verdict.checked)
+        vfu::tool::printLine (name + ": refused: " + reason);
+    else if (verdict.status == sig::Verdict::Status::invalid)
         vfu::tool::printLine (name + ": " + verdict.describe (trust));
     else if (version < 0)
         vfu::tool::printLine (name + ": " + verdict.describe (trust) + ", refused: " + reason);
@@ -106,8 +110,9 @@ int verify (const VerifyOptions& options)
         if (auto result = sig::loadPublicKey (keyFile, key); result.failed())
             vfu::tool::failUsage (result.getErrorMessage());
 
-        key.name = keyFile.getFileNameWithoutExtension();
-        trust.keys.push_back (key);
+        // Named by its key id alone: a file name says nothing about who holds the secret key.
+        if (trust.find (key.keyId) == nullptr)
+            trust.keys.push_back (key);
     }
 
     bool allAccepted = true;
@@ -146,7 +151,8 @@ const vfu::tool::CommandRegistration verifyCommand ({
     "Says for each package whether it is signed, by which key, or why it is refused",
     "Checks each FILE as collection does, with the keys built into this program (and any --key), and\n"
     "prints one line per package: \"signed by KEYID (name), version V\", \"unsigned, version V\",\n"
-    "\"signature invalid: REASON\", or \"..., refused: REASON\" when another check fails. Exits 1 when a\n"
+    "\"signature invalid: REASON\", \"..., refused: REASON\" when another check fails, or \"refused: REASON\" when\n"
+    "the package is refused before its signature is read (a --key is named by its key id). Exits 1 when a\n"
     "package is refused (a signature that fails, another failed check, or unsigned where signatures are\n"
     "required).",
     "",
