@@ -44,14 +44,56 @@ bool MIDIPortsSelector::selectInputPort (const juce::String& name)
     if (name == autoChoice)
         return resetInputPortToAuto();
 
-    const int index = getInputNames().indexOf (name);
+    const auto ports = midiLayer.getInputPorts();
+    const int index = ports.names.indexOf (name);
     if (index < 0)
         return false;
 
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        portsBesideInput.clear();
+    }
+    setInputChoice (index, ports);
+    return true;
+}
+
+void MIDIPortsSelector::setInputChoice (int index, const vfu::MidiLayer::PortList& ports)
+{
     inputPortIndex = index;
     std::lock_guard<std::mutex> guard (lock);
-    inputPortName = name;
-    return true;
+    inputPortName = ports.names[index];
+    inputPortIdentifier = ports.identifiers[index];
+    for (auto& identifier : ports.identifiers)
+        if (identifier != inputPortIdentifier)
+            portsBesideInput.addIfNotAlreadyThere (identifier);
+}
+
+int MIDIPortsSelector::findChosenInput()
+{
+    const auto ports = midiLayer.getInputPorts();
+    juce::String identifier, name;
+    juce::StringArray beside;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        identifier = inputPortIdentifier;
+        name = inputPortName;
+        beside = portsBesideInput;
+    }
+
+    int index = ports.identifiers.indexOf (identifier);
+
+    // Gone: a port that appeared under its name since (the instrument back as a new port) takes
+    // its place, never one that was listed beside it (its twin).
+    if (index < 0)
+    {
+        const int named = ports.names.indexOf (name);
+        if (named >= 0 && !beside.contains (ports.identifiers[named]))
+            index = named;
+    }
+
+    if (index >= 0)
+        setInputChoice (index, ports);
+    return index;
 }
 
 bool MIDIPortsSelector::selectOutputPort (const juce::String& name)
@@ -59,12 +101,13 @@ bool MIDIPortsSelector::selectOutputPort (const juce::String& name)
     if (name == autoChoice)
         return resetOutputPortToAuto();
 
-    const int index = getOutputNames().indexOf (name);
+    const auto ports = midiLayer.getOutputPorts();
+    const int index = ports.names.indexOf (name);
     if (index < 0)
         return false;
 
     outputPortIndex = index;
-    setOutputPortName (name);
+    setOutputChoice (name, ports.identifiers[index]);
     return true;
 }
 
@@ -73,13 +116,15 @@ bool MIDIPortsSelector::resetInputPortToAuto()
     inputPortIndex = -1;
     std::lock_guard<std::mutex> guard (lock);
     inputPortName = autoChoice;
+    inputPortIdentifier.clear();
+    portsBesideInput.clear();
     return true;
 }
 
 bool MIDIPortsSelector::resetOutputPortToAuto()
 {
     outputPortIndex = -1;
-    setOutputPortName (autoChoice);
+    setOutputChoice (autoChoice, {});
     return true;
 }
 
@@ -116,6 +161,13 @@ void MIDIPortsSelector::setOutputPortName (const juce::String& name)
     outputPortName = name;
 }
 
+void MIDIPortsSelector::setOutputChoice (const juce::String& name, const juce::String& identifier)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    outputPortName = name;
+    outputPortIdentifier = identifier;
+}
+
 // ----- Devices -----
 
 std::unique_ptr<vfu::MidiInputConnection> MIDIPortsSelector::openAndStartInput (int index)
@@ -142,7 +194,16 @@ void MIDIPortsSelector::stopAndClose (InputList& inputs)
 
 std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openSelectedOutput()
 {
-    const int index = getOutputNames().indexOf (getOutputChoice());
+    juce::String choice, identifier;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        choice = outputPortName;
+        identifier = outputPortIdentifier;
+    }
+
+    // The chosen port itself, wherever it is listed now and whatever name another port took.
+    const auto ports = midiLayer.getOutputPorts();
+    const int index = identifier.isNotEmpty() ? ports.identifiers.indexOf (identifier) : ports.names.indexOf (choice);
 
     if (index < 0 || workerShouldStop())
         return {};
@@ -167,18 +228,25 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     // stop ends the poll as aborted.
     auto askOutputs = [this, &stopped] (bool rememberOutput) -> PollResult
     {
-        const auto choice = getOutputChoice();
+        juce::String choice, identifier;
+        {
+            std::lock_guard<std::mutex> guard (lock);
+            choice = outputPortName;
+            identifier = outputPortIdentifier;
+        }
 
         if (choice != autoChoice)
         {
-            const auto r = sendDeviceInquiry (choice, deviceInquiryWaitMilliseconds);
+            const auto r = inquire (choice, identifier, deviceInquiryWaitMilliseconds);
             stopped = r == Aborted;
             return isFinding (r) ? r : NoDevice;
         }
 
-        for (auto& name : getOutputNames())
+        const auto ports = midiLayer.getOutputPorts();
+        for (int i = 0; i < ports.names.size(); ++i)
         {
-            const auto r = sendDeviceInquiry (name, deviceInquiryWaitMilliseconds);
+            const auto& name = ports.names[i];
+            const auto r = inquire (name, ports.identifiers[i], deviceInquiryWaitMilliseconds);
 
             if (r == Aborted)
             {
@@ -189,7 +257,7 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
             if (isFinding (r))
             {
                 if (rememberOutput)
-                    setOutputPortName (name);
+                    setOutputChoice (name, ports.identifiers[i]);
                 return r;
             }
         }
@@ -221,19 +289,16 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     }
     else
     {
-        const int index = inputPortIndex;
-        const auto name = getInputNames()[index]; // empty when the index lies outside the list
-        {
-            std::lock_guard<std::mutex> guard (lock);
-            inputPortName = name;
-        }
+        // A chosen input that is not listed (its instrument restarting) opens nothing: no other
+        // port answers in its place.
+        const int index = findChosenInput();
 
-        writeLog ("Scanning MIDI input [" + name + "]");
+        writeLog ("Scanning MIDI input [" + getInputPortName() + "]");
 
         if (workerShouldStop())
             return Aborted;
 
-        auto input = openAndStartInput (index);
+        auto input = index >= 0 ? openAndStartInput (index) : nullptr;
         result = askOutputs (true);
         stopAndClose (input);
     }
@@ -249,7 +314,18 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
 
 PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName, int waitMilliseconds)
 {
-    const int index = getOutputNames().indexOf (outputName);
+    return inquire (outputName, {}, waitMilliseconds);
+}
+
+// With an identifier the inquiry goes to that port, listed under whatever name; without, to the
+// port of that name.
+PollResult MIDIPortsSelector::inquire (const juce::String& outputName, const juce::String& outputIdentifier,
+                                       int waitMilliseconds)
+{
+    const auto ports = midiLayer.getOutputPorts();
+    const int index =
+        outputIdentifier.isNotEmpty() ? ports.identifiers.indexOf (outputIdentifier) : ports.names.indexOf (outputName);
+    const auto listedName = index >= 0 ? ports.names[index] : outputName;
 
     if (workerShouldStop() || messageLoopHasQuit())
         return Aborted;
@@ -265,7 +341,7 @@ PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName,
     writeLog (outputName + " : send Device Inquiry Request...");
 
     if (index < 0)
-        setOutputPortName (autoChoice);
+        setOutputChoice (autoChoice, {});
 
     if (!clock.sleepUnlessThreadExits (waitMilliseconds))
         return Aborted; // the output closes on the way out
@@ -276,7 +352,7 @@ PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName,
     if (deviceDetected && (choice == autoChoice || choice == outputName))
     {
         outputPortIndex = index;
-        setOutputPortName (outputName);
+        setOutputChoice (listedName, ports.identifiers[index]);
         result = bootloaderDetected ? BootloaderDetected : DeviceDetected;
     }
     else
@@ -378,23 +454,23 @@ PollResult MIDIPortsSelector::queryPanelState()
 
 PollResult MIDIPortsSelector::checkSelectedPorts()
 {
-    juce::String inName, outName;
+    juce::String inName, outName, inIdentifier, outIdentifier;
     {
         std::lock_guard<std::mutex> guard (lock);
         inName = inputPortName;
         outName = outputPortName;
+        inIdentifier = inputPortIdentifier;
+        outIdentifier = outputPortIdentifier;
     }
 
     if (inName == autoChoice || outName == autoChoice)
         return NoDevice;
 
-    const auto inputs = getInputNames();
-    const auto outputs = getOutputNames();
-    const int in = inputPortIndex;
-    const int out = outputPortIndex;
-
-    const bool inputThere = juce::isPositiveAndBelow (in, inputs.size()) && inputs[in] == inName;
-    const bool outputThere = juce::isPositiveAndBelow (out, outputs.size()) && outputs[out] == outName;
+    // The chosen ports themselves: a twin that keeps a port of the same name, or takes the place
+    // of a port that left, is not the chosen instrument.
+    const bool inputThere = inIdentifier.isNotEmpty() && midiLayer.getInputPorts().identifiers.contains (inIdentifier);
+    const bool outputThere =
+        outIdentifier.isNotEmpty() && midiLayer.getOutputPorts().identifiers.contains (outIdentifier);
 
     return inputThere && outputThere ? DeviceDetected : NoDevice;
 }
