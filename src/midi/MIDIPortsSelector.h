@@ -87,7 +87,8 @@ private:
     void setFirmwareVersion (const juce::String& version);
     juce::String getOutputChoice() const;
     void setOutputPortName (const juce::String& name);
-    void setOutputChoice (const juce::String& name, const juce::String& identifier);
+    void setOutputChoice (const juce::String& name, const juce::String& identifier,
+                          const juce::StringArray& listedIdentifiers = {});
     void setInputChoice (int index, const vfu::MidiLayer::PortList& ports);
     int findChosenInput();
     PollResult inquire (const juce::String& outputName, const juce::String& outputIdentifier, int waitMilliseconds);
@@ -117,10 +118,10 @@ private:
     juce::String outputPortName{ "Auto" };
 
     // The identifiers of the chosen ports (empty for Auto): a chosen port is the port, not a place
-    // in a list or a name that a twin may take while it restarts. The identifiers listed beside the
-    // chosen input while it was there are never taken for it when it comes back under a new one.
+    // in a list or a name that a twin may take while it restarts. A port listed beside a chosen
+    // one is never taken for it when it comes back under a new identifier.
     juce::String inputPortIdentifier, outputPortIdentifier;
-    juce::StringArray portsBesideInput;
+    juce::StringArray portsBesideInput, portsBesideOutput;
     juce::uint16 deviceID = 0xFFFF;
     juce::String firmwareVersion{ "Unknown" };
     std::atomic<bool> bootloaderDetected{ false };

@@ -10,6 +10,19 @@ namespace
 constexpr juce::uint16 orb26Id = 0x000C;
 const juce::String autoChoice{ "Auto" };
 
+// The index of a chosen port in a list: by its identifier; once that is gone, a port that appeared
+// under its name since (the instrument back as a new port), never one listed beside it (its twin).
+int findChosenPort (const vfu::MidiLayer::PortList& ports, const juce::String& identifier, const juce::String& name,
+                    const juce::StringArray& beside)
+{
+    const int index = ports.identifiers.indexOf (identifier);
+    if (index >= 0)
+        return index;
+
+    const int named = ports.names.indexOf (name);
+    return named >= 0 && !beside.contains (ports.identifiers[named]) ? named : -1;
+}
+
 bool isFinding (PollResult r)
 {
     return r == DeviceDetected || r == BootloaderDetected;
@@ -80,17 +93,7 @@ int MIDIPortsSelector::findChosenInput()
         beside = portsBesideInput;
     }
 
-    int index = ports.identifiers.indexOf (identifier);
-
-    // Gone: a port that appeared under its name since (the instrument back as a new port) takes
-    // its place, never one that was listed beside it (its twin).
-    if (index < 0)
-    {
-        const int named = ports.names.indexOf (name);
-        if (named >= 0 && !beside.contains (ports.identifiers[named]))
-            index = named;
-    }
-
+    const int index = findChosenPort (ports, identifier, name, beside);
     if (index >= 0)
         setInputChoice (index, ports);
     return index;
@@ -107,7 +110,7 @@ bool MIDIPortsSelector::selectOutputPort (const juce::String& name)
         return false;
 
     outputPortIndex = index;
-    setOutputChoice (name, ports.identifiers[index]);
+    setOutputChoice (name, ports.identifiers[index], ports.identifiers);
     return true;
 }
 
@@ -161,11 +164,17 @@ void MIDIPortsSelector::setOutputPortName (const juce::String& name)
     outputPortName = name;
 }
 
-void MIDIPortsSelector::setOutputChoice (const juce::String& name, const juce::String& identifier)
+void MIDIPortsSelector::setOutputChoice (const juce::String& name, const juce::String& identifier,
+                                         const juce::StringArray& listedIdentifiers)
 {
     std::lock_guard<std::mutex> guard (lock);
+    if (identifier != outputPortIdentifier)
+        portsBesideOutput.clear();
     outputPortName = name;
     outputPortIdentifier = identifier;
+    for (auto& other : listedIdentifiers)
+        if (other != identifier)
+            portsBesideOutput.addIfNotAlreadyThere (other);
 }
 
 // ----- Devices -----
@@ -195,15 +204,18 @@ void MIDIPortsSelector::stopAndClose (InputList& inputs)
 std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openSelectedOutput()
 {
     juce::String choice, identifier;
+    juce::StringArray beside;
     {
         std::lock_guard<std::mutex> guard (lock);
         choice = outputPortName;
         identifier = outputPortIdentifier;
+        beside = portsBesideOutput;
     }
 
     // The chosen port itself, wherever it is listed now and whatever name another port took.
     const auto ports = midiLayer.getOutputPorts();
-    const int index = identifier.isNotEmpty() ? ports.identifiers.indexOf (identifier) : ports.names.indexOf (choice);
+    const int index =
+        identifier.isNotEmpty() ? findChosenPort (ports, identifier, choice, beside) : ports.names.indexOf (choice);
 
     if (index < 0 || workerShouldStop())
         return {};
@@ -257,7 +269,7 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
             if (isFinding (r))
             {
                 if (rememberOutput)
-                    setOutputChoice (name, ports.identifiers[i]);
+                    setOutputChoice (name, ports.identifiers[i], ports.identifiers);
                 return r;
             }
         }
@@ -322,9 +334,14 @@ PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName,
 PollResult MIDIPortsSelector::inquire (const juce::String& outputName, const juce::String& outputIdentifier,
                                        int waitMilliseconds)
 {
+    juce::StringArray beside;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        beside = portsBesideOutput;
+    }
     const auto ports = midiLayer.getOutputPorts();
-    const int index =
-        outputIdentifier.isNotEmpty() ? ports.identifiers.indexOf (outputIdentifier) : ports.names.indexOf (outputName);
+    const int index = outputIdentifier.isNotEmpty() ? findChosenPort (ports, outputIdentifier, outputName, beside)
+                                                    : ports.names.indexOf (outputName);
     const auto listedName = index >= 0 ? ports.names[index] : outputName;
 
     if (workerShouldStop() || messageLoopHasQuit())
@@ -352,7 +369,7 @@ PollResult MIDIPortsSelector::inquire (const juce::String& outputName, const juc
     if (deviceDetected && (choice == autoChoice || choice == outputName))
     {
         outputPortIndex = index;
-        setOutputChoice (listedName, ports.identifiers[index]);
+        setOutputChoice (listedName, ports.identifiers[index], ports.identifiers);
         result = bootloaderDetected ? BootloaderDetected : DeviceDetected;
     }
     else

@@ -57,17 +57,17 @@ public:
         shared->destroyed = true;
     }
 
-    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
+    vfu::MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
     {
         if (shared->blocking)
             shared->release.wait (-1);
 
         const std::lock_guard<std::mutex> sl (shared->lock);
         if (shared->refuseFromPacket >= 0 && (int) shared->packetLengths.size() >= shared->refuseFromPacket)
-            return MidiSendResult::refused;
+            return vfu::MidiSendResult::refused;
         shared->packetLengths.push_back (message.getRawDataSize());
         shared->bytes.append (message.getRawData(), (size_t) message.getRawDataSize());
-        return MidiSendResult::sent;
+        return vfu::MidiSendResult::sent;
     }
 
     juce::String getName() const override { return "test output"; }

@@ -151,6 +151,8 @@ TEST_F (RepeatedPortNames, a_port_keeps_its_name_while_listed_and_the_choice_fol
 
     // The twin restarts too and comes back first: it takes the free name, but it is not the chosen port.
     virtualPorts.setPortsPresent ("Quillbox B", false);
+    EXPECT_TRUE (layer.getOutputNames().isEmpty());
+    EXPECT_TRUE (layer.getInputNames().isEmpty());
     virtualPorts.setPortsPresent ("Quillbox B", true);
     EXPECT_EQ (layer.getOutputNames(), juce::StringArray ({ "Quillbox" }));
     EXPECT_EQ (selector.checkSelectedPorts(), NoDevice);
