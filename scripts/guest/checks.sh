@@ -95,9 +95,8 @@ pacing_figure() {
 }
 
 check_ports_and_duplicates() {
-  # The first instrument stands by as a second Quillbox on a desk would: nobody restarts it. (The
-  # names are positions among equal names in the system's order; a real instrument that
-  # re-enumerates after its twin would swap them.)
+  # The first instrument stands by as a second Quillbox on a desk would: nobody restarts it
+  # (twins_restarting has both restarting).
   start_simulator quillbox-a quillbox:2.1.0 || return 1
   local first=$simulator_pid
   start_simulator quillbox-b quillbox:2.1.0 --auto-bootloader 3 || return 1
@@ -140,6 +139,45 @@ check_connection_break() {
   fi
   run_update update-again 0 --yes --package "$quillbox_package" || return 1
   stop_simulator "$simulator" vanish "bytes=$small_image_bytes valid=true version=2.2.1"
+}
+
+# Two Quillboxes, the one to update listed first and its twin second, both restarting on their own
+# (the twin goes into its bootloader once it has answered an identity request, which happens while
+# the first is away restarting). Each restart takes the first instrument off the lists, so the
+# update must follow that port and never judge, erase or flash the twin in its place.
+check_twins_restarting() {
+  start_simulator twin-target quillbox:2.1.0 --auto-bootloader 3 || return 1
+  local target=$simulator_pid
+  start_simulator twin-other quillbox:2.1.0 --auto-bootloader 3 || return 1
+  local twin=$simulator_pid
+  run_update update-twins 0 --yes --package "$quillbox_package" || return 1
+  stop_simulator "$target" twin-target "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
+  stop_simulator "$twin" twin-other "bytes=0 valid=false version=2.1.0" || return 1
+}
+
+# The instrument disappears for good in the middle of the image (its simulator killed): the update
+# ends as a broken connection, a failure, and never as a success.
+check_killed_mid_transfer() {
+  start_simulator killed quillbox:2.1.0 --auto-bootloader 3 --image-size "$small_image_bytes" || return 1
+  local simulator=$simulator_pid
+  local log="$logs_dir/update-killed.log" status=0
+  timeout --kill-after=15 330 "$vfu" update --log --timeout 300 --yes --package "$quillbox_package" > "$log" 2>&1 &
+  local update=$!
+  background_pids+=("$update")
+  if ! wait_for_line "$logs_dir/killed.log" 'image: [0-9]+ bytes received' 240 "$simulator"; then
+    show_log "$logs_dir/killed.log"
+    reason "the image never began to arrive"
+    return 1
+  fi
+  kill -KILL "$simulator" 2>/dev/null || true
+  wait "$simulator" 2>/dev/null || true
+  wait "$update" || status=$?
+  echo "  vfu update after the kill: exit $status"
+  if [ "$status" -ne 1 ] || grep -q -F 'Update completed successfully.' "$log" || ! grep -q -F 'Connection break !!!' "$log"; then
+    show_log "$log"
+    reason "vfu update ended with $status after the instrument vanished mid-transfer, expected 1 by a connection break"
+    return 1
+  fi
 }
 
 check_lumostrel_update() {
@@ -225,7 +263,8 @@ check_app_update() {
   pacing_figure pacing_ratio_app "$logs_dir/app-quillbox.log" 359267 0.082
 }
 
-all_checks=(ports_and_duplicates quillbox_update connection_break lumostrel_update orb26_update app_update)
+all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
+  orb26_update app_update)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all_checks[@]}")
 

@@ -141,7 +141,8 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
         auto sender = std::make_unique<vfu::SysexSender> (transfer, instruction.waitTime, instruction.packetSize, clock);
 
         int lastPercentage = -1;
-        bool watching = ! sender->isFinished();
+        // A sender that ended at once on a packet it could not send is watched once, to report that.
+        bool watching = !sender->isFinished() || sender->getSendFailure() != vfu::MidiSendResult::sent;
 
         while (watching && ! threadShouldExit())
         {
@@ -173,7 +174,17 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
                 }
             }
 
-            lastPollResult = portsSelector.checkSelectedPorts();
+            // A packet that could not be sent breaks the connection as a vanished port does: the
+            // instrument did not get the whole image, whatever the port lists say.
+            const auto sendFailure = sender->getSendFailure();
+            if (sendFailure != vfu::MidiSendResult::sent)
+                writeLog (
+                    "Send '" + entryName + "' : a packet could not be sent (" +
+                    (sendFailure == vfu::MidiSendResult::destinationGone ? "its destination is gone" : "refused") +
+                    ")");
+
+            lastPollResult =
+                sendFailure == vfu::MidiSendResult::sent ? portsSelector.checkSelectedPorts() : PollResult::NoDevice;
             if (lastPollResult != PollResult::DeviceDetected)
             {
                 // Read again after the check: the packets sent while it ran count too.

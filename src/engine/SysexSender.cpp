@@ -33,8 +33,16 @@ void SysexSender::run()
     {
         const int n = getPacketLength (remaining, packetSize);
 
-        if (transfer->output != nullptr)
-            transfer->output->sendMessageNow (juce::MidiMessage (data + position, n, 0.0));
+        // A packet that did not go out ends the transfer uncounted: the image on the instrument
+        // would have a hole in it.
+        const auto result = transfer->output != nullptr
+                                ? transfer->output->sendMessageNow (juce::MidiMessage (data + position, n, 0.0))
+                                : MidiSendResult::refused;
+        if (result != MidiSendResult::sent)
+        {
+            sendFailure = result;
+            break;
+        }
 
         // A stop skips the pause: the sender must not touch the clock once its owner gave up on it.
         if (! threadShouldExit())

@@ -45,6 +45,10 @@ public:
     // True once the sending loop has ended, for whatever reason.
     bool isFinished() const noexcept { return finished.load(); }
 
+    // What became of the first packet that was not sent (the loop ended there without counting
+    // it), or `sent` while every packet so far was sent.
+    MidiSendResult getSendFailure() const noexcept { return sendFailure.load(); }
+
     // Waits at most the given real milliseconds for the next packet or the end; true when one came.
     bool waitForProgress (int milliseconds);
 
@@ -71,6 +75,7 @@ private:
 
     std::atomic<juce::uint32> bytesSent { 0 };
     std::atomic<bool> finished { false };
+    std::atomic<MidiSendResult> sendFailure{ MidiSendResult::sent };
     juce::WaitableEvent progressEvent;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SysexSender)

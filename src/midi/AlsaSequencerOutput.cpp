@@ -1,6 +1,7 @@
 #include "midi/AlsaSequencerOutput.h"
 
 #include "core/Log.h"
+#include "midi/AlsaSequencerEvents.h"
 
 #if JUCE_LINUX
 #include <alsa/asoundlib.h>
@@ -16,16 +17,14 @@ namespace vfu
 #if JUCE_LINUX
 namespace
 {
-// Kept well below the size at which the kernel refuses an event for a user-space receiver.
-constexpr int maximumEventBytes = 4096;
-
 // About half a second of retries for a receiver that is momentarily full.
 constexpr int fullReceiverRetries = 500;
 
 class AlsaSequencerOutput final : public MidiOutputConnection
 {
 public:
-    AlsaSequencerOutput (snd_seq_t* s, int p, const juce::String& name) : seq (s), port (p), listedName (name)
+    AlsaSequencerOutput (snd_seq_t* s, int p, int toClient, int toPort, const juce::String& name)
+        : seq (s), port (p), destinationClient (toClient), destinationPort (toPort), listedName (name)
     {
         snd_midi_event_new (64, &encoder);
     }
@@ -44,89 +43,75 @@ public:
         if (size <= 0)
             return MidiSendResult::sent;
 
-        // A piece of SysEx: it starts with F0, or with a data byte (the middle or end of one).
-        const bool sysExPiece = data[0] == 0xF0 || data[0] < 0x80;
-        const int error = sysExPiece ? sendSysEx (data, size) : sendEncoded (data, size);
+        int error = encoder == nullptr ? -ENOMEM : alsa::buildSequencerEvents (data, size, *encoder, events);
+        for (size_t i = 0; error >= 0 && i < events.size(); ++i)
+            error = output (events[i]);
 
-        if (error < 0 && !failureLogged)
+        // The kernel drops the connection when its destination port goes, and from then on takes
+        // every event without complaint and delivers it to nobody: ask whether the connection is
+        // still there after the write, so that a piece that reached no one is not taken as sent.
+        if (!isConnected())
         {
-            failureLogged = true;
-            writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" +
-                      juce::String (snd_strerror (error)) + ")");
+            logFailure ("its destination is gone");
+            return MidiSendResult::destinationGone;
         }
-        return error < 0 ? MidiSendResult::refused : MidiSendResult::sent;
+
+        if (error < 0)
+        {
+            logFailure (snd_strerror (error));
+            return MidiSendResult::refused;
+        }
+        return MidiSendResult::sent;
     }
 
     juce::String getName() const override { return listedName; }
 
 private:
-    int sendSysEx (const juce::uint8* data, int size)
+    void logFailure (const juce::String& why)
     {
-        for (int position = 0; position < size; position += maximumEventBytes)
+        if (!failureLogged)
         {
-            snd_seq_event_t event;
-            snd_seq_ev_clear (&event);
-            snd_seq_ev_set_source (&event, (unsigned char) port);
-            snd_seq_ev_set_subs (&event);
-            snd_seq_ev_set_direct (&event);
-            snd_seq_ev_set_sysex (&event, (unsigned int) juce::jmin (maximumEventBytes, size - position),
-                                  const_cast<juce::uint8*> (data + position));
-
-            if (const int error = output (event); error < 0)
-                return error;
+            failureLogged = true;
+            writeLog ("MIDI output [" + listedName + "] : a message could not be sent (" + why + ")");
         }
-        return 0;
+    }
+
+    bool isConnected()
+    {
+        snd_seq_port_subscribe_t* subscription = nullptr;
+        snd_seq_port_subscribe_alloca (&subscription);
+        snd_seq_addr_t sender{ (unsigned char) snd_seq_client_id (seq), (unsigned char) port };
+        snd_seq_addr_t destination{ (unsigned char) destinationClient, (unsigned char) destinationPort };
+        snd_seq_port_subscribe_set_sender (subscription, &sender);
+        snd_seq_port_subscribe_set_dest (subscription, &destination);
+        return snd_seq_get_port_subscription (seq, subscription) == 0;
     }
 
     // A receiver whose buffer is full makes the kernel refuse the event rather than wait: try again
-    // for a while instead of losing a piece of firmware.
+    // for a while instead of losing a piece of firmware, unless the sending thread is being stopped.
     int output (snd_seq_event_t& event)
     {
+        snd_seq_ev_set_source (&event, (unsigned char) port);
+        snd_seq_ev_set_subs (&event);
+        snd_seq_ev_set_direct (&event);
+
         int error = 0;
         for (int attempt = 0; attempt < fullReceiverRetries; ++attempt)
         {
             error = snd_seq_event_output_direct (seq, &event);
-            if (error >= 0 || (error != -EAGAIN && error != -ENOMEM))
+            if (error >= 0 || (error != -EAGAIN && error != -ENOMEM) || juce::Thread::currentThreadShouldExit())
                 return error;
             juce::Thread::sleep (1);
         }
         return error;
     }
 
-    int sendEncoded (const juce::uint8* data, int size)
-    {
-        if (encoder == nullptr)
-            return -ENOMEM;
-
-        snd_midi_event_reset_encode (encoder);
-        long remaining = size;
-        while (remaining > 0)
-        {
-            snd_seq_event_t event;
-            snd_seq_ev_clear (&event);
-            const long used = snd_midi_event_encode (encoder, data, remaining, &event);
-            if (used <= 0)
-                return (int) used;
-
-            data += used;
-            remaining -= used;
-
-            if (event.type == SND_SEQ_EVENT_NONE)
-                continue;
-
-            snd_seq_ev_set_source (&event, (unsigned char) port);
-            snd_seq_ev_set_subs (&event);
-            snd_seq_ev_set_direct (&event);
-            if (const int error = output (event); error < 0)
-                return error;
-        }
-        return 0;
-    }
-
     snd_seq_t* const seq;
     const int port;
+    const int destinationClient, destinationPort;
     const juce::String listedName;
     snd_midi_event_t* encoder = nullptr;
+    std::vector<snd_seq_event_t> events;
     bool failureLogged = false;
 };
 } // namespace
@@ -151,13 +136,14 @@ std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::Strin
     // Not subscribable: it connects to its one destination itself and never shows in port lists.
     const int port = snd_seq_create_simple_port (seq, listedName.toRawUTF8(), SND_SEQ_PORT_CAP_READ,
                                                  SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    if (port < 0 || snd_seq_connect_to (seq, port, clientText.getIntValue(), portText.getIntValue()) < 0)
+    const int destinationClient = clientText.getIntValue(), destinationPort = portText.getIntValue();
+    if (port < 0 || snd_seq_connect_to (seq, port, destinationClient, destinationPort) < 0)
     {
         snd_seq_close (seq);
         return {};
     }
 
-    return std::make_unique<AlsaSequencerOutput> (seq, port, listedName);
+    return std::make_unique<AlsaSequencerOutput> (seq, port, destinationClient, destinationPort, listedName);
 }
 #else
 std::unique_ptr<MidiOutputConnection> openAlsaSequencerOutput (const juce::String&, const juce::String&)

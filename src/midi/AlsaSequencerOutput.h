@@ -13,8 +13,10 @@ namespace vfu
 // event and one that continues it (no F0 at its start) is not read as SysEx: under a real sequencer
 // not one byte of a transfer in packets arrived. Here SysEx bytes, whole or in pieces, travel as SysEx
 // events of at most 4 KiB (events of 8 KiB and more are refused by the kernel for user-space receivers);
-// other messages go through ALSA's own encoder. A write the receiver has no room for is tried again for
-// about half a second rather than dropped.
+// other messages go through ALSA's own encoder (AlsaSequencerEvents.h). A write the receiver has no room
+// for is tried again for about half a second rather than dropped, unless the sending thread is asked to
+// stop. Each send says what became of the message: `refused` when the sequencer would not take it,
+// `destinationGone` when the connection to the port no longer exists (the port left).
 //
 // Null on other systems, or when the identifier ("client-port", as JUCE lists ALSA ports) does not
 // name a port that can be connected.

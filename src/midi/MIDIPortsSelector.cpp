@@ -276,7 +276,8 @@ void MIDIPortsSelector::selectInputFromReply (const juce::String& sourceName)
     if (inputPortIndex.load() != -1)
         return;
 
-    const auto inputs = midiLayer.getInputNames();
+    const auto ports = midiLayer.getInputPorts();
+    const auto& inputs = ports.names;
     const int index = inputs.indexOf (sourceName);
 
     // A source that is not (or no longer) in the list leaves the choice at Auto rather than
@@ -293,6 +294,11 @@ void MIDIPortsSelector::selectInputFromReply (const juce::String& sourceName)
     {
         std::lock_guard<std::mutex> guard (lock);
         inputPortName = name;
+        inputPortIdentifier = ports.identifiers[index];
+        portsBesideInput.clear();
+        for (auto& identifier : ports.identifiers)
+            if (identifier != inputPortIdentifier)
+                portsBesideInput.add (identifier);
     }
 
     writeLog ("Select MIDI input " + juce::String (index) + " : [" + name + "]");

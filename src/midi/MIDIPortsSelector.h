@@ -87,6 +87,11 @@ private:
     void setFirmwareVersion (const juce::String& version);
     juce::String getOutputChoice() const;
     void setOutputPortName (const juce::String& name);
+    void setOutputChoice (const juce::String& name, const juce::String& identifier,
+                          const juce::StringArray& listedIdentifiers = {});
+    void setInputChoice (int index, const vfu::MidiLayer::PortList& ports);
+    int findChosenInput();
+    PollResult inquire (const juce::String& outputName, const juce::String& outputIdentifier, int waitMilliseconds);
 
     PollResult confirmApplicationFirmware (bool checkPanelMode);
     std::unique_ptr<vfu::MidiInputConnection> openAndStartInput (int index);
@@ -103,7 +108,7 @@ private:
     vfu::MidiLayer& midiLayer;
     vfu::Clock& clock;
 
-    // Guards deviceID, the two names, firmwareVersion, alternativeReplyReceived and panelState;
+    // Guards deviceID, the two names and identifiers, firmwareVersion, alternativeReplyReceived and panelState;
     // held only for single reads and writes, never across a device operation or a wait.
     mutable std::mutex lock;
 
@@ -111,6 +116,12 @@ private:
     std::atomic<int> outputPortIndex{ -1 };
     juce::String inputPortName{ "Auto" };
     juce::String outputPortName{ "Auto" };
+
+    // The identifiers of the chosen ports (empty for Auto): a chosen port is the port, not a place
+    // in a list or a name that a twin may take while it restarts. A port listed beside a chosen
+    // one is never taken for it when it comes back under a new identifier.
+    juce::String inputPortIdentifier, outputPortIdentifier;
+    juce::StringArray portsBesideInput, portsBesideOutput;
     juce::uint16 deviceID = 0xFFFF;
     juce::String firmwareVersion{ "Unknown" };
     std::atomic<bool> bootloaderDetected{ false };

@@ -54,6 +54,26 @@ public:
     virtual juce::StringArray getInputNames() = 0;
     virtual juce::StringArray getOutputNames() = 0;
 
+    // A port list with the identifier of each port, in the same order. An identifier stays with one
+    // port for as long as the system lists it, whatever its name or place; where names are unique
+    // for good (the virtual layer) they serve as identifiers.
+    struct PortList
+    {
+        juce::StringArray names;
+        juce::StringArray identifiers;
+    };
+
+    virtual PortList getInputPorts()
+    {
+        const auto names = getInputNames();
+        return { names, names };
+    }
+    virtual PortList getOutputPorts()
+    {
+        const auto names = getOutputNames();
+        return { names, names };
+    }
+
     // Null when the index is out of range or the port cannot be opened.
     virtual std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) = 0;
     virtual std::unique_ptr<MidiOutputConnection> openOutput (int index) = 0;

@@ -10,6 +10,19 @@ namespace
 constexpr juce::uint16 orb26Id = 0x000C;
 const juce::String autoChoice{ "Auto" };
 
+// The index of a chosen port in a list: by its identifier; once that is gone, a port that appeared
+// under its name since (the instrument back as a new port), never one listed beside it (its twin).
+int findChosenPort (const vfu::MidiLayer::PortList& ports, const juce::String& identifier, const juce::String& name,
+                    const juce::StringArray& beside)
+{
+    const int index = ports.identifiers.indexOf (identifier);
+    if (index >= 0)
+        return index;
+
+    const int named = ports.names.indexOf (name);
+    return named >= 0 && !beside.contains (ports.identifiers[named]) ? named : -1;
+}
+
 bool isFinding (PollResult r)
 {
     return r == DeviceDetected || r == BootloaderDetected;
@@ -44,14 +57,46 @@ bool MIDIPortsSelector::selectInputPort (const juce::String& name)
     if (name == autoChoice)
         return resetInputPortToAuto();
 
-    const int index = getInputNames().indexOf (name);
+    const auto ports = midiLayer.getInputPorts();
+    const int index = ports.names.indexOf (name);
     if (index < 0)
         return false;
 
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        portsBesideInput.clear();
+    }
+    setInputChoice (index, ports);
+    return true;
+}
+
+void MIDIPortsSelector::setInputChoice (int index, const vfu::MidiLayer::PortList& ports)
+{
     inputPortIndex = index;
     std::lock_guard<std::mutex> guard (lock);
-    inputPortName = name;
-    return true;
+    inputPortName = ports.names[index];
+    inputPortIdentifier = ports.identifiers[index];
+    for (auto& identifier : ports.identifiers)
+        if (identifier != inputPortIdentifier)
+            portsBesideInput.addIfNotAlreadyThere (identifier);
+}
+
+int MIDIPortsSelector::findChosenInput()
+{
+    const auto ports = midiLayer.getInputPorts();
+    juce::String identifier, name;
+    juce::StringArray beside;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        identifier = inputPortIdentifier;
+        name = inputPortName;
+        beside = portsBesideInput;
+    }
+
+    const int index = findChosenPort (ports, identifier, name, beside);
+    if (index >= 0)
+        setInputChoice (index, ports);
+    return index;
 }
 
 bool MIDIPortsSelector::selectOutputPort (const juce::String& name)
@@ -59,12 +104,13 @@ bool MIDIPortsSelector::selectOutputPort (const juce::String& name)
     if (name == autoChoice)
         return resetOutputPortToAuto();
 
-    const int index = getOutputNames().indexOf (name);
+    const auto ports = midiLayer.getOutputPorts();
+    const int index = ports.names.indexOf (name);
     if (index < 0)
         return false;
 
     outputPortIndex = index;
-    setOutputPortName (name);
+    setOutputChoice (name, ports.identifiers[index], ports.identifiers);
     return true;
 }
 
@@ -73,13 +119,15 @@ bool MIDIPortsSelector::resetInputPortToAuto()
     inputPortIndex = -1;
     std::lock_guard<std::mutex> guard (lock);
     inputPortName = autoChoice;
+    inputPortIdentifier.clear();
+    portsBesideInput.clear();
     return true;
 }
 
 bool MIDIPortsSelector::resetOutputPortToAuto()
 {
     outputPortIndex = -1;
-    setOutputPortName (autoChoice);
+    setOutputChoice (autoChoice, {});
     return true;
 }
 
@@ -116,6 +164,19 @@ void MIDIPortsSelector::setOutputPortName (const juce::String& name)
     outputPortName = name;
 }
 
+void MIDIPortsSelector::setOutputChoice (const juce::String& name, const juce::String& identifier,
+                                         const juce::StringArray& listedIdentifiers)
+{
+    std::lock_guard<std::mutex> guard (lock);
+    if (identifier != outputPortIdentifier)
+        portsBesideOutput.clear();
+    outputPortName = name;
+    outputPortIdentifier = identifier;
+    for (auto& other : listedIdentifiers)
+        if (other != identifier)
+            portsBesideOutput.addIfNotAlreadyThere (other);
+}
+
 // ----- Devices -----
 
 std::unique_ptr<vfu::MidiInputConnection> MIDIPortsSelector::openAndStartInput (int index)
@@ -142,7 +203,19 @@ void MIDIPortsSelector::stopAndClose (InputList& inputs)
 
 std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openSelectedOutput()
 {
-    const int index = getOutputNames().indexOf (getOutputChoice());
+    juce::String choice, identifier;
+    juce::StringArray beside;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        choice = outputPortName;
+        identifier = outputPortIdentifier;
+        beside = portsBesideOutput;
+    }
+
+    // The chosen port itself, wherever it is listed now and whatever name another port took.
+    const auto ports = midiLayer.getOutputPorts();
+    const int index =
+        identifier.isNotEmpty() ? findChosenPort (ports, identifier, choice, beside) : ports.names.indexOf (choice);
 
     if (index < 0 || workerShouldStop())
         return {};
@@ -167,18 +240,25 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     // stop ends the poll as aborted.
     auto askOutputs = [this, &stopped] (bool rememberOutput) -> PollResult
     {
-        const auto choice = getOutputChoice();
+        juce::String choice, identifier;
+        {
+            std::lock_guard<std::mutex> guard (lock);
+            choice = outputPortName;
+            identifier = outputPortIdentifier;
+        }
 
         if (choice != autoChoice)
         {
-            const auto r = sendDeviceInquiry (choice, deviceInquiryWaitMilliseconds);
+            const auto r = inquire (choice, identifier, deviceInquiryWaitMilliseconds);
             stopped = r == Aborted;
             return isFinding (r) ? r : NoDevice;
         }
 
-        for (auto& name : getOutputNames())
+        const auto ports = midiLayer.getOutputPorts();
+        for (int i = 0; i < ports.names.size(); ++i)
         {
-            const auto r = sendDeviceInquiry (name, deviceInquiryWaitMilliseconds);
+            const auto& name = ports.names[i];
+            const auto r = inquire (name, ports.identifiers[i], deviceInquiryWaitMilliseconds);
 
             if (r == Aborted)
             {
@@ -189,7 +269,7 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
             if (isFinding (r))
             {
                 if (rememberOutput)
-                    setOutputPortName (name);
+                    setOutputChoice (name, ports.identifiers[i], ports.identifiers);
                 return r;
             }
         }
@@ -221,19 +301,16 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     }
     else
     {
-        const int index = inputPortIndex;
-        const auto name = getInputNames()[index]; // empty when the index lies outside the list
-        {
-            std::lock_guard<std::mutex> guard (lock);
-            inputPortName = name;
-        }
+        // A chosen input that is not listed (its instrument restarting) opens nothing: no other
+        // port answers in its place.
+        const int index = findChosenInput();
 
-        writeLog ("Scanning MIDI input [" + name + "]");
+        writeLog ("Scanning MIDI input [" + getInputPortName() + "]");
 
         if (workerShouldStop())
             return Aborted;
 
-        auto input = openAndStartInput (index);
+        auto input = index >= 0 ? openAndStartInput (index) : nullptr;
         result = askOutputs (true);
         stopAndClose (input);
     }
@@ -249,7 +326,23 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
 
 PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName, int waitMilliseconds)
 {
-    const int index = getOutputNames().indexOf (outputName);
+    return inquire (outputName, {}, waitMilliseconds);
+}
+
+// With an identifier the inquiry goes to that port, listed under whatever name; without, to the
+// port of that name.
+PollResult MIDIPortsSelector::inquire (const juce::String& outputName, const juce::String& outputIdentifier,
+                                       int waitMilliseconds)
+{
+    juce::StringArray beside;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        beside = portsBesideOutput;
+    }
+    const auto ports = midiLayer.getOutputPorts();
+    const int index = outputIdentifier.isNotEmpty() ? findChosenPort (ports, outputIdentifier, outputName, beside)
+                                                    : ports.names.indexOf (outputName);
+    const auto listedName = index >= 0 ? ports.names[index] : outputName;
 
     if (workerShouldStop() || messageLoopHasQuit())
         return Aborted;
@@ -265,7 +358,7 @@ PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName,
     writeLog (outputName + " : send Device Inquiry Request...");
 
     if (index < 0)
-        setOutputPortName (autoChoice);
+        setOutputChoice (autoChoice, {});
 
     if (!clock.sleepUnlessThreadExits (waitMilliseconds))
         return Aborted; // the output closes on the way out
@@ -276,7 +369,7 @@ PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName,
     if (deviceDetected && (choice == autoChoice || choice == outputName))
     {
         outputPortIndex = index;
-        setOutputPortName (outputName);
+        setOutputChoice (listedName, ports.identifiers[index], ports.identifiers);
         result = bootloaderDetected ? BootloaderDetected : DeviceDetected;
     }
     else
@@ -378,23 +471,23 @@ PollResult MIDIPortsSelector::queryPanelState()
 
 PollResult MIDIPortsSelector::checkSelectedPorts()
 {
-    juce::String inName, outName;
+    juce::String inName, outName, inIdentifier, outIdentifier;
     {
         std::lock_guard<std::mutex> guard (lock);
         inName = inputPortName;
         outName = outputPortName;
+        inIdentifier = inputPortIdentifier;
+        outIdentifier = outputPortIdentifier;
     }
 
     if (inName == autoChoice || outName == autoChoice)
         return NoDevice;
 
-    const auto inputs = getInputNames();
-    const auto outputs = getOutputNames();
-    const int in = inputPortIndex;
-    const int out = outputPortIndex;
-
-    const bool inputThere = juce::isPositiveAndBelow (in, inputs.size()) && inputs[in] == inName;
-    const bool outputThere = juce::isPositiveAndBelow (out, outputs.size()) && outputs[out] == outName;
+    // The chosen ports themselves: a twin that keeps a port of the same name, or takes the place
+    // of a port that left, is not the chosen instrument.
+    const bool inputThere = inIdentifier.isNotEmpty() && midiLayer.getInputPorts().identifiers.contains (inIdentifier);
+    const bool outputThere =
+        outIdentifier.isNotEmpty() && midiLayer.getOutputPorts().identifiers.contains (outIdentifier);
 
     return inputThere && outputThere ? DeviceDetected : NoDevice;
 }

@@ -11,35 +11,50 @@ SystemMidiLayer::SystemMidiLayer (MidiSystem& systemToUse, bool opensOnMessageTh
 
 juce::StringArray SystemMidiLayer::makeNamesDistinct (const juce::Array<juce::MidiDeviceInfo>& ports)
 {
-    juce::StringArray names;
-    for (auto& port : ports)
-        names.add (port.name);
-
-    // Exact comparison, as every lookup by name is exact; the first of a kind keeps its name, so a
-    // port chosen before its twin appeared is still found under the same name.
-    names.appendNumbersToDuplicates (false, false);
-
-    // A numbered name can itself collide with a port really called "Quillbox (2)": number again
-    // until every name is unique (each round only appends, so this ends).
-    while (true)
-    {
-        juce::StringArray unique (names);
-        unique.removeDuplicates (false);
-        if (unique.size() == names.size())
-            break;
-        names.appendNumbersToDuplicates (false, false);
-    }
-
-    return names;
+    return nameAfter ({}, ports).names;
 }
 
-SystemMidiLayer::Listing SystemMidiLayer::list (const juce::Array<juce::MidiDeviceInfo>& ports)
+SystemMidiLayer::Listing SystemMidiLayer::nameAfter (const Listing& previous,
+                                                     const juce::Array<juce::MidiDeviceInfo>& ports)
 {
     Listing listing;
-    listing.names = makeNamesDistinct (ports);
     for (auto& port : ports)
+    {
+        // A port listed before under the same system name keeps its name, whatever left around it.
+        const int before = previous.identifiers.indexOf (port.identifier);
+        const bool kept = before >= 0 && previous.systemNames[before] == port.name;
+        listing.names.add (kept ? previous.names[before] : juce::String());
         listing.identifiers.add (port.identifier);
+        listing.systemNames.add (port.name);
+    }
+
+    // Names are compared exactly, as every lookup by name is. A new port takes the first of
+    // "Quillbox", "Quillbox (2)", "Quillbox (3)"... that no other port uses, also where a port is
+    // really called "Quillbox (2)".
+    for (int i = 0; i < listing.names.size(); ++i)
+    {
+        if (listing.names[i].isNotEmpty())
+            continue;
+
+        auto name = listing.systemNames[i];
+        for (int number = 2; listing.names.contains (name); ++number)
+            name = listing.systemNames[i] + " (" + juce::String (number) + ")";
+        listing.names.set (i, name);
+    }
+
     return listing;
+}
+
+MidiLayer::PortList SystemMidiLayer::list (const juce::Array<juce::MidiDeviceInfo>& ports, Listing& kept)
+{
+    PortList result;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        kept = nameAfter (kept, ports);
+        result = { kept.names, kept.identifiers };
+    }
+    noteAvailability (result.names.isEmpty());
+    return result;
 }
 
 void SystemMidiLayer::noteAvailability (bool listEmpty)
@@ -58,24 +73,24 @@ void SystemMidiLayer::noteAvailability (bool listEmpty)
     }
 }
 
+MidiLayer::PortList SystemMidiLayer::getInputPorts()
+{
+    return list (system.getInputs(), inputs);
+}
+
+MidiLayer::PortList SystemMidiLayer::getOutputPorts()
+{
+    return list (system.getOutputs(), outputs);
+}
+
 juce::StringArray SystemMidiLayer::getInputNames()
 {
-    auto listing = list (system.getInputs());
-    noteAvailability (listing.names.isEmpty());
-
-    std::lock_guard<std::mutex> guard (lock);
-    inputs = listing;
-    return listing.names;
+    return getInputPorts().names;
 }
 
 juce::StringArray SystemMidiLayer::getOutputNames()
 {
-    auto listing = list (system.getOutputs());
-    noteAvailability (listing.names.isEmpty());
-
-    std::lock_guard<std::mutex> guard (lock);
-    outputs = listing;
-    return listing.names;
+    return getOutputPorts().names;
 }
 
 std::unique_ptr<MidiInputConnection> SystemMidiLayer::openInput (int index, MidiReceiver& receiver)

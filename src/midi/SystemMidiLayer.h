@@ -7,10 +7,13 @@
 
 namespace vfu
 {
-// The MidiLayer over a MidiSystem. Port names that repeat are made distinct the way JUCE's
-// getDevices lists do elsewhere ("Quillbox", "Quillbox (2)"), so that every lookup by name finds
-// its own port; each list handed out is kept with the identifiers behind its names, and a port
-// opened by index is the one at that index in the last list handed out, not whatever sits there now.
+// The MidiLayer over a MidiSystem. Port names that repeat are made distinct ("Quillbox",
+// "Quillbox (2)"), so that every lookup by name finds its own port. A port keeps the name it was
+// given for as long as it is listed: when "Quillbox" leaves, its twin stays "Quillbox (2)" and the
+// name "Quillbox" is simply absent; a port that appears takes the first name of its system name
+// that no listed port uses. Each list handed out is kept with the identifiers behind its names, and
+// a port opened by index is the one at that index in the last list handed out, not whatever sits
+// there now.
 //
 // When the lists are empty because the MIDI system itself cannot be reached, one log line says so;
 // listing goes on as before, so the ports appear as soon as the system does.
@@ -21,12 +24,14 @@ public:
 
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
+    PortList getInputPorts() override;
+    PortList getOutputPorts() override;
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
     bool opensOnMessageThread() const override { return onMessageThread; }
 
-    // The names of a port list as they are shown: repeated names get " (2)", " (3)"... in list
-    // order, the first keeps its name.
+    // The names of a port list seen for the first time: repeated names get " (2)", " (3)"... in
+    // list order, the first keeps its name.
     static juce::StringArray makeNamesDistinct (const juce::Array<juce::MidiDeviceInfo>& ports);
 
 private:
@@ -34,9 +39,12 @@ private:
     {
         juce::StringArray names;       // distinct
         juce::StringArray identifiers; // same order
+        juce::StringArray systemNames; // same order, as the system lists them
     };
 
-    Listing list (const juce::Array<juce::MidiDeviceInfo>& ports);
+    // Names for the ports now listed: those listed before keep theirs.
+    static Listing nameAfter (const Listing& previous, const juce::Array<juce::MidiDeviceInfo>& ports);
+    PortList list (const juce::Array<juce::MidiDeviceInfo>& ports, Listing& kept);
     void noteAvailability (bool listsEmpty);
 
     MidiSystem& system;

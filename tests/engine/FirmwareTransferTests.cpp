@@ -206,6 +206,29 @@ TEST (FirmwareTransfer, ports_that_vanish_mid_transfer_log_a_connection_break_an
     EXPECT_TRUE (f.log.contains ("Connection break !!!"));
 }
 
+TEST (FirmwareTransfer, a_port_that_leaves_and_returns_between_two_checks_breaks_the_transfer_instead_of_completing_it)
+{
+    // The port comes back at once, so the port check may well see it listed all along; the output
+    // opened before is dead, and the packets sent on it since reached nobody.
+    TransferFixture f (downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI ports\">"
+                                      "<PollingState value=\"No device\" gotoState=\"Gone\"/>"
+                                      "<PollingState value=\"Device detected\" gotoState=\"Done\"/></SendSysEx>"),
+                       256 * 400, 20.0);
+    f.harness.updater->startThread();
+
+    ASSERT_TRUE (f.harness.waitFor ([&] { return f.harness.updater->getProgress() > 0.05; }));
+    f.harness.layer.setPortsPresent ("Test Port", false);
+    f.harness.layer.setPortsPresent ("Test Port", true);
+
+    ASSERT_TRUE (f.harness.waitFor (
+        [&] { return f.harness.callback.hasEntered ("Gone") || f.harness.callback.hasEntered ("Done"); }));
+    f.harness.updater->stopThread (2000);
+    EXPECT_TRUE (f.harness.callback.hasEntered ("Gone"));
+    EXPECT_FALSE (f.harness.callback.hasEntered ("Done"));
+    EXPECT_TRUE (f.log.contains ("Connection break !!!"));
+    EXPECT_LT (f.harness.updater->getProgress(), 1.0);
+}
+
 TEST (FirmwareTransfer, without_a_selected_package_or_an_open_output_nothing_is_sent)
 {
     // Ports not chosen: no output opens, so the transfer goes straight to the post-send polling,

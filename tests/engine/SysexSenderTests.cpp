@@ -44,6 +44,7 @@ public:
         std::vector<int> packetLengths;
         juce::MemoryBlock bytes;
         std::atomic<bool> blocking { false };
+        std::atomic<int> refuseFromPacket{ -1 }; // the first packet answered `refused`, -1 for none
         juce::WaitableEvent release { true };
         std::atomic<bool> destroyed { false };
         std::atomic<bool> destroyedOnTestThread { false };
@@ -63,6 +64,8 @@ public:
             shared->release.wait (-1);
 
         const std::lock_guard<std::mutex> sl (shared->lock);
+        if (shared->refuseFromPacket >= 0 && (int) shared->packetLengths.size() >= shared->refuseFromPacket)
+            return vfu::MidiSendResult::refused;
         shared->packetLengths.push_back (message.getRawDataSize());
         shared->bytes.append (message.getRawData(), (size_t) message.getRawDataSize());
         return vfu::MidiSendResult::sent;
@@ -182,4 +185,18 @@ TEST (SysexSenderRun, a_sender_blocked_in_its_output_keeps_image_and_output_aliv
 
     // The packet in flight was the only one: the stop took effect once the send returned.
     EXPECT_EQ (shared->packetLengths.size(), 1u);
+}
+
+TEST (SysexSenderRun, a_packet_that_is_not_sent_ends_the_transfer_and_is_not_counted)
+{
+    vfu::ScaledClock clock (1000.0);
+    auto shared = std::make_shared<TestOutput::Shared>();
+    shared->refuseFromPacket = 2;
+
+    auto sender = std::make_unique<SysexSender> (makeTransfer (shared, 256 * 6), 0.082f, 256, clock);
+    ASSERT_TRUE (vfu::test::runMessageLoopUntil ([&] { return sender->isFinished(); }, 20000));
+    EXPECT_EQ (sender->getBytesSent(), 512u);
+    EXPECT_EQ (sender->getSendFailure(), vfu::MidiSendResult::refused);
+    EXPECT_TRUE (SysexSender::stopAndRelease (std::move (sender), 4000));
+    EXPECT_EQ (shared->packetLengths.size(), 2u); // nothing after the refused one
 }

@@ -129,3 +129,41 @@ TEST_F (RepeatedPortNames, without_a_midi_system_one_line_is_logged_and_polling_
     EXPECT_TRUE (log.contains ("MIDI system available"));
     EXPECT_EQ (vfu::test::linesStartingWith (log, "MIDI system").size(), 2);
 }
+
+TEST_F (RepeatedPortNames, a_port_keeps_its_name_while_listed_and_the_choice_follows_the_port_not_the_name)
+{
+    ASSERT_TRUE (selector.selectInputPort ("Quillbox"));
+    ASSERT_TRUE (selector.selectOutputPort ("Quillbox"));
+    EXPECT_EQ (selector.checkSelectedPorts(), DeviceDetected);
+
+    // The chosen first instrument restarts: its twin keeps "Quillbox (2)", and the port check
+    // notices the chosen port gone.
+    virtualPorts.setPortsPresent ("Quillbox A", false);
+    EXPECT_EQ (layer.getOutputNames(), juce::StringArray ({ "Quillbox (2)" }));
+    EXPECT_EQ (layer.getInputNames(), juce::StringArray ({ "Quillbox (2)" }));
+    EXPECT_EQ (selector.checkSelectedPorts(), NoDevice);
+
+    // Its twin is not asked in its place: polls find nothing while it is away.
+    for (int poll = 0; poll < 2; ++poll)
+        EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), NoDevice);
+    EXPECT_NE (selector.getFirmwareVersion(), "2.0.5");
+    EXPECT_EQ (selector.getInputPortName(), "Quillbox");
+
+    // The twin restarts too and comes back first: it takes the free name, but it is not the chosen port.
+    virtualPorts.setPortsPresent ("Quillbox B", false);
+    EXPECT_TRUE (layer.getOutputNames().isEmpty());
+    EXPECT_TRUE (layer.getInputNames().isEmpty());
+    virtualPorts.setPortsPresent ("Quillbox B", true);
+    EXPECT_EQ (layer.getOutputNames(), juce::StringArray ({ "Quillbox" }));
+    EXPECT_EQ (selector.checkSelectedPorts(), NoDevice);
+    EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), NoDevice);
+    EXPECT_NE (selector.getFirmwareVersion(), "2.0.5");
+
+    // The chosen instrument returns, under the first name still free, and answers again.
+    virtualPorts.setPortsPresent ("Quillbox A", true);
+    EXPECT_EQ (layer.getOutputNames(), juce::StringArray ({ "Quillbox (2)", "Quillbox" }));
+    EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), DeviceDetected);
+    EXPECT_EQ (selector.getFirmwareVersion(), "2.1.0");
+    EXPECT_EQ (selector.getInputPortName(), "Quillbox (2)");
+    EXPECT_EQ (selector.checkSelectedPorts(), DeviceDetected);
+}
