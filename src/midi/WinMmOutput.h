@@ -11,17 +11,17 @@ namespace vfu
 // of it.
 //
 // JUCE 7.0.5's WinMM output packs any message of up to 3 bytes that does not start with F0 into a
-// short message, which carries a status byte first: a piece of a transfer of 1 to 3 bytes (a tiny
-// image, or the F7 that ends one) reaches the instrument as whatever the driver makes of it. It
-// also waits for a long message's completion without a bound and cannot report a failure. Here
-// everything but one complete channel or system message (F0 and F7 excepted) goes out as a long
-// message, bytes unchanged: prepared, handed over, awaited, and unprepared on every path. The wait
-// ends on completion, after a bound (two seconds and a millisecond per byte: about three times the
-// bytes' time on a MIDI cable), or at once when the sending juce::Thread is asked to stop. An
-// unfinished message is taken back with midiOutReset (which also silences every note on the port)
-// and reported as refused; a buffer the driver still holds even then stays allocated, untouched,
-// until the port is closed (for the rest of the process if the close fails too), so the driver
-// never writes into freed memory.
+// short message, which carries a status byte first: a piece of a transfer of 1 to 3 bytes (an image
+// shorter than 4 bytes; longer pieces go out long whatever their first byte) reaches the instrument
+// as whatever the driver makes of it. It also waits for a long message's completion without a
+// bound and cannot report a failure. Here everything but one complete channel or system message
+// (F0 and F7 excepted) goes out as a long message, bytes unchanged: prepared, handed over, awaited,
+// and unprepared on every path. The wait ends on completion, after a bound (two seconds and a
+// millisecond per byte: about three times the bytes' time on a MIDI cable), or at once when the
+// sending juce::Thread is asked to stop. An unfinished message is taken back with midiOutReset
+// (which also silences every note on the port) and reported as refused; a buffer the driver still
+// holds even then stays allocated, untouched, until the port is closed (for the rest of the process
+// if the close fails too), so the driver never writes into freed memory.
 //
 // One thread at a time sends through one output (the engine, or the sender during a transfer).
 class WinMmOutput final : public MidiOutputConnection
