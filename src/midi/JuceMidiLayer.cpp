@@ -1,6 +1,7 @@
 #include "midi/JuceMidiLayer.h"
 
 #include "midi/AlsaSequencerOutput.h"
+#include "midi/WinMmOutput.h"
 
 #if JUCE_LINUX
 #include <alsa/asoundlib.h>
@@ -130,6 +131,9 @@ std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::St
 #if JUCE_LINUX
     // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerOutput.h).
     return openAlsaSequencerOutput (identifier, listedName);
+#elif JUCE_WINDOWS
+    // JUCE's WinMM output sends short pieces as short messages and cannot report a failure (see WinMmOutput.h).
+    return openWinMmOutput (identifier, listedName);
 #else
     auto output = juce::MidiOutput::openDevice (identifier);
     if (output == nullptr)
