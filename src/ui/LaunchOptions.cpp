@@ -55,6 +55,12 @@ LaunchOptions LaunchOptions::parse (const juce::StringArray& arguments)
             if (value.isNotEmpty())
                 options.screenshotFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         }
+        else if (argument == "--record")
+        {
+            const auto value = valueAfter (i, argument);
+            if (value.isNotEmpty())
+                options.recordingFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+        }
         else if (argument.isNotEmpty())
         {
             options.problems.add ("unknown switch " + argument);

@@ -22,6 +22,9 @@ struct LaunchOptions
     // --screenshot FILE: save a PNG of the window's content before quitting.
     juce::File screenshotFile;
 
+    // --record FILE: record what the updater exchanges with the MIDI system (docs/recordings.md).
+    juce::File recordingFile;
+
     // Problems with the switches, one line each (unknown switches are reported, not fatal).
     juce::StringArray problems;
 

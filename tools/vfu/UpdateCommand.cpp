@@ -1,11 +1,13 @@
 // vfu update: the app's updater without a window, on the computer's real MIDI ports.
 #include "CommandRegistry.h"
+#include "ProgramVersion.h"
 #include "Interrupts.h"
 
 #include "core/Log.h"
 #include "definitions/DefinitionSource.h"
 #include "engine/HeadlessUpdate.h"
 #include "midi/MIDIPortsSelector.h"
+#include "midi/RecordingMidiLayer.h"
 
 #include <iostream>
 #include <mutex>
@@ -22,7 +24,7 @@ namespace
 {
 struct UpdateOptions
 {
-    std::string input, output, firmware, definitions, device = "Quillbox", timeout = "600";
+    std::string input, output, firmware, definitions, device = "Quillbox", timeout = "600", record;
     std::vector<std::string> packages;
     bool yes = false, json = false, log = false;
 };
@@ -270,6 +272,23 @@ int update (const UpdateOptions& given)
         packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
     UpdaterEnvironment environment;
 
+    // --record: the same layer and clock as the app's, seen through a recording.
+    std::unique_ptr<RecordingMidiLayer> recorder;
+    std::unique_ptr<MIDIPortsSelector> recordedSelector;
+    if (!given.record.empty())
+    {
+        juce::String problem;
+        auto file = RecordingMidiLayer::createFile (tool::resolvePath (tool::toJuce (given.record)), problem);
+        if (file == nullptr)
+            tool::fail (problem);
+
+        auto& shipped = MIDIPortsSelector::getProgramWideInstance();
+        recorder = std::make_unique<RecordingMidiLayer> (shipped.getMidiLayer(), shipped.getClock(), std::move (file),
+                                                         tool::programVersion, device);
+        recordedSelector = std::make_unique<MIDIPortsSelector> (*recorder, shipped.getClock());
+        environment.portsSelector = recordedSelector.get();
+    }
+
     std::unique_ptr<HeadlessUpdate> headless;
     try
     {
@@ -337,7 +356,9 @@ const tool::CommandRegistration updateCommand ({
     "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
     "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
     "identified again in its firmware and reports the selected package's version; 1 when it reports\n"
-    "another version or none, when an offered button was declined, or when interrupted.",
+    "another version or none, when an offered button was declined, or when interrupted.\n"
+    "--record FILE writes what the updater exchanges with the MIDI system to FILE, one JSON object a line\n"
+    "(docs/recordings.md); vfu simulate --replay FILE or vfu run --replay FILE plays it back.",
     "  3  no end within --timeout seconds (default 600)\n",
     [] (CLI::App& app) -> std::function<int()>
     {
@@ -353,6 +374,7 @@ const tool::CommandRegistration updateCommand ({
         app.add_flag ("--json", options->json, "One JSON object a line");
         app.add_flag ("--log", options->log, "Print the log lines too");
         app.add_option ("--timeout", options->timeout, "Seconds before giving up (exit 3)")->default_str ("600");
+        app.add_option ("--record", options->record, "Record what the updater exchanges with the MIDI system to FILE");
         return [options] { return update (*options); };
     },
 });
