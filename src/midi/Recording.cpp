@@ -7,17 +7,32 @@ namespace vfu::recording
 {
 namespace
 {
-// JUCE's JSON parser recurses once per nesting level; a recording never nests deeper than this,
-// and refusing deeper text first keeps a hostile line from exhausting the stack.
+// JUCE's JSON parser recurses once per nesting level and reads numbers into 64-bit integers without
+// a bound; a recording never nests deeper than this nor writes longer numbers, and refusing such
+// text first keeps a hostile line from exhausting the stack or overflowing the parser.
 constexpr int maximumNesting = 8;
+constexpr int maximumDigits = 15;
 
-bool nestsTooDeep (const char* text, size_t size)
+juce::String checkBeforeParsing (const char* text, size_t size)
 {
-    int depth = 0;
+    int depth = 0, numberLength = 0;
     bool inString = false;
     for (size_t i = 0; i < size; ++i)
     {
         const char c = text[i];
+
+        // A number is digits with a sign and a point; JUCE reads an exponent into an int unchecked.
+        const bool inNumber = !inString && ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' ||
+                                            ((c == 'e' || c == 'E') && numberLength > 0));
+        numberLength = inNumber ? numberLength + 1 : 0;
+        if (numberLength > maximumDigits)
+            return "a number with too many digits";
+        if (numberLength > 0 && (c == 'e' || c == 'E'))
+            return "a number with an exponent";
+        // JUCE reads what follows a sign as digits, even a string.
+        if (!inString && (c == '-' || c == '+') && (i + 1 >= size || text[i + 1] < '0' || text[i + 1] > '9'))
+            return "not JSON";
+
         if (inString)
         {
             if (c == '\\')
@@ -30,12 +45,12 @@ bool nestsTooDeep (const char* text, size_t size)
         else if (c == '{' || c == '[')
         {
             if (++depth > maximumNesting)
-                return true;
+                return "nested too deeply";
         }
         else if (c == '}' || c == ']')
             --depth;
     }
-    return false;
+    return {};
 }
 
 bool isHexDigest (const juce::String& text)
@@ -242,9 +257,10 @@ bool parse (const void* data, size_t size, Recording& recording, juce::String& e
         // The validity check stops at a NUL, so a line holding one is refused before it is decoded.
         if (std::memchr (line, 0, length) != nullptr || !juce::CharPointer_UTF8::isValidString (line, (int) length))
             why = "not UTF-8 text";
-        else if (nestsTooDeep (line, length))
-            why = "nested too deeply";
-        else if (juce::JSON::parse (juce::String::fromUTF8 (line, (int) length), value).failed())
+        else
+            why = checkBeforeParsing (line, length);
+
+        if (why.isEmpty() && juce::JSON::parse (juce::String::fromUTF8 (line, (int) length), value).failed())
             why = "not JSON";
 
         if (why.isEmpty())

@@ -48,6 +48,7 @@ private:
     juce::DynamicObject* timedLine();
     void writeLine (juce::DynamicObject* object); // under lock
     void writeHeaderIfNeeded();                   // under lock
+    static juce::String toCompactJson (const juce::var& value);
 
     MidiLayer& inner;
     Clock& clock;

@@ -176,6 +176,7 @@ void RecordingReplay::start()
     }
 
     schedule (0, 0.0);
+    currentScheduled = true;
 }
 
 void RecordingReplay::hostSent (const juce::String& port, const juce::uint8* data, int size)
@@ -201,38 +202,50 @@ void RecordingReplay::hostSent (const juce::String& port, const juce::uint8* dat
                              recording.entries[runs[current].host.front()].kind == Entry::Kind::message &&
                              matches (runs[current], port, data, size, (double) now, ignored);
 
-        if (repeats && !(nextMatches && pending[current]->load() == 0))
-            return;
-
-        // Past the recording's end the run that made it had stopped: nothing is left to compare with.
-        if (!nextMatches && next >= runs.size())
-            return;
-
-        if (!nextMatches)
+        if (repeats && !(nextMatches && currentScheduled && pending[current]->load() == 0))
         {
-            const auto got =
-                describeGot (port, data, size) + (mismatch.isNotEmpty() ? " " + mismatchPause : juce::String());
-            diverge (recording.entries[runs[next].host.front()].line,
-                     mismatch.isNotEmpty() ? mismatch : describeExpected (runs[next]), got);
-            return;
-        }
-
-        current = next;
-        const auto& first = recording.entries[runs[current].host.front()];
-        if (first.kind == Entry::Kind::piece)
-        {
-            lastPieceClock = now;
-            lastPieceEnd = first.offset + first.length;
+            // The repeat that completes the recorded count starts what the instrument did after it.
+            if (++timesMatched < runs[current].host.size() || currentScheduled)
+                return;
+            currentScheduled = true;
+            matchedRun = current;
         }
         else
         {
-            lastPieceClock = -1;
-            lastPieceEnd = -1;
+            // Past the recording's end the run that made it had stopped: nothing is left to compare with.
+            if (!nextMatches && next >= runs.size())
+                return;
+
+            if (!nextMatches)
+            {
+                const auto got =
+                    describeGot (port, data, size) + (mismatch.isNotEmpty() ? " " + mismatchPause : juce::String());
+                diverge (recording.entries[runs[next].host.front()].line,
+                         mismatch.isNotEmpty() ? mismatch : describeExpected (runs[next]), got);
+                return;
+            }
+
+            current = next;
+            timesMatched = 1;
+            currentScheduled = runs[current].host.size() == 1;
+            const auto& first = recording.entries[runs[current].host.front()];
+            if (first.kind == Entry::Kind::piece)
+            {
+                lastPieceClock = now;
+                lastPieceEnd = first.offset + first.length;
+            }
+            else
+            {
+                lastPieceClock = -1;
+                lastPieceEnd = -1;
+            }
+            if (!currentScheduled)
+                return;
+            matchedRun = current;
         }
-        matchedRun = current;
     }
 
-    schedule (matchedRun, recording.entries[runs[matchedRun].host.front()].t);
+    schedule (matchedRun, recording.entries[runs[matchedRun].host.back()].t);
 }
 
 void RecordingReplay::hostBytes (const juce::String& port, const juce::uint8* data, int size)

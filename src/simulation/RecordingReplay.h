@@ -81,8 +81,10 @@ private:
     size_t lastStateEntry = 0;
 
     std::atomic<bool> diverged{ false };
-    mutable std::mutex lock; // guards what follows
-    size_t current = 0;      // the run matched last
+    mutable std::mutex lock;       // guards what follows
+    size_t current = 0;            // the run matched last
+    size_t timesMatched = 0;       // how often the host sent its message so far
+    bool currentScheduled = false; // what the instrument did after it is under way
     juce::String divergence;
     mutable juce::String mismatchPause; // the pause that made a piece differ
     juce::int64 lastPieceClock = -1;
