@@ -16,9 +16,9 @@ namespace vfu::simulation
 //
 // The host's messages are taken in runs: consecutive recorded messages with the same bytes on the
 // same port and nothing from the instrument between them (the polls of a host waiting for the
-// instrument). The host may send a run's message any number of times; what the instrument did after
-// the run is timed from the host's first message of the run, as an instrument's restart does not
-// wait for the polls.
+// instrument). What the instrument did after a run starts once the host has sent the run's message
+// as often as recorded, timed from that message, so that it lands at the same point of the host's
+// poll cycle; the host may send it more often.
 class RecordingReplay final
 {
 public:
