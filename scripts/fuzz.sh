@@ -4,7 +4,7 @@
 # coverage per target; exits non-zero when a target found a crash, leak, time-out or OOM (the input
 # is kept in $build/artefacts/<target>/).
 #
-#   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]      targets: definition package midi_input version
+#   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]      targets: definition package midi_input version recording
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
@@ -12,7 +12,7 @@ repo="$(pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(definition package midi_input version)
+[ ${#targets[@]} -gt 0 ] || targets=(definition package midi_input version recording)
 build="${VFU_FUZZ_BUILD_DIR:-build-fuzz}"
 
 bash scripts/install-deps.sh clang libclang-rt-dev

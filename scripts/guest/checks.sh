@@ -263,8 +263,46 @@ check_app_update() {
   pacing_figure pacing_ratio_app "$logs_dir/app-quillbox.log" 359267 0.082
 }
 
+# vfu update --record against a simulated Quillbox, then that recording as the instrument
+# (vfu simulate --replay) against vfu update again: the updater must say the same, message for
+# message, through the real sequencer.
+check_record_and_replay() {
+  local recording="$logs_dir/recorded-update.jsonl"
+  start_simulator recorded quillbox:2.1.0 --auto-bootloader 3 || return 1
+  local simulator=$simulator_pid
+  run_update update-recorded 0 --yes --package "$quillbox_package" --record "$recording" || return 1
+  stop_simulator "$simulator" recorded "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
+  figure recording_size "$(wc -c < "$recording")" "bytes ($(wc -l < "$recording") lines, an image of $small_image_bytes bytes)"
+
+  start_background replayed "$vfu" simulate --replay "$recording"
+  local replayer=$last_pid
+  if ! wait_for_line "$logs_dir/replayed.log" '^ports: created' 60 "$replayer"; then
+    show_log "$logs_dir/replayed.log"
+    reason "the replay did not create its ports"
+    return 1
+  fi
+  local started
+  started=$(now_ms)
+  if ! run_update update-replayed 0 --yes --package "$quillbox_package"; then
+    stop_process "$replayer" TERM 30
+    show_log "$logs_dir/replayed.log"
+    return 1
+  fi
+  figure replayed_update_seconds "$((($(now_ms) - started) / 1000))" "s (vfu update against vfu simulate --replay)"
+  if ! stop_process "$replayer" TERM 30; then
+    reason "the replay did not stop on SIGTERM"
+    return 1
+  fi
+  if [ "$stopped_status" -ne 0 ] || ! grep -q -E '^replay: matched [0-9]+ lines$' "$logs_dir/replayed.log"; then
+    show_log "$logs_dir/replayed.log"
+    reason "the replay ended with exit $stopped_status: $(grep '^replay:' "$logs_dir/replayed.log" | tail -n 1)"
+    return 1
+  fi
+  grep '^replay:' "$logs_dir/replayed.log" | sed 's/^/  /'
+}
+
 all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
-  orb26_update app_update)
+  orb26_update app_update record_and_replay)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all_checks[@]}")
 

@@ -140,6 +140,26 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
         environment = demonstration->getEnvironment();
     }
 
+    if (launchOptions.recordingFile != juce::File())
+    {
+        juce::String problem;
+        auto output = vfu::RecordingMidiLayer::createFile (launchOptions.recordingFile, problem);
+        if (output == nullptr)
+        {
+            std::cerr << "QuillboxFirmwareUpdater: " << problem << std::endl;
+        }
+        else
+        {
+            auto& selector = environment.portsSelector != nullptr ? *environment.portsSelector
+                                                                  : MIDIPortsSelector::getProgramWideInstance();
+            recorder = std::make_unique<vfu::RecordingMidiLayer> (
+                selector.getMidiLayer(), selector.getClock(), std::move (output),
+                getApplicationName() + " " + getApplicationVersion(), deviceModelName);
+            recordedSelector = std::make_unique<MIDIPortsSelector> (*recorder, selector.getClock());
+            environment.portsSelector = recordedSelector.get();
+        }
+    }
+
     mainWindow.reset();
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), deviceModelName, environment);
 

@@ -2,6 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "midi/MIDIPortsSelector.h"
+#include "midi/RecordingMidiLayer.h"
 #include "ui/LaunchOptions.h"
 
 #include <memory>
@@ -59,6 +61,10 @@ private:
     // Declared before the window: the panel's engine uses the simulated ports, so the window goes first.
     std::unique_ptr<DemonstrationMode> demonstration;
     std::unique_ptr<ConsoleEcho> consoleEcho;
+
+    // --record: the layer the panel's selector uses, and that selector; they outlive the window.
+    std::unique_ptr<vfu::RecordingMidiLayer> recorder;
+    std::unique_ptr<MIDIPortsSelector> recordedSelector;
 
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<QuitTimer> quitTimer;

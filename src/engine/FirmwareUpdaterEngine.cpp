@@ -2,6 +2,7 @@
 #include "definitions/FirmwareUpdater.h"
 
 #include "core/Log.h"
+#include "midi/UpdateObserver.h"
 #include "midi/MIDIPortsSelector.h"
 #include "core/Clock.h"
 #include "packages/FirmwarePackageStore.h"
@@ -215,6 +216,9 @@ bool FirmwareUpdater::enterState (const State& state)
 
         currentState = &state;
     }
+
+    if (auto* observer = dynamic_cast<vfu::UpdateObserver*> (&portsSelector.getMidiLayer()))
+        observer->stateEntered (state.name);
 
     progress = 0.0;
     reportProgressChanged (0.0);

@@ -3,6 +3,7 @@
 
 #include "core/Log.h"
 #include "midi/MIDIPortsSelector.h"
+#include "midi/UpdateObserver.h"
 #include "core/Clock.h"
 #include "packages/FirmwarePackageStore.h"
 #include "engine/SysexSender.h"
@@ -136,6 +137,11 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
     double transferProgress = 0.0;
     progress = 0.0;
 
+    // A recording layer is told which messages are pieces of the image.
+    auto* observer = dynamic_cast<vfu::UpdateObserver*> (&portsSelector.getMidiLayer());
+    if (transfer->output != nullptr && observer != nullptr)
+        observer->imageTransferStarting (entryName, transfer->image);
+
     if (transfer->output != nullptr)
     {
         auto sender = std::make_unique<vfu::SysexSender> (transfer, instruction.waitTime, instruction.packetSize, clock);
@@ -205,6 +211,9 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
         const auto stopTimeout = threadShouldExit() ? senderStopTimeoutWhileExitingMs : senderStopTimeoutMs;
         if (! vfu::SysexSender::stopAndRelease (std::move (sender), stopTimeout))
             writeLog ("Sender thread timed out waiting for exit!");
+
+        if (observer != nullptr)
+            observer->imageTransferEnded();
     }
 
     // Closes the output and releases the image, unless a sender that could not be stopped still

@@ -13,7 +13,18 @@ SimulatedUpdate::SimulatedUpdate (const simulation::InstrumentSettings& instrume
 
     clock = options.clock != nullptr ? options.clock : ownClock != nullptr ? ownClock.get() : &Clock::getRealClock();
     simulation = std::make_unique<simulation::Simulation> (instrument, options.silentPorts, *clock, options.openPortsOnMessageThread);
-    selector = std::make_unique<MIDIPortsSelector> (simulation->getLayer(), *clock);
+    MidiLayer* layer = &simulation->getLayer();
+    if (options.recordingFile != juce::File())
+    {
+        auto output = RecordingMidiLayer::createFile (options.recordingFile, problem);
+        if (output == nullptr)
+            return;
+        recorder = std::make_unique<RecordingMidiLayer> (*layer, *clock, std::move (output), options.programName,
+                                                         options.deviceName);
+        layer = recorder.get();
+    }
+
+    selector = std::make_unique<MIDIPortsSelector> (*layer, *clock);
     user = std::make_unique<simulation::SimulatedUser> (simulation->getInstrument(), options.userReactionMilliseconds);
 
     UpdaterEnvironment environment;
@@ -49,6 +60,7 @@ SimulatedUpdate::~SimulatedUpdate()
     updater = nullptr;
     user = nullptr;
     selector = nullptr;
+    recorder = nullptr;
     simulation = nullptr;
 }
 

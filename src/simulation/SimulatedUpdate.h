@@ -4,6 +4,7 @@
 #include "simulation/SimulatedUser.h"
 #include "simulation/SimulationSpec.h"
 #include "core/Clock.h"
+#include "midi/RecordingMidiLayer.h"
 
 #include <memory>
 
@@ -27,6 +28,8 @@ public:
         int silentPorts = 1;
         int userReactionMilliseconds = 3000;
         bool openPortsOnMessageThread = true;
+        juce::File recordingFile; // when set, what the updater exchanges is recorded there
+        juce::String programName; // the program and version a recording names
     };
 
     // Throws FirmwareUpdater::FirmwareUpdaterException for a bad document. Check getProblem()
@@ -61,6 +64,7 @@ private:
     std::unique_ptr<Clock> ownClock;
     Clock* clock = nullptr;
     std::unique_ptr<simulation::Simulation> simulation;
+    std::unique_ptr<RecordingMidiLayer> recorder;
     std::unique_ptr<MIDIPortsSelector> selector;
     std::unique_ptr<simulation::SimulatedUser> user;
     std::unique_ptr<FirmwareUpdater> updater;

@@ -64,6 +64,11 @@ LaunchOptions LaunchOptions::parse (const juce::StringArray& arguments)
                 options.instanceLockName = value;
             else if (value.isNotEmpty())
                 options.problems.add ("--instance-lock wants a name of letters, digits, '-', '_' and '.', not " + value);
+        else if (argument == "--record")
+        {
+            const auto value = valueAfter (i, argument);
+            if (value.isNotEmpty())
+                options.recordingFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         }
         else if (argument.isNotEmpty())
         {

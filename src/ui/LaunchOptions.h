@@ -27,6 +27,8 @@ struct LaunchOptions
     // with the same NAME still exclude each other; window tests use it so that a user's copy and
     // their runs never meet. NAME is letters, digits, '-', '_' and '.'.
     juce::String instanceLockName;
+    // --record FILE: record what the updater exchanges with the MIDI system (docs/recordings.md).
+    juce::File recordingFile;
 
     // Problems with the switches, one line each (unknown switches are reported, not fatal).
     juce::StringArray problems;

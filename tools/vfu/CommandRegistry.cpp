@@ -1,4 +1,5 @@
 #include "CommandRegistry.h"
+#include "ProgramVersion.h"
 
 #include <juce_events/juce_events.h>
 
@@ -74,7 +75,7 @@ CLI::Option* required (CLI::Option* option)
 int runCommandLine (int argc, char* argv[])
 {
     CLI::App app ("The command-line companion of the Quillbox Firmware Updater.", "vfu");
-    app.set_version_flag ("--version", "vfu 2.2.0");
+    app.set_version_flag ("--version", programVersion);
     app.require_subcommand (1);
     app.footer (std::string ("\nRun \"vfu COMMAND --help\" for a command's options.\n\n") + sharedExitCodes);
 

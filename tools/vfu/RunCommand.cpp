@@ -1,8 +1,10 @@
 // vfu run: a whole update by the real engine against one simulated instrument and a simulated user,
 // printing every report of the engine as one JSON object a line.
 #include "CommandRegistry.h"
+#include "ProgramVersion.h"
 
 #include "core/Log.h"
+#include "simulation/ReplayedUpdate.h"
 #include "simulation/SimulatedUpdate.h"
 #include "midi/MIDIPortsSelector.h"
 
@@ -191,24 +193,43 @@ double parseNumber (const std::string& option, const std::string& text, double m
 struct RunOptions
 {
     std::string simulate, definitions, device = "Quillbox", firmware, until = "Download complete";
-    std::string speed = "1", limit = "600";
+    std::string speed = "1", limit = "600", record, replay;
     std::vector<std::string> packages, clicks, faults;
     bool log = false;
 };
 
 int run (const RunOptions& given)
 {
-    juce::String error;
-    const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.simulate), error);
-    if (! spec)
-        tool::failUsage (error);
+    if (given.simulate.empty() == given.replay.empty())
+        tool::failUsage ("vfu run needs either --simulate SPEC or --replay FILE");
+    if (!given.replay.empty() && (!given.faults.empty() || !given.record.empty()))
+        tool::failUsage ("--replay takes no --fault or --record: the recording is the instrument");
 
-    auto settings = spec->toSettings();
+    juce::String error;
+    simulation::InstrumentSettings settings;
+    recording::Recording replayed;
+    if (!given.replay.empty())
+    {
+        const auto file = tool::resolvePath (tool::toJuce (given.replay));
+        if (!recording::readFile (file, replayed, error))
+            tool::failUsage ("replay: cannot read " + file.getFileName() + ": " + error);
+    }
+    else
+    {
+        const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.simulate), error);
+        if (!spec)
+            tool::failUsage (error);
+        settings = spec->toSettings();
+    }
+
     for (auto& fault : given.faults)
         if (! SimulatedUpdate::applyFault (settings.faults, tool::toJuce (fault), error))
             tool::failUsage (error);
 
     SimulatedUpdate::Options options;
+    if (!given.record.empty())
+        options.recordingFile = tool::resolvePath (tool::toJuce (given.record));
+    options.programName = tool::programVersion;
     options.deviceName = tool::toJuce (given.device);
     options.firmwareVersion = tool::toJuce (given.firmware);
     options.speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
@@ -237,30 +258,45 @@ int run (const RunOptions& given)
 
     ReportPrinter printer (untilState, given.log, clicks);
     std::unique_ptr<SimulatedUpdate> update;
+    std::unique_ptr<ReplayedUpdate> replay;
 
     try
     {
-        update = std::make_unique<SimulatedUpdate> (settings, options, &printer);
+        if (given.replay.empty())
+        {
+            update = std::make_unique<SimulatedUpdate> (settings, options, &printer);
+        }
+        else
+        {
+            ReplayedUpdate::Options replayOptions;
+            replayOptions.definitionFile = options.definitionFile;
+            replayOptions.packageFiles = options.packageFiles;
+            replayOptions.firmwareVersion = options.firmwareVersion;
+            replayOptions.speed = options.speed;
+            replay = std::make_unique<ReplayedUpdate> (std::move (replayed), replayOptions, &printer);
+        }
     }
     catch (const FirmwareUpdater::FirmwareUpdaterException& e)
     {
         tool::fail (e.message);
     }
 
-    if (update->getProblem().isNotEmpty())
-    {
-        tool::fail (update->getProblem());
-    }
+    const auto problem = update != nullptr ? update->getProblem() : replay->getProblem();
+    if (problem.isNotEmpty())
+        tool::fail (problem);
 
-    auto& updater = update->getUpdater();
-    auto& clock = update->getClock();
+    auto& updater = update != nullptr ? update->getUpdater() : replay->getUpdater();
+    auto& clock = update != nullptr ? update->getClock() : replay->getClock();
     printer.attach (updater, clock);
 
     const int result = tool::runWithMessageLoop (
         [&]
         {
             const auto start = clock.now();
-            updater.startThread();
+            if (replay != nullptr)
+                replay->start();
+            else
+                updater.startThread();
 
             int outcome = 1;
             for (;;)
@@ -270,6 +306,10 @@ int run (const RunOptions& given)
                     outcome = 0;
                     break;
                 }
+
+                // A replay that differs answers nothing more: waiting on would only reach the limit.
+                if (replay != nullptr && replay->getReplay().hasDiverged())
+                    break;
 
                 if (clock.now() - start > limitMilliseconds)
                     break;
@@ -291,6 +331,15 @@ int run (const RunOptions& given)
             updater.stopThread (5000);
             return outcome;
         });
+
+    if (replay != nullptr)
+    {
+        const auto verdict = replay->getReplay().finish();
+        replay = nullptr;
+        std::cerr << verdict << std::endl;
+        if (verdict.startsWith ("replay: diverged"))
+            return tool::exitFailure;
+    }
 
     update = nullptr;
 
@@ -316,12 +365,21 @@ const tool::CommandRegistration runCommand ({
     "unrelated-sysex, vanish-after=BYTES, never-come-back.\n"
     "--speed N runs the clock N times faster (default 1). Ends with exit code 0 once STATE (--until, default\n"
     "\"Download complete\") has been entered and its instructions have run; exit code 1 when --limit clock\n"
-    "seconds (default 600) pass first.",
+    "seconds (default 600) pass first.\n"
+    "--record FILE writes what the updater exchanges with the MIDI layer to FILE (docs/recordings.md).\n"
+    "--replay FILE plays a recording as the instrument instead of --simulate: the device model and package\n"
+    "version are the recording's, the packages those given with --package. It prints \"replay: matched N\n"
+    "lines\" on standard error, or at the first difference \"replay: diverged at line N: expected ...,\n"
+    "got ...\" and exit code 1 whatever state was reached. A recording that cannot be read is refused with\n"
+    "its line number and the reason (exit code 2).",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<RunOptions>();
-        vfu::tool::required (app.add_option ("--simulate", options->simulate, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        app.add_option ("--simulate", options->simulate,
+                        "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]");
+        app.add_option ("--replay", options->replay, "A recording to play as the instrument, instead of --simulate");
+        app.add_option ("--record", options->record, "Record what the updater exchanges with the MIDI system to FILE");
         app.add_option ("--definitions", options->definitions, "A definition document instead of the inbuilt one");
         app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");
         tool::addRepeatableOption (app, "--package", options->packages, "A package file or folder to collect (repeatable)");

@@ -4,6 +4,8 @@
 #include "Interrupts.h"
 
 #include "core/Clock.h"
+#include "midi/Recording.h"
+#include "simulation/PublishedReplay.h"
 #include "simulation/SimulatedUpdate.h"
 #include "simulation/SimulationSpec.h"
 #include "simulation/SimulatorSession.h"
@@ -14,7 +16,7 @@ namespace
 {
 struct SimulateOptions
 {
-    std::string spec, speed = "1", autoBootloader, portName, imageSize;
+    std::string spec, speed = "1", autoBootloader, portName, imageSize, replay;
     std::vector<std::string> faults;
     bool json = false;
 };
@@ -28,8 +30,63 @@ double parseNumber (const std::string& option, const std::string& text, double m
     return value;
 }
 
+// The recording as the instrument, behind ports of the MIDI system, until SIGINT or SIGTERM.
+int replay (const SimulateOptions& given, Clock& clock)
+{
+    juce::String error;
+    recording::Recording recording;
+    const auto file = tool::resolvePath (tool::toJuce (given.replay));
+    if (!recording::readFile (file, recording, error))
+        tool::failUsage ("replay: cannot read " + file.getFileName() + ": " + error);
+
+    tool::countInterrupts (true);
+
+    VirtualMidiLayer layer (clock);
+    simulation::RecordingReplay replayed (std::move (recording), layer, true);
+    auto publisher = simulation::createSystemPortPublisher();
+    simulation::PublishedReplay published (replayed, layer, *publisher,
+                                           [] (const juce::String& line) { tool::printLine (line); });
+
+    replayed.start();
+    if (!published.start (error))
+        tool::fail ("Cannot create the replay's MIDI ports: " + error);
+
+    bool reported = false;
+    while (tool::getInterruptCount() == 0)
+    {
+        if (replayed.hasDiverged() && !reported)
+        {
+            tool::printLine (replayed.finish());
+            reported = true;
+        }
+        juce::Thread::sleep (50);
+    }
+
+    published.stop();
+    const auto verdict = replayed.finish();
+    if (!reported)
+        tool::printLine (verdict);
+    return verdict.startsWith ("replay: diverged") ? tool::exitFailure : tool::exitSuccess;
+}
+
 int simulate (const SimulateOptions& given)
 {
+    if (!given.replay.empty())
+    {
+        if (!given.spec.empty() || !given.faults.empty() || !given.autoBootloader.empty() || !given.portName.empty())
+            tool::failUsage (
+                "--replay takes no SPEC, --fault, --auto-bootloader or --port-name: the recording is the instrument");
+
+        const double speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
+        std::unique_ptr<Clock> scaledClock;
+        if (speed != 1.0)
+            scaledClock = std::make_unique<ScaledClock> (speed);
+        return replay (given, scaledClock != nullptr ? *scaledClock : Clock::getRealClock());
+    }
+
+    if (given.spec.empty())
+        tool::failUsage ("vfu simulate needs SPEC, or --replay FILE");
+
     juce::String error;
     const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.spec), error);
     if (!spec)
@@ -99,13 +156,19 @@ const tool::CommandRegistration simulateCommand ({
     "\"summary: version installed: VERSION|none\", \"summary: transfer: N packets, MS ms from the first\n"
     "to the last\", \"summary: identity requests: N\", \"summary: ports created: N times\") and exits 0.\n"
     "--json prints one JSON object a line instead ({\"event\": ..., \"time\": seconds, \"text\": ...}, the\n"
-    "summary as {\"event\":\"summary\", ...}). Exits 1 when the ports cannot be created (no MIDI system).",
+    "summary as {\"event\":\"summary\", ...}). Exits 1 when the ports cannot be created (no MIDI system).\n"
+    "--replay FILE plays a recording (vfu update --record) as the instrument instead of SPEC: the ports it\n"
+    "answered on are created and closed as recorded, every message of the updater is checked against it,\n"
+    "and it answers with the recorded replies (docs/recordings.md). Prints \"ports: created|closed \\\"NAME\\\"\",\n"
+    "\"replay: diverged at line N: expected ..., got ...\" at the first difference, and on SIGINT or SIGTERM\n"
+    "the verdict (\"replay: matched N lines\" and exit 0, or the divergence and exit 1). A recording that\n"
+    "cannot be read is refused with its line number and the reason (exit 2).",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<SimulateOptions>();
-        tool::required (
-            app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]");
+        app.add_option ("--replay", options->replay, "A recording to play as the instrument, instead of SPEC");
         tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)->default_str ("1");
         tool::addNumberOption (
             app, "--auto-bootloader", options->autoBootloader,

@@ -1,5 +1,6 @@
 // vfu update: the app's updater without a window, on the computer's real MIDI ports.
 #include "CommandRegistry.h"
+#include "ProgramVersion.h"
 #include "Interrupts.h"
 #include "TerminalQuestion.h"
 
@@ -8,6 +9,7 @@
 #include "engine/HeadlessUpdate.h"
 #include "midi/JuceMidiLayer.h"
 #include "midi/MIDIPortsSelector.h"
+#include "midi/RecordingMidiLayer.h"
 
 #include <iostream>
 #include <mutex>
@@ -24,7 +26,7 @@ namespace
 {
 struct UpdateOptions
 {
-    std::string input, output, firmware, definitions, device = "Quillbox", timeout = "600";
+    std::string input, output, firmware, definitions, device = "Quillbox", timeout = "600", record;
     std::vector<std::string> packages;
     bool yes = false, json = false, log = false;
 };
@@ -304,6 +306,23 @@ int update (const UpdateOptions& given)
         packageFiles.isEmpty() ? definitions::getFirmwareSearchFolders (executableFolder) : packageFiles;
     UpdaterEnvironment environment;
 
+    // --record: the same layer and clock as the app's, seen through a recording.
+    std::unique_ptr<RecordingMidiLayer> recorder;
+    std::unique_ptr<MIDIPortsSelector> recordedSelector;
+    if (!given.record.empty())
+    {
+        juce::String problem;
+        auto file = RecordingMidiLayer::createFile (tool::resolvePath (tool::toJuce (given.record)), problem);
+        if (file == nullptr)
+            tool::fail (problem);
+
+        auto& shipped = MIDIPortsSelector::getProgramWideInstance();
+        recorder = std::make_unique<RecordingMidiLayer> (shipped.getMidiLayer(), shipped.getClock(), std::move (file),
+                                                         tool::programVersion, device);
+        recordedSelector = std::make_unique<MIDIPortsSelector> (*recorder, shipped.getClock());
+        environment.portsSelector = recordedSelector.get();
+    }
+
     std::unique_ptr<HeadlessUpdate> headless;
     try
     {
@@ -377,7 +396,9 @@ const tool::CommandRegistration updateCommand ({
     "another version or none, when an offered button was declined or offered again, or when\n"
     "interrupted. It ends at once with 1 in an error state, a state whose name begins with the word\n"
     "\"Error\" (\"Error, no device\"): only a person can resolve it; the result gives its instructions.\n"
-    "When the update fails and the computer's MIDI system cannot be reached, the result says so.",
+    "When the update fails and the computer's MIDI system cannot be reached, the result says so.\n"
+    "--record FILE writes what the updater exchanges with the MIDI system to FILE, one JSON object a line\n"
+    "(docs/recordings.md); vfu simulate --replay FILE or vfu run --replay FILE plays it back.",
     "  3  no end within --timeout seconds (default 600)\n",
     [] (CLI::App& app) -> std::function<int()>
     {
@@ -393,6 +414,7 @@ const tool::CommandRegistration updateCommand ({
         app.add_flag ("--json", options->json, "One JSON object a line");
         app.add_flag ("--log", options->log, "Print the log lines too");
         tool::addNumberOption (app, "--timeout", options->timeout, "Seconds before giving up (exit 3)", 0.0, 1.0e6)->default_str ("600");
+        app.add_option ("--record", options->record, "Record what the updater exchanges with the MIDI system to FILE");
         return [options] { return update (*options); };
     },
 });
