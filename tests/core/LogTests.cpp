@@ -147,7 +147,9 @@ TEST_F (LogTest, threads_logging_while_the_log_closes_never_reach_a_deleted_logg
     for (const auto& line : readLogLines())
     {
         if (line.contains ("writer "))
+        {
             EXPECT_TRUE (line.matchesWildcard ("???\?-?\?-??T??:??:?? - writer ?", false)) << line;
+        }
     }
 }
 

@@ -205,8 +205,13 @@ TEST (MainComponent, applies_text_and_button_reports_by_component_id_and_ignores
     EXPECT_EQ (label (panel, "device").getText(), "QUILLBOX");
     EXPECT_TRUE (label (panel, "device").isVisible());
     for (auto* child : panel.getChildren())
+    {
+        // Braces: EXPECT_NE expands to an if/else of its own.
         if (auto* each = dynamic_cast<juce::Label*> (child))
+        {
             EXPECT_NE (each->getText(), "Changed") << each->getName();
+        }
+    }
 }
 
 TEST (MainComponent, enables_the_selectors_only_in_resting_states)
