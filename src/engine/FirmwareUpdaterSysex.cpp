@@ -45,7 +45,9 @@ bool selectedPackageAllowsErase (const vfu::FirmwarePackageStore& packages)
         case ReadResult::packageUnreadable:
             writeLog (prefix + "the selected package can no longer be read");
             break;
-        default:
+        case ReadResult::packageCheckFailed:
+        case ReadResult::entryMissing:
+        case ReadResult::entryUnreadable:
             writeLog (prefix + "the selected package no longer passes its check" +
                       (detail.isNotEmpty() ? " (" + detail + ")" : juce::String()));
             break;

@@ -64,6 +64,7 @@ LaunchOptions LaunchOptions::parse (const juce::StringArray& arguments)
                 options.instanceLockName = value;
             else if (value.isNotEmpty())
                 options.problems.add ("--instance-lock wants a name of letters, digits, '-', '_' and '.', not " + value);
+        }
         else if (argument == "--record")
         {
             const auto value = valueAfter (i, argument);
