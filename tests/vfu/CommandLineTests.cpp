@@ -1,5 +1,6 @@
 // The vfu executable as a user runs it: option forms, help for every command, usage errors.
 #include "support/TestEnvironment.h"
+#include "vfu/VfuProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -7,27 +8,8 @@
 
 namespace
 {
-struct Outcome
-{
-    int exitCode = -1;
-    juce::String output; // standard output and standard error together
-};
-
-Outcome runVfu (const juce::StringArray& arguments)
-{
-    juce::StringArray command { VFU_TOOL_FILE };
-    command.addArray (arguments);
-
-    juce::ChildProcess process;
-    Outcome outcome;
-    if (! process.start (command))
-        return outcome;
-
-    outcome.output = process.readAllProcessOutput();
-    process.waitForProcessToFinish (60000);
-    outcome.exitCode = (int) process.getExitCode();
-    return outcome;
-}
+using Outcome = vfu::test::VfuRun;
+using vfu::test::runVfu;
 
 juce::File writeBrokenDocument()
 {

@@ -2,6 +2,7 @@
 #include "core/Environment.h"
 #include "definitions/DefinitionGraph.h"
 #include "support/TestEnvironment.h"
+#include "vfu/VfuProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -9,27 +10,14 @@
 
 namespace
 {
-struct Outcome
-{
-    int exitCode = -1;
-    juce::String output; // standard output and standard error together
-};
+using Outcome = vfu::test::VfuRun;
 
+// Windows' text streams end lines with CR LF.
 Outcome runVfu (const juce::StringArray& arguments)
 {
-    juce::StringArray command{ VFU_TOOL_FILE };
-    command.addArray (arguments);
-
-    juce::ChildProcess process;
-    Outcome outcome;
-    if (!process.start (command))
-        return outcome;
-
-    // Windows' text streams end lines with CR LF.
-    outcome.output = process.readAllProcessOutput().replace ("\r\n", "\n");
-    process.waitForProcessToFinish (60000);
-    outcome.exitCode = (int) process.getExitCode();
-    return outcome;
+    auto run = vfu::test::runVfu (arguments, 60000);
+    run.output = run.output.replace ("\r\n", "\n");
+    return run;
 }
 
 // PATH for the commands run while it lives, put back afterwards.

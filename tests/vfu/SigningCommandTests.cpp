@@ -1,6 +1,7 @@
 // vfu keygen, pack --sign, verify and packages as a package maker uses them: a key pair, a signed
 // package, what verify says about it, a tampered copy and an unsigned one.
 #include "support/TestEnvironment.h"
+#include "vfu/VfuProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -8,27 +9,9 @@
 
 namespace
 {
-struct Outcome
-{
-    int exitCode = -1;
-    juce::String output;
-};
+using Outcome = vfu::test::VfuRun;
+using vfu::test::runVfu;
 
-Outcome runVfu (const juce::StringArray& arguments)
-{
-    juce::StringArray command{ VFU_TOOL_FILE };
-    command.addArray (arguments);
-
-    juce::ChildProcess process;
-    Outcome outcome;
-    if (!process.start (command))
-        return outcome;
-
-    outcome.output = process.readAllProcessOutput();
-    process.waitForProcessToFinish (60000);
-    outcome.exitCode = (int) process.getExitCode();
-    return outcome;
-}
 } // namespace
 
 TEST (VfuSigning, keygen_pack_sign_and_verify_name_the_key_and_refuse_a_tampered_package)

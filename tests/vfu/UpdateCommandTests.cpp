@@ -2,6 +2,7 @@
 // container), with small definition documents that reach an error state or an offered button
 // without an instrument.
 #include "support/TestEnvironment.h"
+#include "vfu/VfuProcess.h"
 
 #include "packages/DeliveredPackage.h"
 
@@ -19,30 +20,8 @@ extern char** environ;
 
 namespace
 {
-struct Finished
-{
-    int exitCode = -1;
-    juce::String output; // standard output and standard error together
-    double seconds = 0.0;
-};
-
-Finished runVfu (const juce::StringArray& arguments)
-{
-    juce::StringArray command{ VFU_TOOL_FILE };
-    command.addArray (arguments);
-
-    Finished finished;
-    const auto start = juce::Time::getMillisecondCounterHiRes();
-    juce::ChildProcess process;
-    if (!process.start (command))
-        return finished;
-
-    finished.output = process.readAllProcessOutput();
-    process.waitForProcessToFinish (120000);
-    finished.exitCode = (int) process.getExitCode();
-    finished.seconds = (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0;
-    return finished;
-}
+using Finished = vfu::test::VfuRun;
+using vfu::test::runVfu;
 
 // A folder with the delivered package and a Quillbox document whose initial state is `state`.
 juce::File writeUpdateFolder (const juce::String& prefix, const juce::String& state)

@@ -1,32 +1,15 @@
 // A package whose image is not the one the model's machine sends: vfu packages --device rejects it
 // with the reason, and vfu run never reaches the erase with it.
 #include "support/TestEnvironment.h"
+#include "vfu/VfuProcess.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-struct Outcome
-{
-    int exitCode = -1;
-    juce::String output;
-};
+using Outcome = vfu::test::VfuRun;
+using vfu::test::runVfu;
 
-Outcome runVfu (const juce::StringArray& arguments)
-{
-    juce::StringArray command{ VFU_TOOL_FILE };
-    command.addArray (arguments);
-
-    juce::ChildProcess process;
-    Outcome outcome;
-    if (!process.start (command))
-        return outcome;
-
-    outcome.output = process.readAllProcessOutput();
-    process.waitForProcessToFinish (120000);
-    outcome.exitCode = (int) process.getExitCode();
-    return outcome;
-}
 } // namespace
 
 TEST (VfuWholePackage, a_package_without_the_models_image_is_rejected_for_that_device_and_never_erases)
