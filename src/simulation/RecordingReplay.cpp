@@ -225,18 +225,23 @@ void RecordingReplay::hostSent (const juce::String& port, const juce::uint8* dat
                 return;
             }
 
+            const auto& first = recording.entries[runs[next].host.front()];
+            if (first.kind == Entry::Kind::piece && first.offset > 0)
+                imageRecordedMs += recordedPauseBefore (first); // before `current` moves on
+            else if (first.kind == Entry::Kind::piece)
+            {
+                imageStartClock = now;
+                imageRecordedMs = 0.0;
+            }
+
             current = next;
             timesMatched = 1;
             currentScheduled = runs[current].host.size() == 1;
-            const auto& first = recording.entries[runs[current].host.front()];
             if (first.kind == Entry::Kind::piece)
-            {
-                lastPieceClock = now;
                 lastPieceEnd = first.offset + first.length;
-            }
             else
             {
-                lastPieceClock = -1;
+                imageStartClock = -1;
                 lastPieceEnd = -1;
             }
             if (!currentScheduled)
@@ -322,27 +327,36 @@ bool RecordingReplay::matches (const Run& run, const juce::String& port, const j
     if (expected.length != size || juce::SHA256 (data, (size_t) size).toHexString() != expected.sha256)
         return false;
 
-    // The pieces of an image follow each other without a gap, each after its recorded pause.
+    // The pieces of an image follow each other without a gap, at the recorded pace. The pace is held
+    // over the whole image so far rather than piece by piece: a piece that reaches the replay late
+    // makes the next pause look short without the sender having hurried. One pause's share of the
+    // tolerance is allowed on top, for the first pieces, where nothing has accumulated yet.
     if (expected.offset > 0)
     {
         if (lastPieceEnd != expected.offset)
             return false;
 
-        const auto& previous = recording.entries[runs[current].host.front()];
-        const auto rate = fastestPace.find (expected.image);
-        const double recordedPause = rate != fastestPace.end() ? rate->second * (double) previous.length : 0.0;
-        const double pause = now - (double) lastPieceClock;
-        if (pause < recordedPause * (1.0 - pauseTolerance))
+        const double recordedPause = recordedPauseBefore (expected);
+        const double required = (imageRecordedMs + recordedPause) * (1.0 - pauseTolerance) - recordedPause * pauseTolerance;
+        const double elapsed = now - (double) imageStartClock;
+        if (elapsed < required)
         {
-            mismatch = describeExpected (run) + " at least " +
-                       juce::String (juce::roundToInt (recordedPause * (1.0 - pauseTolerance))) +
-                       " ms after the piece before (recorded " + juce::String (juce::roundToInt (recordedPause)) +
-                       " ms)";
-            mismatchPause = juce::String (juce::roundToInt (pause)) + " ms after it";
+            mismatch = describeExpected (run) + " at least " + juce::String (juce::roundToInt (required)) +
+                       " ms after the image's first piece (recorded " +
+                       juce::String (juce::roundToInt (imageRecordedMs + recordedPause)) + " ms)";
+            mismatchPause = juce::String (juce::roundToInt (elapsed)) + " ms after it";
             return false;
         }
     }
     return true;
+}
+
+double RecordingReplay::recordedPauseBefore (const Entry& piece) const
+{
+    // The piece before it is the one matched last; its pause is its length at the image's fastest pace.
+    const auto& previous = recording.entries[runs[current].host.front()];
+    const auto rate = fastestPace.find (piece.image);
+    return rate != fastestPace.end() ? rate->second * (double) previous.length : 0.0;
 }
 
 juce::String RecordingReplay::describeExpected (const Run& run) const

@@ -64,6 +64,7 @@ private:
 
     bool matches (const Run& run, const juce::String& port, const juce::uint8* data, int size, double now,
                   juce::String& mismatch) const;
+    double recordedPauseBefore (const recording::Entry& piece) const; // under lock
     juce::String describeExpected (const Run& run) const;
     static juce::String describeGot (const juce::String& port, const juce::uint8* data, int size);
     void diverge (int line, const juce::String& expected, const juce::String& got); // under lock
@@ -87,7 +88,8 @@ private:
     bool currentScheduled = false; // what the instrument did after it is under way
     juce::String divergence;
     mutable juce::String mismatchPause; // the pause that made a piece differ
-    juce::int64 lastPieceClock = -1;
+    juce::int64 imageStartClock = -1; // when the first piece of the image under way arrived
+    double imageRecordedMs = 0.0;      // the recorded pauses from that piece to the last one matched
     juce::int64 lastPieceEnd = -1;
     std::vector<std::unique_ptr<std::atomic<int>>> pending; // deliveries still to come, per run
 

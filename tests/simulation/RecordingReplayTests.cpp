@@ -236,7 +236,7 @@ TEST (RecordingReplay,
         stretched.set (i, "{\"t\":" + stretchedTime + "," + stretched[i].fromFirstOccurrenceOf (",", false, false));
     }
     const auto tooFast = replay (parseText (stretched.joinIntoString ("\n")), package, 40.0);
-    EXPECT_TRUE (tooFast.contains ("ms after the piece before (recorded ")) << tooFast;
+    EXPECT_TRUE (tooFast.contains ("ms after the image's first piece (recorded ")) << tooFast;
 }
 
 // The recordings made by scripts/make-recordings.sh. When the updater's conversation changes on
