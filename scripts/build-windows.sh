@@ -69,4 +69,4 @@ while IFS= read -r suite; do
 done < <(cmake --build "$app_dir" --target help | sed -n 's/^\(vfu_[a-z]*_tests\):.*/\1/p' | sort -u)
 cmake --build "$app_dir" --parallel "$jobs" --target "${targets[@]}"
 
-bash scripts/windows/package.sh "$app_dir" "$build_dir/QuillboxFirmwareUpdater-windows.zip"
+bash scripts/windows/package.sh "$app_dir" "$build_dir/QuillboxFirmwareUpdater-windows.zip" "$third_party"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Packs the Windows programs and the licences of everything built into them into one ZIP.
 #
-# Usage: package.sh APP_BUILD_DIR ZIP_FILE   (APP_BUILD_DIR is the CMake build of the project;
-# the library sources are found beside it, in ../third-party)
+# Usage: package.sh APP_BUILD_DIR ZIP_FILE THIRD_PARTY_DIR   (APP_BUILD_DIR is the CMake build of
+# the project; THIRD_PARTY_DIR the libraries' folder of scripts/windows/libraries.sh, whose sources
+# hold the licence texts)
 set -euo pipefail
 
 app_dir="$(realpath "$1")"
 zip_file="$(realpath -m "$2")"
-third_party="$(dirname "$app_dir")/third-party"
+third_party="$(realpath "$3")"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 
 app="$(find "$app_dir/src/VornFirmwareUpdater_artefacts" -name QuillboxFirmwareUpdater.exe | head -n 1)"
