@@ -74,6 +74,17 @@ public:
         return { names, names };
     }
 
+    // The other programs connected to an instrument's ports, given by the identifiers of its input
+    // and its output in the lists above (either may be empty), by name, each once: a program that
+    // sends clock or notes to an instrument running its bootloader can upset an update. The
+    // updater's own connections are left out; empty where the system cannot tell.
+    virtual juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                           const juce::String& outputIdentifier)
+    {
+        juce::ignoreUnused (inputIdentifier, outputIdentifier);
+        return {};
+    }
+
     // Null when the index is out of range or the port cannot be opened.
     virtual std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) = 0;
     virtual std::unique_ptr<MidiOutputConnection> openOutput (int index) = 0;

@@ -21,6 +21,14 @@ public:
     virtual std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
                                                               const juce::String& listedName) = 0;
 
+    // The other programs connected to those ports, as MidiLayer::getOtherProgramsConnectedTo.
+    virtual juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                           const juce::String& outputIdentifier)
+    {
+        juce::ignoreUnused (inputIdentifier, outputIdentifier);
+        return {};
+    }
+
     // Whether the system's MIDI service can be reached at all; when not, `problem` says why.
     virtual bool isAvailable (juce::String& problem) = 0;
 };

@@ -26,6 +26,11 @@ public:
     juce::StringArray getOutputNames() override;
     PortList getInputPorts() override;
     PortList getOutputPorts() override;
+    juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                   const juce::String& outputIdentifier) override
+    {
+        return system.getOtherProgramsConnectedTo (inputIdentifier, outputIdentifier);
+    }
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
     bool opensOnMessageThread() const override { return onMessageThread; }
