@@ -7,8 +7,6 @@ target_link_libraries(vfu_juce
         juce::juce_core
         juce::juce_events
         juce::juce_data_structures
-        juce::juce_graphics
-        juce::juce_gui_basics
         juce::juce_audio_basics
         juce::juce_audio_devices
         juce::juce_cryptography
@@ -16,6 +14,12 @@ target_link_libraries(vfu_juce
         juce::juce_recommended_config_flags
     INTERFACE
         juce::juce_recommended_warning_flags)
+
+# The window needs the GUI modules, the largest to compile; builds without the app (the sanitizer
+# suites) leave them out, since nothing below the window uses them.
+if(VFU_BUILD_APP)
+    target_link_libraries(vfu_juce PRIVATE juce::juce_graphics juce::juce_gui_basics)
+endif()
 
 # JUCE's own code is not ours to fix: the module sources compile without warnings, and their
 # headers reach every other target as system headers (below), so a build shows only warnings in
