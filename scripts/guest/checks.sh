@@ -301,8 +301,53 @@ check_record_and_replay() {
   grep '^replay:' "$logs_dir/replayed.log" | sed 's/^/  /'
 }
 
+# The shipped app with no switches updates a simulated Quillbox behind a kernel port (snd-virmidi's
+# "VirMIDI N-0", served through its rawmidi device hw:N,0 by `vfu simulate --rawmidi`): the path of a
+# USB instrument, where the kernel passes each sequencer event through a rawmidi buffer of one page
+# and silently cuts what does not fit. The port stays listed across the instrument's restarts. The
+# whole delivered package must arrive byte for byte.
+check_kernel_port_app_update() {
+  local card
+  card=$(awk '/VirMIDI/ { print $1; exit }' /proc/asound/cards)
+  [ -n "$card" ] || { reason "no VirMIDI card in /proc/asound/cards"; return 1; }
+  start_simulator kernel-quillbox quillbox:2.1.0 --auto-bootloader 3 --image-size 359267 --rawmidi "hw:$card,0" || return 1
+  local simulator=$simulator_pid
+
+  start_background xvfb-kernel Xvfb :8 -screen 0 1280x800x24 -nolisten tcp
+  local display_wait=0
+  until [ -S /tmp/.X11-unix/X8 ] || [ $display_wait -ge 300 ]; do
+    sleep 0.1
+    display_wait=$((display_wait + 1))
+  done
+  [ -S /tmp/.X11-unix/X8 ] || { reason "Xvfb did not start"; return 1; }
+
+  # A home of its own, so that another check's app log cannot answer for this one.
+  local home=/tmp/home-kernel-port
+  mkdir -p "$home"
+  HOME="$home" DISPLAY=:8 start_background kernel-app "$app"
+  local app_pid=$last_pid
+  local log="$home/.config/Vorn Firmware Updater/vfu-quillbox.log"
+  if ! wait_for_line "$log" "State '(Download complete|Update cancelled|Error, [^']*)'" 900 "$app_pid"; then
+    show_log "$log"
+    reason "the app did not end the update through the kernel port in 900 s"
+    return 1
+  fi
+  sleep 3 # the final state's instructions follow its entry
+  stop_process "$app_pid" INT 60 || { reason "the app did not quit on SIGINT"; return 1; }
+  cp "$log" "$logs_dir/kernel-app-update.log"
+  grep -F "State '" "$log" | sed 's/^/  | /'
+  grep -F 'Instructions:' "$logs_dir/kernel-app.log" | sed 's/^/  | /'
+  if ! grep -q -x -F 'Instructions: Update completed successfully.' "$logs_dir/kernel-app.log"; then
+    reason "the app did not end with \"Update completed successfully.\""
+    return 1
+  fi
+  stop_simulator "$simulator" kernel-quillbox "bytes=359267 valid=true version=2.2.1" || return 1
+  echo "  transfer: $(summary_field "$logs_dir/kernel-quillbox.log" transferPackets) pieces read," \
+    "$(summary_field "$logs_dir/kernel-quillbox.log" transferMilliseconds) ms from the first to the last"
+}
+
 all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
-  orb26_update app_update record_and_replay)
+  orb26_update app_update record_and_replay kernel_port_app_update)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all_checks[@]}")
 

@@ -9,8 +9,12 @@
 
 namespace vfu::alsa
 {
-// The kernel refuses a SysEx event of 8 KiB or more for a user-space receiver; pieces stay well below.
-constexpr int maximumSysExEventBytes = 4096;
+// Towards a kernel port (a USB instrument, snd-virmidi) the kernel copies each event into a rawmidi
+// buffer of one page (4 KiB) and silently cuts what does not fit: a whole page only fits an empty
+// buffer. A quarter page fits whole while up to three quarters still wait to go out, and stays far
+// below the 8 KiB that the kernel refuses for a user-space receiver. Firmware packets are smaller
+// and go out as one event each.
+constexpr int maximumSysExEventBytes = 1024;
 
 // True for SysEx bytes, whole or a piece cut anywhere from one: they start with F0, with the F7 that
 // ends a message, or with a data byte from its middle. Firmware images are cut without regard to

@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "midi/Recording.h"
 #include "simulation/PublishedReplay.h"
+#include "simulation/RawMidiPortPublisher.h"
 #include "simulation/SimulatedUpdate.h"
 #include "simulation/SimulationSpec.h"
 #include "simulation/SimulatorSession.h"
@@ -16,7 +17,7 @@ namespace
 {
 struct SimulateOptions
 {
-    std::string spec, speed = "1", autoBootloader, portName, imageSize, replay;
+    std::string spec, speed = "1", autoBootloader, portName, imageSize, replay, rawMidi;
     std::vector<std::string> faults;
     bool json = false;
 };
@@ -28,6 +29,28 @@ double parseNumber (const std::string& option, const std::string& text, double m
         tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " +
                          juce::String (maximum) + ", not " + tool::toJuce (text).quoted());
     return value;
+}
+
+// Where the instrument is reached: ports of its own on the MIDI system, or an existing rawmidi
+// device of the kernel (--rawmidi), whose sequencer port is already listed.
+std::unique_ptr<simulation::PortPublisher> createPublisher (const SimulateOptions& given)
+{
+    if (given.rawMidi.empty())
+        return simulation::createSystemPortPublisher();
+
+    const auto device = tool::toJuce (given.rawMidi).trim();
+    if (device.isEmpty())
+        tool::failUsage ("--rawmidi needs a device name, such as hw:1,0");
+    return std::make_unique<simulation::RawMidiPortPublisher> (device);
+}
+
+// Why the instrument cannot be reached: its ports not created, or the rawmidi device (whose
+// problem already names it) not opened.
+juce::String portFailure (const SimulateOptions& given, const juce::String& whose, const juce::String& problem)
+{
+    if (given.rawMidi.empty())
+        return "Cannot create the " + whose + " MIDI ports: " + problem;
+    return problem.substring (0, 1).toUpperCase() + problem.substring (1);
 }
 
 // The recording as the instrument, behind ports of the MIDI system, until SIGINT or SIGTERM.
@@ -43,13 +66,13 @@ int replay (const SimulateOptions& given, Clock& clock)
 
     VirtualMidiLayer layer (clock);
     simulation::RecordingReplay replayed (std::move (recording), layer, true);
-    auto publisher = simulation::createSystemPortPublisher();
+    auto publisher = createPublisher (given);
     simulation::PublishedReplay published (replayed, layer, *publisher,
                                            [] (const juce::String& line) { tool::printLine (line); });
 
     replayed.start();
     if (!published.start (error))
-        tool::fail ("Cannot create the replay's MIDI ports: " + error);
+        tool::fail (portFailure (given, "replay's", error));
 
     bool reported = false;
     while (tool::getInterruptCount() == 0)
@@ -98,6 +121,9 @@ int simulate (const SimulateOptions& given)
         if (!SimulatedUpdate::applyFault (options.instrument.faults, tool::toJuce (fault), error))
             tool::failUsage (error);
 
+    if (!given.portName.empty() && !given.rawMidi.empty())
+        tool::failUsage ("--port-name does not go with --rawmidi: the kernel's port keeps its own name");
+
     if (!given.portName.empty())
     {
         options.instrument.portName = tool::toJuce (given.portName).trim();
@@ -122,13 +148,13 @@ int simulate (const SimulateOptions& given)
 
     tool::countInterrupts (true);
 
-    auto publisher = simulation::createSystemPortPublisher();
+    auto publisher = createPublisher (given);
     simulation::SimulatorSession session (options, clock, *publisher,
                                           [] (const juce::String& line) { tool::printLine (line); });
 
     juce::String problem;
     if (!session.start (problem))
-        tool::fail ("Cannot create the simulator's MIDI ports: " + problem);
+        tool::fail (portFailure (given, "simulator's", problem));
 
     while (tool::getInterruptCount() == 0)
         juce::Thread::sleep (50);
@@ -148,6 +174,9 @@ const tool::CommandRegistration simulateCommand ({
     "bootloader that long after it first answered an identity request in its firmware. --speed N runs its\n"
     "clock N times faster. --image-size BYTES gives the expected image size for progress lines every 10 %\n"
     "(without it, a line every 16384 bytes).\n"
+    "--rawmidi DEVICE (Linux) serves the instrument through an existing rawmidi device of the kernel instead,\n"
+    "as ALSA names it (\"hw:1,0\", e.g. of snd-virmidi): the updater talks to that device's sequencer port,\n"
+    "as to a USB instrument, and a restart closes and reopens the device while the port stays listed.\n"
     "Prints one line per event (see docs/simulator.md): \"simulate: ...\", \"ports: created|closed \\\"NAME\\\"\",\n"
     "\"received: KIND\", \"auto-bootloader: ...\", \"restart: off the ports for MS ms, then MODE\",\n"
     "\"back: MODE\", \"image: N bytes received\", \"image-check: N bytes, valid|invalid: WHY\",\n"
@@ -156,7 +185,8 @@ const tool::CommandRegistration simulateCommand ({
     "\"summary: version installed: VERSION|none\", \"summary: transfer: N packets, MS ms from the first\n"
     "to the last\", \"summary: identity requests: N\", \"summary: ports created: N times\") and exits 0.\n"
     "--json prints one JSON object a line instead ({\"event\": ..., \"time\": seconds, \"text\": ...}, the\n"
-    "summary as {\"event\":\"summary\", ...}). Exits 1 when the ports cannot be created (no MIDI system).\n"
+    "summary as {\"event\":\"summary\", ...}). Exits 1 when the ports cannot be created (no MIDI system)\n"
+    "or the rawmidi device cannot be opened.\n"
     "--replay FILE plays a recording (vfu update --record) as the instrument instead of SPEC: the ports it\n"
     "answered on are created and closed as recorded, every message of the updater is checked against it,\n"
     "and it answers with the recorded replies (docs/recordings.md). Prints \"ports: created|closed \\\"NAME\\\"\",\n"
@@ -178,6 +208,8 @@ const tool::CommandRegistration simulateCommand ({
             "A fault of the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies, "
             "unrelated-sysex, vanish-after=BYTES, never-come-back (repeatable)");
         app.add_option ("--port-name", options->portName, "The name of its ports (default: its model's name)");
+        app.add_option ("--rawmidi", options->rawMidi,
+                        "Serve it through this rawmidi device of the kernel (e.g. hw:1,0) instead of ports of its own");
         tool::addWholeNumberOption (app, "--image-size", options->imageSize,
                                     "Expected image size in bytes, for progress lines every 10 %", 1, 1000000000);
         app.add_flag ("--json", options->json, "One JSON object a line");
