@@ -155,6 +155,14 @@ public:
         }
     }
 
+    void warningShown (juce::String text) override
+    {
+        endBar();
+        auto* object = report ("warningShown");
+        object->setProperty ("text", text);
+        emit (object, "warning: " + onOneLine (text));
+    }
+
     void logLineWritten (const juce::String& text) override
     {
         auto* object = new juce::DynamicObject();
@@ -380,7 +388,8 @@ const tool::CommandRegistration updateCommand ({
     "(as listed by vfu ports; repeated names are listed as \"NAME (2)\"...).\n"
     "Prints \"state: NAME\" for every state, \"instructions: TEXT\" whenever the instructions change, the\n"
     "transfer's progress (a bar on a terminal, \"progress: N%\" every 10 % otherwise), \"pressed: TEXT\" for\n"
-    "every button pressed, and at the end \"result: succeeded, installed V (package V)\", or \"result: failed:\n"
+    "every button pressed, \"warning: TEXT\" when the updater warns (other programs connected to the\n"
+    "instrument before the erase; the update goes on), and at the end \"result: succeeded, installed V (package V)\", or \"result: failed:\n"
     "WHY\", \"result: timed out: WHY\", \"result: interrupted: WHY\". --json prints one JSON object a line\n"
     "instead: the reports as vfu run prints them, {\"pressed\":TEXT}, and {\"result\":..., \"reason\":...,\n"
     "\"installed\":..., \"package\":..., \"exitCode\":N}. --log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
