@@ -101,8 +101,8 @@ private:
     bool advancedMode = false;
     bool inRestingState = false;
     StartupHandlers startupHandlers;
-    juce::String instructions;        // as the definition gives them
-    juce::String instructionsWarning; // shown after them; empty when none
+    juce::String instructions;                  // as the definition gives them
+    juce::String instructionsWarning;           // shown after them; empty when none
     MIDIPortsSelector* portsSelector = nullptr; // borrowed: the injected or the program-wide selector
 
     // Declared before the children and the engine so that it is released last.

@@ -54,7 +54,8 @@ TEST (OtherProgramsWarning, comes_right_before_the_erase_only_when_programs_are_
         };
 
         harness.updater->startThread();
-        ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.indexOf ("printMessage|after|false") >= 0; }, 60000));
+        ASSERT_TRUE (
+            harness.waitFor ([&] { return harness.callback.indexOf ("printMessage|after|false") >= 0; }, 60000));
         harness.updater->stopThread (2000);
 
         const auto lines = harness.callback.getLines();

@@ -157,7 +157,8 @@ TEST (WholeUpdate, a_Quillbox_with_2_1_0_is_updated_to_2_2_1_and_shows_success)
 
 TEST (WholeUpdate, programs_connected_to_the_instrument_are_named_before_the_erase_and_the_update_still_completes)
 {
-    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0, [] (InstrumentSettings& s) { s.firmwareVersion = "2.1.0"; });
+    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0,
+                     [] (InstrumentSettings& s) { s.firmwareVersion = "2.1.0"; });
     run.update->getLayer().setOtherProgramsConnected (run.instrument().getPortName(), { "Clock DAW" });
 
     int erasesAtWarning = -1;

@@ -13,10 +13,9 @@ TEST (VfuRun, reports_and_logs_the_programs_connected_to_the_instrument_before_t
     const auto package = vfu::DeliveredPackage::createPackage();
     ASSERT_TRUE (packageFile.replaceWithData (package.getData(), package.getSize()));
 
-    const auto finished = vfu::test::runVfu ({ "run", "--simulate", "quillbox:2.1.0", "--package",
-                                               packageFile.getFullPathName(), "--connected", "Clock DAW", "--connected",
-                                               "Sequencer", "--speed", "50", "--until", "Erase, waiting for reattach",
-                                               "--log" });
+    const auto finished = vfu::test::runVfu (
+        { "run", "--simulate", "quillbox:2.1.0", "--package", packageFile.getFullPathName(), "--connected", "Clock DAW",
+          "--connected", "Sequencer", "--speed", "50", "--until", "Erase, waiting for reattach", "--log" });
     ASSERT_EQ (finished.exitCode, 0) << finished.output;
 
     juce::StringArray states, warnings, logLines;
@@ -31,8 +30,9 @@ TEST (VfuRun, reports_and_logs_the_programs_connected_to_the_instrument_before_t
             logLines.add (report["log"].toString());
     }
 
-    EXPECT_EQ (warnings, juce::StringArray ("Warning: other programs are connected to the instrument (Clock DAW, "
-                                            "Sequencer). If the update fails, close them and try again. @ Firmware erase"))
+    EXPECT_EQ (warnings,
+               juce::StringArray ("Warning: other programs are connected to the instrument (Clock DAW, "
+                                  "Sequencer). If the update fails, close them and try again. @ Firmware erase"))
         << finished.output;
     EXPECT_EQ (logLines,
                juce::StringArray ("Other programs are connected to the instrument's MIDI ports: Clock DAW, Sequencer"))
