@@ -149,38 +149,6 @@ TEST (WholeUpdate, a_Quillbox_with_2_1_0_is_updated_to_2_2_1_and_shows_success)
 
     expectWholePercentProgressToTheEnd (run.callback, run.log);
     EXPECT_TRUE (run.log.contains ("Send 'quillbox-fw-2.2.1.syx' : 0 %%"));
-
-    // No other program is connected: nothing warns of one.
-    EXPECT_FALSE (run.callback.getLines().joinIntoString ("\n").contains ("warningShown|"));
-    EXPECT_FALSE (run.log.getLines().joinIntoString ("\n").contains ("Other programs"));
-}
-
-TEST (WholeUpdate, programs_connected_to_the_instrument_are_named_before_the_erase_and_the_update_still_completes)
-{
-    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0,
-                     [] (InstrumentSettings& s) { s.firmwareVersion = "2.1.0"; });
-    run.update->getLayer().setOtherProgramsConnected (run.instrument().getPortName(), { "Clock DAW" });
-
-    int erasesAtWarning = -1;
-    run.callback.onReport = [&] (const juce::String& line)
-    {
-        if (line.startsWith ("warningShown|"))
-            erasesAtWarning = run.instrument().getErases();
-    };
-
-    run.start();
-    ASSERT_TRUE (run.waitFor ([&] { return run.showsInstructions ("Update completed successfully."); }));
-    run.updater().stopThread (5000);
-
-    const auto warning = run.callback.indexOf ("warningShown|Warning: other programs are connected to the instrument "
-                                               "(Clock DAW). If the update fails, close them and try again.");
-    EXPECT_GT (warning, run.callback.indexOfEntry ("Firmware erase"));
-    EXPECT_LT (warning, run.callback.indexOfEntry ("Erase, waiting for reattach"));
-    EXPECT_EQ (erasesAtWarning, 0);
-    EXPECT_TRUE (run.log.contains ("Other programs are connected to the instrument's MIDI ports: Clock DAW"));
-
-    EXPECT_EQ (run.instrument().getErases(), 1);
-    EXPECT_EQ (run.instrument().getInstalledVersion(), "2.2.1");
 }
 
 TEST (WholeUpdate, a_Lumostrel_is_updated_with_its_own_package)
