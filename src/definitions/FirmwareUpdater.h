@@ -8,6 +8,7 @@
 #include "midi/PollResult.h"
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -271,7 +272,10 @@ private:
     void idleBriefly();
 
     void sendSysEx (const State& state, const State::SendSysExInstruction& instruction);
-    void sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body);
+    // `beforeSending` runs once the output is open, right before the message goes out.
+    void sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body,
+                      const std::function<void()>& beforeSending = {});
+    void warnOfOtherPrograms();
     void waitAfterErase();
     void transferFirmware (const State& state, const State::SendSysExInstruction& instruction);
     void runPostSendPolling (const State& state, const State::SendSysExInstruction& instruction);
@@ -281,6 +285,7 @@ private:
     void reportButtonChanged (const juce::String& name, const juce::String& text, bool enabled);
     void reportPrintMessage (const juce::String& text, bool flag);
     void reportProgressChanged (double fraction);
+    void reportWarningShown (const juce::String& text);
 
     const StatesMachine* runningMachine = nullptr;
     mutable std::mutex stateLock; // guards currentState and pendingState

@@ -14,4 +14,9 @@ public:
     virtual void buttonChanged (juce::String name, juce::String text, bool enabled) = 0;
     virtual void printMessage (juce::String text, bool flag) = 0;
     virtual void progressChanged (double fraction) = 0;
+
+    // A warning to show after the instructions (the instructions themselves stay as the definition
+    // gives them), such as other programs connected to the instrument before the erase. Not a
+    // definition instruction, so receivers that have nowhere to show it may ignore it.
+    virtual void warningShown (juce::String text) { juce::ignoreUnused (text); }
 };

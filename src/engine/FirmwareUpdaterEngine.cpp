@@ -142,6 +142,11 @@ void FirmwareUpdater::reportProgressChanged (double fraction)
     reports.deliver (callback, [fraction] (FirmwareUpdaterCallback& c) { c.progressChanged (fraction); });
 }
 
+void FirmwareUpdater::reportWarningShown (const juce::String& text)
+{
+    reports.deliver (callback, [text] (FirmwareUpdaterCallback& c) { c.warningShown (text); });
+}
+
 // ----- The run -----
 
 void FirmwareUpdater::run()

@@ -66,7 +66,7 @@ void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstr
         if (!selectedPackageAllowsErase (*packages))
             return;
 
-        sendCommand (instruction.messageKind, { 0x04, id, 0x11 });
+        sendCommand (instruction.messageKind, { 0x04, id, 0x11 }, [this] { warnOfOtherPrograms(); });
         waitAfterErase();
     }
     else if (instruction.messageKind == "panel update state")
@@ -79,7 +79,8 @@ void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstr
     }
 }
 
-void FirmwareUpdater::sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body)
+void FirmwareUpdater::sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body,
+                                   const std::function<void()>& beforeSending)
 {
     auto output = portsSelector.openSelectedOutput();
     if (output == nullptr)
@@ -88,8 +89,25 @@ void FirmwareUpdater::sendCommand (const juce::String& messageKind, std::initial
         return;
     }
 
+    if (beforeSending)
+        beforeSending();
+
     const juce::Array<juce::uint8> bytes (body);
     output->sendMessageNow (juce::MidiMessage::createSysExMessage (bytes.getRawDataPointer(), bytes.size()));
+}
+
+// A program that sends clock or notes to an instrument while its bootloader erases and receives the
+// new image can upset the update. Nothing is blocked: the user is told, and the log says it too.
+void FirmwareUpdater::warnOfOtherPrograms()
+{
+    const auto programs = portsSelector.getOtherProgramsConnectedToChosenPorts();
+    if (programs.isEmpty())
+        return;
+
+    const auto names = programs.joinIntoString (", ");
+    writeLog ("Other programs are connected to the instrument's MIDI ports: " + names);
+    reportWarningShown ("Warning: other programs are connected to the instrument (" + names +
+                        "). If the update fails, close them and try again.");
 }
 
 void FirmwareUpdater::waitAfterErase()

@@ -149,6 +149,12 @@ void HeadlessUpdate::progressChanged (double fraction)
         hooks.reports->progressChanged (fraction);
 }
 
+void HeadlessUpdate::warningShown (juce::String text)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->warningShown (text);
+}
+
 // ----- The run -----
 
 void HeadlessUpdate::press (const juce::String& name, const juce::String& text)

@@ -84,6 +84,7 @@ private:
     void buttonChanged (juce::String name, juce::String text, bool enabled) override;
     void printMessage (juce::String text, bool flag) override;
     void progressChanged (double fraction) override;
+    void warningShown (juce::String text) override;
 
     void press (const juce::String& buttonName, const juce::String& buttonText);
     Outcome finish (Outcome outcome, const juce::String& reason);

@@ -65,6 +65,9 @@ public:
     PollResult queryPanelState();
     PollResult checkSelectedPorts();
     std::unique_ptr<vfu::MidiOutputConnection> openSelectedOutput();
+    // The other programs connected to the chosen input and output (the ports themselves, by their
+    // identifiers), each once and on one line; empty while both are Auto or the system cannot tell.
+    juce::StringArray getOtherProgramsConnectedToChosenPorts();
 
     // ----- Port lists (system order), for the panel's selectors -----
     juce::StringArray getInputNames();

@@ -223,6 +223,50 @@ std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openSelectedOutput
     return openOutputDevice (index);
 }
 
+juce::StringArray MIDIPortsSelector::getOtherProgramsConnectedToChosenPorts()
+{
+    juce::String inName, outName, inIdentifier, outIdentifier;
+    juce::StringArray inBeside, outBeside;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        inName = inputPortName;
+        outName = outputPortName;
+        inIdentifier = inputPortIdentifier;
+        outIdentifier = outputPortIdentifier;
+        inBeside = portsBesideInput;
+        outBeside = portsBesideOutput;
+    }
+
+    // The identifiers the chosen ports have now (an instrument back from a restart may be listed
+    // under a new one); empty for Auto or a port that is gone.
+    const auto current = [] (const vfu::MidiLayer::PortList& ports, const juce::String& identifier,
+                             const juce::String& name, const juce::StringArray& beside)
+    {
+        if (identifier.isEmpty())
+            return juce::String();
+        const int index = findChosenPort (ports, identifier, name, beside);
+        return index >= 0 ? ports.identifiers[index] : juce::String();
+    };
+
+    const auto input = current (midiLayer.getInputPorts(), inIdentifier, inName, inBeside);
+    const auto output = current (midiLayer.getOutputPorts(), outIdentifier, outName, outBeside);
+    if (input.isEmpty() && output.isEmpty())
+        return {};
+
+    // Names come from other programs: one line each, so that a log line stays one line.
+    juce::StringArray programs;
+    for (auto& reported : midiLayer.getOtherProgramsConnectedTo (input, output))
+    {
+        juce::String name;
+        for (auto c : reported)
+            name += juce::String::charToString (c < 0x20 || c == 0x7f ? (juce::juce_wchar) ' ' : c);
+        name = name.trim();
+        if (name.isNotEmpty())
+            programs.addIfNotAlreadyThere (name);
+    }
+    return programs;
+}
+
 // ----- Polls -----
 
 PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanelMode)

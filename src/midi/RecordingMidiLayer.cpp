@@ -103,6 +103,26 @@ juce::StringArray RecordingMidiLayer::getOutputNames()
     return names;
 }
 
+MidiLayer::PortList RecordingMidiLayer::getInputPorts()
+{
+    auto ports = inner.getInputPorts();
+    recordPorts (&ports.names, nullptr);
+    return ports;
+}
+
+MidiLayer::PortList RecordingMidiLayer::getOutputPorts()
+{
+    auto ports = inner.getOutputPorts();
+    recordPorts (nullptr, &ports.names);
+    return ports;
+}
+
+juce::StringArray RecordingMidiLayer::getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                                   const juce::String& outputIdentifier)
+{
+    return inner.getOtherProgramsConnectedTo (inputIdentifier, outputIdentifier);
+}
+
 std::unique_ptr<MidiInputConnection> RecordingMidiLayer::openInput (int index, MidiReceiver& receiver)
 {
     auto input = std::make_unique<RecordingInput> (*this, receiver);

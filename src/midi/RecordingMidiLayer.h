@@ -29,6 +29,12 @@ public:
     // MidiLayer
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
+    // The inner layer's identifiers, not names standing in for them: the port choice tells twins
+    // of one name apart by them.
+    PortList getInputPorts() override;
+    PortList getOutputPorts() override;
+    juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                   const juce::String& outputIdentifier) override;
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
     bool opensOnMessageThread() const override { return inner.opensOnMessageThread(); }

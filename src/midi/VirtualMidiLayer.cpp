@@ -18,6 +18,7 @@ struct VirtualMidiLayer::Port
     bool present = true;
     int generation = 0; // advances whenever the pair leaves the lists, killing older connections
     std::vector<juce::MidiMessage> sent;
+    juce::StringArray otherPrograms; // connected to this pair besides the updater
 };
 
 class VirtualMidiLayer::InputConnection final : public MidiInputConnection
@@ -192,6 +193,25 @@ bool VirtualMidiLayer::arePortsPresent (const juce::String& name) const
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPort (name);
     return port != nullptr && port->present;
+}
+
+void VirtualMidiLayer::setOtherProgramsConnected (const juce::String& name, const juce::StringArray& programs)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    if (auto* port = findPort (name))
+        port->otherPrograms = programs;
+}
+
+juce::StringArray VirtualMidiLayer::getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                                 const juce::String& outputIdentifier)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    juce::StringArray programs;
+    for (auto* identifier : { &inputIdentifier, &outputIdentifier })
+        if (auto* port = findPort (*identifier); port != nullptr && port->present)
+            for (auto& program : port->otherPrograms)
+                programs.addIfNotAlreadyThere (program);
+    return programs;
 }
 
 void VirtualMidiLayer::sendToHost (const juce::String& name, const juce::MidiMessage& message, int delayMilliseconds)
@@ -425,6 +445,12 @@ std::unique_ptr<MidiOutputConnection> VirtualMidiSystem::openOutput (const juce:
                                                                      const juce::String& listedName)
 {
     return available ? layer.openOutputNamed (identifier, listedName) : nullptr;
+}
+
+juce::StringArray VirtualMidiSystem::getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                                  const juce::String& outputIdentifier)
+{
+    return available ? layer.getOtherProgramsConnectedTo (inputIdentifier, outputIdentifier) : juce::StringArray();
 }
 
 bool VirtualMidiSystem::isAvailable (juce::String& problem)

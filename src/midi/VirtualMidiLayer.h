@@ -53,6 +53,10 @@ public:
     void setPortsPresent (const juce::String& name, bool present);
     bool arePortsPresent (const juce::String& name) const;
 
+    // Declares the programs (by name) that are connected to the port pair of `name` besides the
+    // updater, as a DAW would be; an empty list connects none.
+    void setOtherProgramsConnected (const juce::String& name, const juce::StringArray& programs);
+
     // Device to host: delivered after the delay (clock milliseconds) on the layer's thread to every
     // started input of that port, if the port pair has not left the lists in between.
     void sendToHost (const juce::String& name, const juce::MidiMessage& message, int delayMilliseconds = 0);
@@ -87,6 +91,9 @@ public:
     // MidiLayer
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
+    // Identifiers are the ports' own names.
+    juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                   const juce::String& outputIdentifier) override;
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
     bool opensOnMessageThread() const override { return openOnMessageThread; }
@@ -140,6 +147,8 @@ public:
                                                     MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
                                                       const juce::String& listedName) override;
+    juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                   const juce::String& outputIdentifier) override;
     bool isAvailable (juce::String& problem) override;
 
 private:

@@ -96,6 +96,12 @@ void SimulatedUpdate::progressChanged (double fraction)
         receiver->progressChanged (fraction);
 }
 
+void SimulatedUpdate::warningShown (juce::String text)
+{
+    if (receiver != nullptr)
+        receiver->warningShown (text);
+}
+
 juce::StringArray SimulatedUpdate::getFaultNames()
 {
     return { "drop-replies", "reply-delay=MS", "garble-replies", "short-replies", "unrelated-sysex", "vanish-after=BYTES", "never-come-back" };

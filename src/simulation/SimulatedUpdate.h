@@ -59,6 +59,7 @@ private:
     void buttonChanged (juce::String name, juce::String text, bool enabled) override;
     void printMessage (juce::String text, bool flag) override;
     void progressChanged (double fraction) override;
+    void warningShown (juce::String text) override;
 
     FirmwareUpdaterCallback* const receiver;
     std::unique_ptr<Clock> ownClock;

@@ -291,6 +291,12 @@ void MainComponent::stateChanged (juce::String previousState, juce::String newSt
 
     inRestingState = isRestingState (newState);
 
+    if (inRestingState && instructionsWarning.isNotEmpty())
+    {
+        instructionsWarning.clear();
+        showInstructions();
+    }
+
     for (auto* box : { midiInputs.get(), midiOutputs.get(), firmwareVersions.get() })
         box->setEnabled (inRestingState);
 
@@ -302,9 +308,31 @@ void MainComponent::textFieldChanged (juce::String name, juce::String text, bool
 {
     if (auto* label = dynamic_cast<juce::Label*> (findChildById (name)))
     {
-        label->setText (text, juce::sendNotification);
+        if (label == instructionsField.get())
+        {
+            instructions = text;
+            showInstructions();
+        }
+        else
+        {
+            label->setText (text, juce::sendNotification);
+        }
         label->setVisible (visible);
     }
+}
+
+void MainComponent::warningShown (juce::String text)
+{
+    instructionsWarning = text;
+    showInstructions();
+}
+
+void MainComponent::showInstructions()
+{
+    auto shown = instructions;
+    if (instructionsWarning.isNotEmpty())
+        shown << (instructions.isNotEmpty() ? "\n\n" : "") << instructionsWarning;
+    instructionsField->setText (shown, juce::sendNotification);
 }
 
 void MainComponent::buttonChanged (juce::String name, juce::String text, bool enabled)

@@ -50,6 +50,9 @@ public:
     void buttonChanged (juce::String name, juce::String text, bool enabled) override;
     void printMessage (juce::String text, bool flag) override;
     void progressChanged (double fraction) override;
+    // Shown after the instructions until the engine comes to rest (a resting state): it concerns
+    // the update under way, whose later states change the instructions.
+    void warningShown (juce::String text) override;
 
     void buttonClicked (juce::Button* button) override;
     void comboBoxChanged (juce::ComboBox* box) override;
@@ -91,12 +94,15 @@ private:
     void requestQuit();
     MIDIPortsSelector& getPortsSelector() const;
     juce::Component* findChildById (const juce::String& componentId) const;
+    void showInstructions();
 
     juce::String deviceName;
     double progress = 0.0;
     bool advancedMode = false;
     bool inRestingState = false;
     StartupHandlers startupHandlers;
+    juce::String instructions;                  // as the definition gives them
+    juce::String instructionsWarning;           // shown after them; empty when none
     MIDIPortsSelector* portsSelector = nullptr; // borrowed: the injected or the program-wide selector
 
     // Declared before the children and the engine so that it is released last.

@@ -44,6 +44,8 @@ public:
 
     void progressChanged (double fraction) override { add ("progressChanged|" + juce::String (fraction)); }
 
+    void warningShown (juce::String text) override { add ("warningShown|" + text); }
+
     juce::StringArray getLines() const
     {
         const std::lock_guard<std::mutex> sl (lock);

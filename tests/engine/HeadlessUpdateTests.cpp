@@ -124,6 +124,29 @@ TEST (HeadlessUpdate, updates_a_published_Quillbox_and_ends_once_it_reports_the_
     EXPECT_GE (summary.portCreations, 4); // start, bootloader, after the erase, new firmware
 }
 
+TEST (HeadlessUpdate, passes_on_the_warning_of_a_program_connected_to_the_bootloader_and_still_completes)
+{
+    HeadlessRun run;
+    vfu::test::RecordingCallback reports (run.clock);
+    // The bootloader's ports are published afresh: the program connects to them once they are there.
+    reports.onReport = [&] (const juce::String& line)
+    {
+        if (line.endsWith ("|Firmware erase"))
+            run.system.setOtherProgramsConnected (run.publisher.getLastPairName(), { "Clock DAW" });
+    };
+    HeadlessUpdate::Hooks hooks;
+    hooks.reports = &reports;
+    auto& update = run.create (hooks);
+
+    EXPECT_EQ (run.run (600000), HeadlessUpdate::Outcome::succeeded) << update.getReason();
+    const auto lines = reports.getLines();
+    const auto warning = lines.indexOf ("warningShown|Warning: other programs are connected to the instrument "
+                                        "(Clock DAW). If the update fails, close them and try again.");
+    EXPECT_GT (warning, reports.indexOfEntry ("Firmware erase")) << lines.joinIntoString ("\n");
+    EXPECT_LT (warning, reports.indexOfEntry ("Erase, waiting for reattach")) << lines.joinIntoString ("\n");
+    EXPECT_EQ (run.simulator->getSummary().installedVersion, "2.2.1");
+}
+
 TEST (HeadlessUpdate, an_offered_Install_that_is_declined_ends_as_failed_and_one_accepted_is_pressed)
 {
     auto inBootloader = [] (SimulatorSession::Options& options) { options.instrument.startInBootloader = true; };

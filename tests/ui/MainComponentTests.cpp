@@ -214,6 +214,30 @@ TEST (MainComponent, applies_text_and_button_reports_by_component_id_and_ignores
     }
 }
 
+TEST (MainComponent, shows_a_warning_after_the_instructions_until_the_engine_comes_to_rest)
+{
+    PanelFixture fixture;
+    auto& panel = fixture.createPanel (createExecutableFolder ({ "2.2.1" }));
+    panel.getEngine()->stopThread (5000);
+    const juce::String warning = "Warning: other programs are connected to the instrument (Clock DAW).";
+
+    panel.stateChanged ("Idle, device detected", "Firmware erase");
+    panel.textFieldChanged ("InstructionsField", "Erasing.\r\nPlease wait.", true);
+    panel.warningShown (warning);
+    EXPECT_EQ (panel.getInstructionsText(), "Erasing.\r\nPlease wait.\n\n" + warning);
+
+    // Later instructions of the update keep it after them, exactly as the definition gives them.
+    panel.stateChanged ("Firmware erase", "Firmware download");
+    panel.textFieldChanged ("InstructionsField", "Installing.", true);
+    EXPECT_EQ (panel.getInstructionsText(), "Installing.\n\n" + warning);
+
+    // At rest the update is over: the warning goes, the instructions stay.
+    panel.stateChanged ("Firmware download", "Download complete");
+    EXPECT_EQ (panel.getInstructionsText(), "Installing.");
+    panel.textFieldChanged ("InstructionsField", "Update completed successfully.", true);
+    EXPECT_EQ (panel.getInstructionsText(), "Update completed successfully.");
+}
+
 TEST (MainComponent, enables_the_selectors_only_in_resting_states)
 {
     PanelFixture fixture;

@@ -130,6 +130,17 @@ public:
         print (object);
     }
 
+    void warningShown (juce::String text) override
+    {
+        if (isDone())
+            return;
+
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("report", "warningShown");
+        object->setProperty ("text", text);
+        print (object);
+    }
+
     void logLineWritten (const juce::String& text) override
     {
         if (done.load())
@@ -194,7 +205,7 @@ struct RunOptions
 {
     std::string simulate, definitions, device = "Quillbox", firmware, until = "Download complete";
     std::string speed = "1", limit = "600", record, replay;
-    std::vector<std::string> packages, clicks, faults;
+    std::vector<std::string> packages, clicks, faults, connected;
     bool log = false;
 };
 
@@ -204,6 +215,8 @@ int run (const RunOptions& given)
         tool::failUsage ("vfu run needs either --simulate SPEC or --replay FILE");
     if (!given.replay.empty() && (!given.faults.empty() || !given.record.empty()))
         tool::failUsage ("--replay takes no --fault or --record: the recording is the instrument");
+    if (!given.replay.empty() && !given.connected.empty())
+        tool::failUsage ("--replay takes no --connected: the recording is the instrument");
 
     juce::String error;
     simulation::InstrumentSettings settings;
@@ -285,6 +298,14 @@ int run (const RunOptions& given)
     if (problem.isNotEmpty())
         tool::fail (problem);
 
+    if (update != nullptr && !given.connected.empty())
+    {
+        juce::StringArray programs;
+        for (auto& name : given.connected)
+            programs.add (tool::toJuce (name));
+        update->getLayer().setOtherProgramsConnected (update->getInstrument().getPortName(), programs);
+    }
+
     auto& updater = update != nullptr ? update->getUpdater() : replay->getUpdater();
     auto& clock = update != nullptr ? update->getClock() : replay->getClock();
     printer.attach (updater, clock);
@@ -358,8 +379,10 @@ const tool::CommandRegistration runCommand ({
     "vfu poll), and a simulated user who restarts the instrument into its bootloader a few seconds after\n"
     "the instructions ask for it. Prints every report of the engine as one JSON object a line, in order:\n"
     "{\"report\":\"stateChanged\",\"previous\":...,\"state\":...}, textFieldChanged (name, text, visible),\n"
-    "buttonChanged (name, text, enabled), printMessage (text, flag), progressChanged (fraction); --log adds\n"
-    "{\"log\":...} for each log line.\n"
+    "buttonChanged (name, text, enabled), printMessage (text, flag), progressChanged (fraction),\n"
+    "warningShown (text); --log adds {\"log\":...} for each log line.\n"
+    "--connected NAME declares a program connected to the instrument's ports besides the updater, as a DAW\n"
+    "would be (repeatable): the updater warns of it before the erase.\n"
     "--click STATE+SECONDS presses InstallCancel that many clock seconds after STATE is entered (repeatable).\n"
     "--fault hands a fault to the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies,\n"
     "unrelated-sysex, vanish-after=BYTES, never-come-back.\n"
@@ -387,6 +410,8 @@ const tool::CommandRegistration runCommand ({
         app.add_option ("--until", options->until, "The state that ends the run")->default_str ("Download complete");
         tool::addNumberOption (app, "--limit", options->limit, "Clock seconds before the run gives up", 0.0, 1.0e7)->default_str ("600");
         tool::addRepeatableOption (app, "--click", options->clicks, "Press InstallCancel SECONDS after STATE is entered: STATE[+SECONDS]");
+        tool::addRepeatableOption (app, "--connected", options->connected,
+                                   "A program connected to the instrument's ports besides the updater (repeatable)");
         tool::addRepeatableOption (app, "--fault", options->faults, "A fault of the instrument: NAME[=VALUE] (repeatable)");
         tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)->default_str ("1");
         app.add_flag ("--log", options->log, "Print the log lines too");

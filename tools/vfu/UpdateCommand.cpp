@@ -155,6 +155,14 @@ public:
         }
     }
 
+    void warningShown (juce::String text) override
+    {
+        endBar();
+        auto* object = report ("warningShown");
+        object->setProperty ("text", text);
+        emit (object, "warning: " + onOneLine (text));
+    }
+
     void logLineWritten (const juce::String& text) override
     {
         auto* object = new juce::DynamicObject();
@@ -380,10 +388,12 @@ const tool::CommandRegistration updateCommand ({
     "(as listed by vfu ports; repeated names are listed as \"NAME (2)\"...).\n"
     "Prints \"state: NAME\" for every state, \"instructions: TEXT\" whenever the instructions change, the\n"
     "transfer's progress (a bar on a terminal, \"progress: N%\" every 10 % otherwise), \"pressed: TEXT\" for\n"
-    "every button pressed, and at the end \"result: succeeded, installed V (package V)\", or \"result: failed:\n"
-    "WHY\", \"result: timed out: WHY\", \"result: interrupted: WHY\". --json prints one JSON object a line\n"
-    "instead: the reports as vfu run prints them, {\"pressed\":TEXT}, and {\"result\":..., \"reason\":...,\n"
-    "\"installed\":..., \"package\":..., \"exitCode\":N}. --log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
+    "every button pressed, \"warning: TEXT\" when the updater warns (other programs connected to the\n"
+    "instrument before the erase; the update goes on), and at the end \"result: succeeded, installed V\n"
+    "(package V)\", or \"result: failed: WHY\", \"result: timed out: WHY\", \"result: interrupted: WHY\".\n"
+    "--json prints one JSON object a line instead: the reports as vfu run prints them, {\"pressed\":TEXT},\n"
+    "and {\"result\":..., \"reason\":..., \"installed\":..., \"package\":..., \"exitCode\":N}.\n"
+    "--log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
     "A button other than Cancel that is offered and enabled is pressed with --yes; otherwise vfu asks\n"
     "(y/N, the question on standard error) on the terminal; without a terminal it is not pressed.\n"
     "Ctrl-C, SIGTERM or the end of --timeout end the question: an answer not given counts as no. A\n"
