@@ -18,7 +18,8 @@ struct CountingReceiver final : public MidiReceiver
 TEST (JuceMidiLayer, lists_the_systems_ports_and_refuses_indices_outside_them)
 {
     JuceMidiLayer layer;
-    EXPECT_TRUE (layer.opensOnMessageThread());
+    // JUCE's devices open on the message thread; the ALSA sequencer is reached directly.
+    EXPECT_EQ (layer.opensOnMessageThread(), !JUCE_LINUX);
 
     const auto inputs = layer.getInputNames();
     const auto outputs = layer.getOutputNames();
@@ -52,7 +53,7 @@ TEST (JuceMidiLayer, a_poll_over_the_real_layer_opens_through_the_message_thread
             EXPECT_TRUE (log.getLines().isEmpty());
         else
             EXPECT_EQ (log.getLines(), juce::StringArray ("MIDI system not available (" + problem +
-                                                          "); looking for it again at every poll"));
+                                                          "); looking for it again once a second"));
     }
     EXPECT_EQ (selector.getInputPortName(), "Auto");
 }
@@ -61,7 +62,7 @@ TEST (JuceMidiLayer, the_program_wide_selector_starts_with_auto_choices)
 {
     auto& selector = MIDIPortsSelector::getProgramWideInstance();
     EXPECT_EQ (&selector, &MIDIPortsSelector::getProgramWideInstance());
-    EXPECT_TRUE (selector.getMidiLayer().opensOnMessageThread());
+    EXPECT_EQ (selector.getMidiLayer().opensOnMessageThread(), !JUCE_LINUX);
     EXPECT_EQ (&selector.getClock(), &Clock::getRealClock());
     EXPECT_EQ (selector.getInputPortName(), "Auto");
     EXPECT_EQ (selector.getOutputPortName(), "Auto");
