@@ -336,8 +336,28 @@ check_record_and_replay() {
   grep '^replay:' "$logs_dir/replayed.log" | sed 's/^/  /'
 }
 
+# The updater's sequencer client against test clients standing for instruments and other programs:
+# the tests of vfu_midi_tests that need a real sequencer (they skip without one).
+check_sequencer_connection() {
+  local tests
+  tests="$(dirname "$vfu")/../../../tests/vfu_midi_tests"
+  [ -x "$tests" ] || { reason "$tests is not built (scripts/build.sh --target vfu_midi_tests)"; return 1; }
+  local log="$logs_dir/sequencer-connection.log"
+  if ! timeout 120 "$tests" --gtest_filter='AlsaSequencerLive.*' > "$log" 2>&1; then
+    show_log "$log" 40
+    reason "the sequencer tests failed"
+    return 1
+  fi
+  if grep -q -F '[  SKIPPED ]' "$log"; then
+    show_log "$log"
+    reason "the sequencer tests were skipped"
+    return 1
+  fi
+  grep -E '^\[ +(OK|PASSED) +\]' "$log" | sed 's/^/  /'
+}
+
 all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
-  orb26_update app_update record_and_replay)
+  orb26_update app_update record_and_replay sequencer_connection)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all_checks[@]}")
 
