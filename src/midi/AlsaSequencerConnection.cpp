@@ -17,7 +17,7 @@ namespace
 // Without a MIDI system the updater polls every few milliseconds; opening is tried at most this often.
 constexpr juce::uint32 openRetryMilliseconds = 1000;
 // The receive thread looks at its stop flag at least this often.
-constexpr int receivePollMilliseconds = 50;
+constexpr int receivePollMilliseconds = 100;
 // A kept port list is refreshed at least this often, even if no announcement of a change arrived.
 constexpr juce::uint32 listingMaximumAgeMilliseconds = 1000;
 // About half a second of retries for a receiver that is momentarily full.
