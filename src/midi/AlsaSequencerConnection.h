@@ -40,7 +40,8 @@ void silenceSequencerOpenErrors();
 // thread reads every event, and the router hands each to the inputs opened on its source. Outputs
 // send through the one output port, each event addressed to its one destination (so a twin
 // instrument connected at the same time never receives it). Neither port is subscribable by others,
-// so neither shows in port lists. The list of ports is kept until the sequencer announces a change.
+// so neither shows in port lists. The list of ports is kept until the sequencer announces a change
+// (or a second has passed).
 class SequencerConnection
 {
 public:
