@@ -336,14 +336,15 @@ check_record_and_replay() {
   grep '^replay:' "$logs_dir/replayed.log" | sed 's/^/  /'
 }
 
-# The updater's sequencer client against test clients standing for instruments and other programs:
-# the tests of vfu_midi_tests that need a real sequencer (they skip without one).
+# The updater's sequencer client against test clients standing for instruments and other programs,
+# and its port lists against JUCE's: the tests of vfu_midi_tests that need a real sequencer (the
+# AlsaSequencerLive ones skip without one).
 check_sequencer_connection() {
   local tests
   tests="$(dirname "$vfu")/../../../tests/vfu_midi_tests"
   [ -x "$tests" ] || { reason "$tests is not built (scripts/build.sh --target vfu_midi_tests)"; return 1; }
   local log="$logs_dir/sequencer-connection.log"
-  if ! timeout 120 "$tests" --gtest_filter='AlsaSequencerLive.*' > "$log" 2>&1; then
+  if ! timeout 120 "$tests" --gtest_filter='AlsaSequencerLive.*:JuceMidiLayer.*' > "$log" 2>&1; then
     show_log "$log" 40
     reason "the sequencer tests failed"
     return 1

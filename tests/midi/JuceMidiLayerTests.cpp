@@ -29,8 +29,19 @@ TEST (JuceMidiLayer, lists_the_systems_ports_and_refuses_indices_outside_them)
 
     const auto inputs = layer.getInputNames();
     const auto outputs = layer.getOutputNames();
+    // The same ports in the same order as JUCE lists them (on Linux our own listing; under a real
+    // sequencer, in the test guest, these lists are not empty).
+    const auto identifiers = [] (const juce::Array<juce::MidiDeviceInfo>& devices)
+    {
+        juce::StringArray result;
+        for (auto& device : devices)
+            result.add (device.identifier);
+        return result;
+    };
     EXPECT_EQ (inputs.size(), juce::MidiInput::getAvailableDevices().size());
     EXPECT_EQ (outputs.size(), juce::MidiOutput::getAvailableDevices().size());
+    EXPECT_EQ (layer.getInputPorts().identifiers, identifiers (juce::MidiInput::getAvailableDevices()));
+    EXPECT_EQ (layer.getOutputPorts().identifiers, identifiers (juce::MidiOutput::getAvailableDevices()));
 
     CountingReceiver receiver;
     EXPECT_EQ (layer.openInput (-1, receiver), nullptr);
