@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real-MIDI checks, run inside the test guest (scripts/test-real-midi.sh boots it): simulated
 # instruments on the kernel's ALSA sequencer (`vfu simulate`), the headless updater (`vfu update`)
-# and the shipped app under Xvfb, all through JUCE's ALSA code. One line "PASS NAME" or
-# "FAIL NAME: REASON" per check, figures as "FIGURE NAME VALUE UNIT"; exit 1 when any check failed.
+# and the shipped app under Xvfb, both through the updater's one ALSA sequencer client. One line
+# "PASS NAME" or "FAIL NAME: REASON" per check, figures as "FIGURE NAME VALUE UNIT"; exit 1 when any
+# check failed.
 #
 #   checks.sh VFU APP PACKAGES_DIR [CHECK...]     (all checks when none is named)
 set -uo pipefail
@@ -79,6 +80,32 @@ run_update() {
   fi
 }
 
+# Counting the sequencer clients a program starts: aseqdump follows the system's announcements
+# (port 0:1), one "Client start ... client N" line per new client. follow_client_starts begins;
+# client_starts_mark gives the place to count from.
+follow_client_starts() {
+  start_background announcements stdbuf -oL aseqdump -p 0:1
+  announcements_pid=$last_pid
+  sleep 1
+}
+
+client_starts_mark() {
+  wc -l < "$logs_dir/announcements.log"
+}
+
+# clients_started_since MARK FIGURE_NAME WHAT: prints the figure: the clients started after MARK, less
+# those that still exist and own a port named "Quillbox" (the simulated instruments').
+clients_started_since() {
+  local mark="$1" name="$2" what="$3"
+  sleep 1 # the last announcements reach aseqdump
+  local simulators started=0 client
+  simulators=$(awk '/^Client / { client = $2 } /^  Port .*"Quillbox/ { print client }' /proc/asound/seq/clients | sort -u)
+  for client in $(tail -n +"$((mark + 1))" "$logs_dir/announcements.log" | awk '/Client start/ { print $NF }'); do
+    echo "$simulators" | grep -q -x -F "$client" || started=$((started + 1))
+  done
+  figure "$name" "$started" "sequencer clients started by $what"
+}
+
 # Pacing at the simulator's side: the wall time from the first piece of the image to the last,
 # against the pauses the sender makes between them: one per packet but the last, each
 # int(int(packet bytes * 0.384) + waitTime) ms for the full 256-byte packets these images are cut
@@ -119,9 +146,13 @@ check_ports_and_duplicates() {
 }
 
 check_quillbox_update() {
+  follow_client_starts
   start_simulator quillbox quillbox:2.1.0 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
+  local mark
+  mark=$(client_starts_mark)
   run_update update-quillbox 0 --yes --package "$quillbox_package" || return 1
+  clients_started_since "$mark" sequencer_clients_vfu_update "vfu update during one whole update"
   stop_simulator "$simulator" quillbox "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
   pacing_figure pacing_ratio_vfu_update "$logs_dir/quillbox.log" "$small_image_bytes" 0.082
 }
@@ -213,6 +244,9 @@ check_app_update() {
   done
   [ -S /tmp/.X11-unix/X7 ] || { reason "Xvfb did not start"; return 1; }
 
+  follow_client_starts
+  local mark
+  mark=$(client_starts_mark)
   DISPLAY=:7 start_background app "$app"
   local app_pid=$last_pid
   local log="$HOME/.config/Vorn Firmware Updater/vfu-quillbox.log"
@@ -249,6 +283,7 @@ check_app_update() {
     reason "the app did not end the update in 600 s"
     return 1
   fi
+  clients_started_since "$mark" sequencer_clients_app "the app from its start to the end of the update (60 s idle, then the update)"
   sleep 3 # the final state's instructions follow its entry
   # Quitting prints the last instructions on standard output.
   stop_process "$app_pid" INT 60 || { reason "the app did not quit on SIGINT"; return 1; }
@@ -346,8 +381,29 @@ check_kernel_port_app_update() {
     "$(summary_field "$logs_dir/kernel-quillbox.log" transferMilliseconds) ms from the first to the last"
 }
 
+# The updater's sequencer client against test clients standing for instruments and other programs,
+# and its port lists against JUCE's: the tests of vfu_midi_tests that need a real sequencer (the
+# AlsaSequencerLive ones skip without one).
+check_sequencer_connection() {
+  local tests
+  tests="$(dirname "$vfu")/../../../tests/vfu_midi_tests"
+  [ -x "$tests" ] || { reason "$tests is not built (scripts/build.sh --target vfu_midi_tests)"; return 1; }
+  local log="$logs_dir/sequencer-connection.log"
+  if ! timeout 120 "$tests" --gtest_filter='AlsaSequencerLive.*:JuceMidiLayer.*' > "$log" 2>&1; then
+    show_log "$log" 40
+    reason "the sequencer tests failed"
+    return 1
+  fi
+  if grep -q -F '[  SKIPPED ]' "$log"; then
+    show_log "$log"
+    reason "the sequencer tests were skipped"
+    return 1
+  fi
+  grep -E '^\[ +(OK|PASSED) +\]' "$log" | sed 's/^/  /'
+}
+
 all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
-  orb26_update app_update record_and_replay kernel_port_app_update)
+  orb26_update app_update record_and_replay kernel_port_app_update sequencer_connection)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all_checks[@]}")
 

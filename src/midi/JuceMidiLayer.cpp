@@ -1,12 +1,7 @@
 #include "midi/JuceMidiLayer.h"
 
-#include "midi/AlsaSequencerOutput.h"
+#include "midi/AlsaSequencerConnection.h"
 #include "midi/WinMmOutput.h"
-
-#if JUCE_LINUX
-#include <alsa/asoundlib.h>
-#include <cstdarg>
-#endif
 
 namespace vfu
 {
@@ -75,62 +70,66 @@ private:
     const juce::String listedName;
 };
 
-#if JUCE_LINUX
-// ALSA prints a line to standard error each time the sequencer fails to open, which JUCE attempts
-// at every listing; the layer reports that state once in the log instead. Everything else ALSA
-// reports is printed as its default handler would.
-void alsaErrorHandler (const char* file, int line, const char* function, int error, const char* format, ...)
-{
-    if (function != nullptr && juce::String (function) == "snd_seq_hw_open")
-        return;
-
-    std::fprintf (stderr, "ALSA lib %s:%i:(%s) ", file, line, function);
-    va_list arguments;
-    va_start (arguments, format);
-    std::vfprintf (stderr, format, arguments);
-    va_end (arguments);
-    if (error != 0)
-        std::fprintf (stderr, ": %s", snd_strerror (error));
-    std::fputc ('\n', stderr);
-}
-#endif
 } // namespace
 
 JuceMidiSystem::JuceMidiSystem()
 {
 #if JUCE_LINUX
-    static const bool installed = [] { return snd_lib_error_set_handler (alsaErrorHandler) == 0; }();
-    juce::ignoreUnused (installed);
+    // ALSA would print a line each time the sequencer fails to open; the layer logs that state once.
+    alsa::silenceSequencerOpenErrors();
 #endif
 }
 
 juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getInputs()
 {
+#if JUCE_LINUX
+    return alsaSystem.getInputs();
+#else
     return juce::MidiInput::getAvailableDevices();
+#endif
 }
 
 juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs()
 {
+#if JUCE_LINUX
+    return alsaSystem.getOutputs();
+#else
     return juce::MidiOutput::getAvailableDevices();
+#endif
+}
+
+juce::StringArray JuceMidiSystem::getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                               const juce::String& outputIdentifier)
+{
+#if JUCE_LINUX
+    return alsaSystem.getOtherProgramsConnectedTo (inputIdentifier, outputIdentifier);
+#else
+    juce::ignoreUnused (inputIdentifier, outputIdentifier);
+    return {};
+#endif
 }
 
 std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::String& identifier,
                                                                 const juce::String& listedName, MidiReceiver& receiver)
 {
+#if JUCE_LINUX
+    return alsaSystem.openInput (identifier, listedName, receiver);
+#else
     auto adapter = std::make_unique<ReceiverAdapter> (receiver, listedName);
     auto input = juce::MidiInput::openDevice (identifier, adapter.get());
     if (input == nullptr)
         return {};
 
     return std::make_unique<JuceInputConnection> (std::move (input), std::move (adapter), listedName);
+#endif
 }
 
 std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
                                                                   const juce::String& listedName)
 {
 #if JUCE_LINUX
-    // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerOutput.h).
-    return openAlsaSequencerOutput (identifier, listedName);
+    // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerConnection.h).
+    return alsaSystem.openOutput (identifier, listedName);
 #elif JUCE_WINDOWS
     // JUCE's WinMM output sends short pieces as short messages and cannot report a failure (see WinMmOutput.h).
     return openWinMmOutput (identifier, listedName);
@@ -146,14 +145,8 @@ std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::St
 bool JuceMidiSystem::isAvailable (juce::String& problem)
 {
 #if JUCE_LINUX
-    snd_seq_t* handle = nullptr;
-    const int error = snd_seq_open (&handle, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
-    if (error < 0)
-    {
-        problem = "the ALSA sequencer cannot be opened: " + juce::String (snd_strerror (error));
-        return false;
-    }
-    snd_seq_close (handle);
+    // The process's one sequencer client, opened at most once a second while it fails.
+    return alsaSystem.isAvailable (problem);
 #else
     juce::ignoreUnused (problem);
 #endif

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "midi/AlsaSequencerSystem.h"
 #include "midi/SystemMidiLayer.h"
 
 #include <memory>
@@ -8,7 +9,8 @@ namespace vfu
 {
 // The operating system's MIDI ports through juce::MidiInput and juce::MidiOutput, opened by the
 // identifiers JUCE lists. Devices must be opened on the message thread (MIDIPortsSelector takes
-// care of that).
+// care of that). On Linux everything goes to the process's one ALSA sequencer client instead
+// (AlsaSequencerSystem), so that a check of the MIDI system opens no client of its own.
 class JuceMidiSystem final : public MidiSystem
 {
 public:
@@ -21,16 +23,31 @@ public:
     std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
                                                       const juce::String& listedName) override;
 
+    juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
+                                                   const juce::String& outputIdentifier) override;
+
     // On Linux: whether the ALSA sequencer opens. Elsewhere the system is always there.
     bool isAvailable (juce::String& problem) override;
+
+#if JUCE_LINUX
+private:
+    AlsaSequencerSystem alsaSystem;
+#endif
 };
 
 namespace detail
 {
 // Holds the system ahead of the layer that refers to it (bases are built in the order listed).
+// On Linux the ALSA sequencer is reached directly: no port has to be opened on the message thread.
 struct JuceMidiSystemHolder
 {
+#if JUCE_LINUX
+    AlsaSequencerSystem juceSystem;
+    static constexpr bool portsOpenOnMessageThread = false;
+#else
     JuceMidiSystem juceSystem;
+    static constexpr bool portsOpenOnMessageThread = true;
+#endif
 };
 } // namespace detail
 
@@ -38,7 +55,7 @@ struct JuceMidiSystemHolder
 class JuceMidiLayer final : private detail::JuceMidiSystemHolder, public SystemMidiLayer
 {
 public:
-    JuceMidiLayer() : SystemMidiLayer (juceSystem, true) {}
+    JuceMidiLayer() : SystemMidiLayer (juceSystem, portsOpenOnMessageThread) {}
 
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (JuceMidiLayer)

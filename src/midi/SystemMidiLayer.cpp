@@ -65,7 +65,7 @@ void SystemMidiLayer::noteAvailability (bool listEmpty)
     if (!available)
     {
         if (!reportedUnavailable.exchange (true))
-            writeLog ("MIDI system not available (" + problem + "); looking for it again at every poll");
+            writeLog ("MIDI system not available (" + problem + "); looking for it again once a second");
     }
     else if (reportedUnavailable.exchange (false))
     {

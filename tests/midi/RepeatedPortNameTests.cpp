@@ -122,7 +122,7 @@ TEST_F (RepeatedPortNames, without_a_midi_system_one_line_is_logged_and_polling_
     EXPECT_EQ (
         log.getLines(),
         juce::StringArray ({ "MIDI system not available (the virtual MIDI system is switched off); looking for it "
-                             "again at every poll" }));
+                             "again once a second" }));
 
     system.setAvailable (true);
     EXPECT_EQ (pollOnWorker ([&] { return selector.pollDevice (0x0008, false); }), DeviceDetected);

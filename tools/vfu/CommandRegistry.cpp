@@ -12,6 +12,15 @@
 #include <algorithm>
 #include <map>
 
+#if JUCE_LINUX || JUCE_WINDOWS
+namespace juce
+{
+// JUCE's own step of its message loop (juce_MessageManager.cpp declares it the same way): dispatches
+// one message, waiting for it when asked to. Its public loops wait in steps of 1 ms instead.
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+} // namespace juce
+#endif
+
 namespace vfu::tool
 {
 std::vector<Command>& getCommands()
@@ -150,6 +159,7 @@ int runWithMessageLoop (std::function<int()> work)
         {
             result = work();
             done = true;
+            juce::MessageManager::callAsync ([] {}); // wakes the loop below
         }
 
     private:
@@ -162,8 +172,17 @@ int runWithMessageLoop (std::function<int()> work)
     worker.startThread();
 
     auto* mm = juce::MessageManager::getInstance();
+#if JUCE_LINUX || JUCE_WINDOWS
+    // Sleeps until a message comes (the worker's last one among them), rather than waking every
+    // millisecond as runDispatchLoopUntil does: an idle `vfu update` polling for an instrument
+    // spent most of its time there.
+    juce::ignoreUnused (mm);
+    while (! done)
+        juce::dispatchNextMessageOnSystemQueue (false);
+#else
     while (! done)
         mm->runDispatchLoopUntil (10);
+#endif
 
     worker.stopThread (10000);
     return result;
