@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <map>
 
-#if JUCE_LINUX || JUCE_WINDOWS
+#if JUCE_LINUX
 namespace juce
 {
 // JUCE's own step of its message loop (juce_MessageManager.cpp declares it the same way): dispatches
@@ -172,7 +172,7 @@ int runWithMessageLoop (std::function<int()> work)
     worker.startThread();
 
     auto* mm = juce::MessageManager::getInstance();
-#if JUCE_LINUX || JUCE_WINDOWS
+#if JUCE_LINUX
     // Sleeps until a message comes (the worker's last one among them), rather than waking every
     // millisecond as runDispatchLoopUntil does: an idle `vfu update` polling for an instrument
     // spent most of its time there.
