@@ -402,8 +402,39 @@ check_sequencer_connection() {
   grep -E '^\[ +(OK|PASSED) +\]' "$log" | sed 's/^/  /'
 }
 
+# Another program listening to the instrument (aseqdump subscribed to its output port): before the
+# erase `vfu update` logs the program and prints the warning, and the update still goes through. The
+# instrument starts in its bootloader, so the subscription stands when the erase goes out (a restart
+# re-creates the ports and drops subscriptions).
+check_other_program_warning() {
+  start_simulator listened quillbox:bootloader || return 1
+  local simulator=$simulator_pid
+  # The port by its address: the simulator's client carries the program's name, its port the model's.
+  local address
+  address=$(aseqdump -l | awk '$NF == "Quillbox" { print $1; exit }')
+  [ -n "$address" ] || { reason "the instrument's port is not listed by aseqdump -l"; return 1; }
+  start_background listener stdbuf -oL aseqdump -p "$address"
+  # aseqdump prints this once it has connected.
+  if ! wait_for_line "$logs_dir/listener.log" "Waiting for data" 30 "$last_pid"; then
+    show_log "$logs_dir/listener.log"
+    reason "aseqdump did not connect to the instrument"
+    return 1
+  fi
+  run_update update-listened 0 --yes --package "$quillbox_package" || return 1
+  local log="$logs_dir/update-listened.log"
+  grep -E "Other programs are connected|^warning: " "$log" | sed 's/^/  | /'
+  if ! grep -q -F "Other programs are connected to the instrument's MIDI ports: aseqdump" "$log" ||
+    ! grep -q -E "^warning: Warning: other programs are connected to the instrument \(aseqdump\)" "$log"; then
+    show_log "$log"
+    reason "vfu update did not log and print aseqdump as connected to the instrument before the erase"
+    return 1
+  fi
+  stop_simulator "$simulator" listened "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
+}
+
 all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
-  orb26_update app_update record_and_replay kernel_port_app_update sequencer_connection)
+  orb26_update app_update record_and_replay kernel_port_app_update sequencer_connection
+  other_program_warning)
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${all_checks[@]}")
 

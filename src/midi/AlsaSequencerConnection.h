@@ -79,7 +79,8 @@ public:
     // a second unless the calling thread is asked to stop. 0 or a negative ALSA error.
     int send (snd_seq_event_t& event, PortAddress destination);
 
-    // The names of the other clients subscribed to these ports, either direction, each once.
+    // The names of the other clients subscribed to these ports, either direction, each once: neither
+    // this connection's nor the ports' own.
     juce::StringArray otherProgramsConnectedTo (const juce::String& inputIdentifier,
                                                 const juce::String& outputIdentifier);
 

@@ -126,7 +126,8 @@ bool lists (const juce::Array<juce::MidiDeviceInfo>& ports, const juce::String& 
 
 // The whole way through the one sequencer client: a new port is listed once the sequencer announces
 // it, a reply in two events arrives as one message under the listed name, an output reaches the
-// port, and another program subscribed to the port is named while the updater's own client is not.
+// port, and another program subscribed to the port is named while the updater's own client and the
+// instrument's are not.
 TEST (AlsaSequencerLive, lists_receives_sends_and_names_the_other_programs_on_a_port)
 {
     AlsaSequencerSystem system;
@@ -166,6 +167,8 @@ TEST (AlsaSequencerLive, lists_receives_sends_and_names_the_other_programs_on_a_
     EXPECT_EQ (output->sendMessageNow (juce::MidiMessage (request, (int) sizeof (request))), MidiSendResult::sent);
     EXPECT_EQ (instrument.receive (300), (Bytes (request, request + sizeof (request))));
 
+    // The instrument's ports connected to each other are the instrument's own business.
+    ASSERT_EQ (snd_seq_connect_to (instrument.seq, instrument.port, instrument.client, instrument.port), 0);
     EXPECT_TRUE (system.getOtherProgramsConnectedTo (id, id).isEmpty());
     TestClient other ("Other program");
     ASSERT_EQ (snd_seq_connect_from (other.seq, other.port, instrument.client, instrument.port), 0);
