@@ -233,16 +233,37 @@ check_orb26_update() {
   stop_simulator "$simulator" orb26 "bytes=$small_image_bytes valid=true version=1.1.0"
 }
 
+# start_display LOGNAME N: Xvfb on display :N for the app's window; waits for its socket.
+start_display() {
+  start_background "$1" Xvfb ":$2" -screen 0 1280x800x24 -nolisten tcp
+  local waited=0
+  until [ -S "/tmp/.X11-unix/X$2" ] || [ $waited -ge 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  [ -S "/tmp/.X11-unix/X$2" ] || { reason "Xvfb did not start"; return 1; }
+}
+
+# quit_app_after_success PID LOG OUTPUT_LOGNAME COPY_LOGNAME: once the app's log shows the final
+# state, quits it (quitting prints the last instructions on standard output), keeps its log and
+# passes only when it ended with "Update completed successfully."
+quit_app_after_success() {
+  local app_pid="$1" log="$2" output="$logs_dir/$3.log"
+  sleep 3 # the final state's instructions follow its entry
+  stop_process "$app_pid" INT 60 || { reason "the app did not quit on SIGINT"; return 1; }
+  cp "$log" "$logs_dir/$4.log"
+  grep -F "State '" "$log" | sed 's/^/  | /'
+  grep -F 'Instructions:' "$output" | sed 's/^/  | /'
+  if ! grep -q -x -F 'Instructions: Update completed successfully.' "$output"; then
+    reason "the app did not end with \"Update completed successfully.\""
+    return 1
+  fi
+}
+
 # The shipped app with no switches: first 60 s with no instrument (its CPU share while it polls),
 # then an instrument appears and the whole delivered package goes over at the real pace.
 check_app_update() {
-  start_background xvfb Xvfb :7 -screen 0 1280x800x24 -nolisten tcp
-  local display_wait=0
-  until [ -S /tmp/.X11-unix/X7 ] || [ $display_wait -ge 300 ]; do
-    sleep 0.1
-    display_wait=$((display_wait + 1))
-  done
-  [ -S /tmp/.X11-unix/X7 ] || { reason "Xvfb did not start"; return 1; }
+  start_display xvfb 7 || return 1
 
   follow_client_starts
   local mark
@@ -284,16 +305,7 @@ check_app_update() {
     return 1
   fi
   clients_started_since "$mark" sequencer_clients_app "the app from its start to the end of the update (60 s idle, then the update)"
-  sleep 3 # the final state's instructions follow its entry
-  # Quitting prints the last instructions on standard output.
-  stop_process "$app_pid" INT 60 || { reason "the app did not quit on SIGINT"; return 1; }
-  cp "$log" "$logs_dir/app-update.log"
-  grep -F "State '" "$log" | sed 's/^/  | /'
-  grep -F 'Instructions:' "$logs_dir/app.log" | sed 's/^/  | /'
-  if ! grep -q -x -F 'Instructions: Update completed successfully.' "$logs_dir/app.log"; then
-    reason "the app did not end with \"Update completed successfully.\""
-    return 1
-  fi
+  quit_app_after_success "$app_pid" "$log" app app-update || return 1
   stop_simulator "$simulator" app-quillbox "bytes=359267 valid=true version=2.2.1" || return 1
   pacing_figure pacing_ratio_app "$logs_dir/app-quillbox.log" 359267 0.082
 }
@@ -348,13 +360,7 @@ check_kernel_port_app_update() {
   start_simulator kernel-quillbox quillbox:2.1.0 --auto-bootloader 3 --image-size 359267 --rawmidi "hw:$card,0" || return 1
   local simulator=$simulator_pid
 
-  start_background xvfb-kernel Xvfb :8 -screen 0 1280x800x24 -nolisten tcp
-  local display_wait=0
-  until [ -S /tmp/.X11-unix/X8 ] || [ $display_wait -ge 300 ]; do
-    sleep 0.1
-    display_wait=$((display_wait + 1))
-  done
-  [ -S /tmp/.X11-unix/X8 ] || { reason "Xvfb did not start"; return 1; }
+  start_display xvfb-kernel 8 || return 1
 
   # A home of its own, so that another check's app log cannot answer for this one.
   local home=/tmp/home-kernel-port
@@ -367,15 +373,7 @@ check_kernel_port_app_update() {
     reason "the app did not end the update through the kernel port in 900 s"
     return 1
   fi
-  sleep 3 # the final state's instructions follow its entry
-  stop_process "$app_pid" INT 60 || { reason "the app did not quit on SIGINT"; return 1; }
-  cp "$log" "$logs_dir/kernel-app-update.log"
-  grep -F "State '" "$log" | sed 's/^/  | /'
-  grep -F 'Instructions:' "$logs_dir/kernel-app.log" | sed 's/^/  | /'
-  if ! grep -q -x -F 'Instructions: Update completed successfully.' "$logs_dir/kernel-app.log"; then
-    reason "the app did not end with \"Update completed successfully.\""
-    return 1
-  fi
+  quit_app_after_success "$app_pid" "$log" kernel-app kernel-app-update || return 1
   stop_simulator "$simulator" kernel-quillbox "bytes=359267 valid=true version=2.2.1" || return 1
   echo "  transfer: $(summary_field "$logs_dir/kernel-quillbox.log" transferPackets) pieces read," \
     "$(summary_field "$logs_dir/kernel-quillbox.log" transferMilliseconds) ms from the first to the last"
