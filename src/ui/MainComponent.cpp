@@ -327,11 +327,26 @@ void MainComponent::warningShown (juce::String text)
     showInstructions();
 }
 
+void MainComponent::noticeChanged (Notice which, juce::String text)
+{
+    if (text.isEmpty())
+        notices.erase (which);
+    else
+        notices[which] = text;
+    showInstructions();
+}
+
 void MainComponent::showInstructions()
 {
     auto shown = instructions;
-    if (instructionsWarning.isNotEmpty())
-        shown << (instructions.isNotEmpty() ? "\n\n" : "") << instructionsWarning;
+    const auto addLine = [&shown] (const juce::String& line)
+    {
+        if (line.isNotEmpty())
+            shown << (shown.isNotEmpty() ? "\n\n" : "") << line;
+    };
+    addLine (instructionsWarning);
+    for (const auto& [which, text] : notices)
+        addLine (text);
     instructionsField->setText (shown, juce::sendNotification);
 }
 

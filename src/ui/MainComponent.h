@@ -6,6 +6,7 @@
 #include "engine/UpdaterEnvironment.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 
 class FirmwareUpdater;
@@ -53,6 +54,8 @@ public:
     // Shown after the instructions until the engine comes to rest (a resting state): it concerns
     // the update under way, whose later states change the instructions.
     void warningShown (juce::String text) override;
+    // Each notice stays until its sender withdraws it (empty text).
+    void noticeChanged (Notice which, juce::String text) override;
 
     void buttonClicked (juce::Button* button) override;
     void comboBoxChanged (juce::ComboBox* box) override;
@@ -103,6 +106,7 @@ private:
     StartupHandlers startupHandlers;
     juce::String instructions;                  // as the definition gives them
     juce::String instructionsWarning;           // shown after them; empty when none
+    std::map<Notice, juce::String> notices;     // shown after the warning, in the enum's order
     MIDIPortsSelector* portsSelector = nullptr; // borrowed: the injected or the program-wide selector
 
     // Declared before the children and the engine so that it is released last.
