@@ -43,18 +43,49 @@ MainWindow::MainWindow (const juce::String& title, const juce::String& deviceMod
 
     setMenuBar (&menuBar, menuBarHeight);
     setResizable (false, false);
+    keyboardNavigation.attachTo (this);
 
     // The content keeps its full size below the menu bar; off the desktop there is no screen to
     // centre on.
+    const auto panelHeight = menuBar.mainComponent->getPanelHeight();
     if (placeOnDesktop)
-        centreWithSize (getWidth(), getHeight() + menuBarHeight);
+        centreWithSize (MainComponent::panelWidth, panelHeight + menuBarHeight);
     else
-        setSize (getWidth(), getHeight() + menuBarHeight);
+        setSize (MainComponent::panelWidth, panelHeight + menuBarHeight);
+    keepToPanelSize();
     setVisible (true);
+}
+
+void MainWindow::keepToPanelSize()
+{
+    if (menuBar.mainComponent == nullptr)
+        return;
+
+    const auto width = MainComponent::panelWidth;
+    const auto height = menuBar.mainComponent->getPanelHeight() + menuBarHeight;
+    auto* limits = getConstrainer();
+    if (limits == nullptr || limits->getMinimumWidth() != width || limits->getMinimumHeight() != height
+        || limits->getMaximumWidth() != width || limits->getMaximumHeight() != height)
+        setResizeLimits (width, height, width, height);
+}
+
+void MainWindow::resized()
+{
+    if (auto* limits = getConstrainer())
+        limits->checkComponentBounds (this);
+    DocumentWindow::resized();
+}
+
+void MainWindow::childBoundsChanged (juce::Component* child)
+{
+    // The panel changes its height with Advanced Mode: the limits first, then the window follows.
+    keepToPanelSize();
+    DocumentWindow::childBoundsChanged (child);
 }
 
 MainWindow::~MainWindow()
 {
+    keyboardNavigation.attachTo (nullptr);
     setMenuBar (nullptr);
     clearContentComponent();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/VornFirmwareUpdaterApplication.h"
+#include "ui/KeyboardAccess.h"
 #include "ui/MainComponent.h"
 
 // The single window: native title bar, the menu bar, and the main panel as its content. Its size
@@ -37,11 +38,20 @@ public:
 
     void closeButtonPressed() override;
 
+    // The window is exactly as large as the panel in its mode plus the menu bar. JUCE's size hints
+    // tell a window manager so; a size imposed regardless (no window manager, or one that ignores
+    // the hints) is put back here, so the panel is never cut off nor left in a corner.
+    void resized() override;
+    void childBoundsChanged (juce::Component* child) override;
+
     MainComponent* getMainComponent() const noexcept { return menuBar.mainComponent; }
     MenuBar& getMenuBarModel() noexcept { return menuBar; }
 
 private:
+    void keepToPanelSize();
+
     MenuBar menuBar;
+    KeyboardNavigation keyboardNavigation;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "app/MainWindow.h"
 #include "ui/DemonstrationMode.h"
+#include "ui/KeyboardAccess.h"
 #include "ui/MainComponent.h"
 
 #include <iostream>
@@ -110,7 +111,7 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
 
     openLog();
 
-    lookAndFeel = std::make_unique<juce::LookAndFeel_V2>();
+    lookAndFeel = std::make_unique<FocusDrawingLookAndFeel>();
     juce::LookAndFeel::setDefaultLookAndFeel (lookAndFeel.get());
 
     if (launchOptions.quitAfterSeconds > 0.0)

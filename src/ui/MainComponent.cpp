@@ -3,6 +3,7 @@
 #include "ui/AboutBox.h"
 #include "ui/PanelFont.h"
 #include "ui/PreferencesDialog.h"
+#include "ui/StartupFailureText.h"
 #include "VfuResources.h"
 
 #include "core/Log.h"
@@ -68,6 +69,8 @@ MainComponent::MainComponent (const juce::String& deviceNameToUse, const vfu::Up
         box->setColour (juce::ComboBox::buttonColourId, lightGrey);
         box->setLookAndFeel (this);
     }
+
+    setUpKeyboardFocus();
 
     runStartup (environment,
                 executableFolder == juce::File() ? vfu::definitions::getExecutableFolder() : executableFolder);
@@ -197,7 +200,7 @@ void MainComponent::runStartup (const vfu::UpdaterEnvironment& environment, cons
 
         if (engine->getFirmwareVersions().isEmpty())
         {
-            showFailure ("Error...", "No firmware file was found.\n\nThe application will quit.");
+            reportMissingFirmware (environment.programFile, searchFolders);
             requestQuit();
             return;
         }
@@ -237,6 +240,14 @@ void MainComponent::fillFirmwareSelector()
     firmwareVersions->setText (engine->getLatestFirmwareVersion(), juce::sendNotificationAsync);
 }
 
+void MainComponent::reportMissingFirmware (const juce::File& programFile, const juce::Array<juce::File>& searchFolders)
+{
+    const auto places = vfu::ui::describeFirmwareSearch (programFile, searchFolders);
+    const auto wanted = engine->getFileNamePattern() + "VERSION.vfw";
+    writeLog (vfu::ui::missingFirmwareLogLine (wanted, places));
+    showFailure ("Error...", vfu::ui::missingFirmwareMessage (wanted, places));
+}
+
 void MainComponent::showFailure (const juce::String& title, const juce::String& message)
 {
     if (startupHandlers.showFailure != nullptr)
@@ -253,7 +264,11 @@ void MainComponent::requestQuit()
     if (startupHandlers.requestQuit != nullptr)
         startupHandlers.requestQuit();
     else if (auto* app = juce::JUCEApplicationBase::getInstance())
+    {
+        // Only a start-up failure quits from here: scripts and launchers see it in the exit code.
+        app->setApplicationReturnValue (1);
         app->systemRequestedQuit();
+    }
 }
 
 MIDIPortsSelector& MainComponent::getPortsSelector() const
@@ -410,7 +425,37 @@ void MainComponent::setAdvancedMode (bool on)
         engine->startThread();
     }
 
+    updateSelectorFocus();
     setSize (panelWidth, on ? advancedHeight : normalHeight);
+}
+
+// Tab moves through the controls that can act: Install/Cancel, then the selectors in reading order
+// (left column first), which are stops only in Advanced Mode, where they are in view. JUCE's
+// traversal already skips disabled controls.
+void MainComponent::setUpKeyboardFocus()
+{
+    installCancelButton->setExplicitFocusOrder (1);
+    midiInputs->setExplicitFocusOrder (2);
+    midiOutputs->setExplicitFocusOrder (3);
+    firmwareVersions->setExplicitFocusOrder (4);
+    updateSelectorFocus();
+
+    // A click on the panel, a label or the progress bar leaves the focus where it was (JUCE would
+    // hand it to the first control): Return must not press Install after a click elsewhere.
+    setMouseClickGrabsKeyboardFocus (false);
+    for (auto* child : getChildren())
+        if (dynamic_cast<juce::Button*> (child) == nullptr && dynamic_cast<juce::ComboBox*> (child) == nullptr)
+            child->setMouseClickGrabsKeyboardFocus (false);
+}
+
+void MainComponent::updateSelectorFocus()
+{
+    for (auto* box : { midiInputs.get(), midiOutputs.get(), firmwareVersions.get() })
+    {
+        box->setWantsKeyboardFocus (advancedMode);
+        if (!advancedMode && box->hasKeyboardFocus (true))
+            box->giveAwayKeyboardFocus();
+    }
 }
 
 //==============================================================================

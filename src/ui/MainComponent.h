@@ -81,6 +81,9 @@ public:
     juce::String getInstructionsText() const;
     const juce::Image& getLogoImage() const noexcept { return logoImage; }
 
+    // The panel's own height in the current mode; the window keeps to it even when stretched from outside.
+    int getPanelHeight() const noexcept { return advancedMode ? advancedHeight : normalHeight; }
+
     // True for the states in which the selectors and the Advanced Mode toggle may be used.
     static bool isRestingState (const juce::String& stateName);
 
@@ -98,6 +101,9 @@ private:
     MIDIPortsSelector& getPortsSelector() const;
     juce::Component* findChildById (const juce::String& componentId) const;
     void showInstructions();
+    void setUpKeyboardFocus();
+    void updateSelectorFocus();
+    void reportMissingFirmware (const juce::File& programFile, const juce::Array<juce::File>& searchFolders);
 
     juce::String deviceName;
     double progress = 0.0;

@@ -34,6 +34,7 @@ PreferencesDialog::PreferencesDialog (bool toggleEnabled)
 
 PreferencesDialog::~PreferencesDialog()
 {
+    keyboardNavigation.attachTo (nullptr);
     advancedModeToggle = nullptr;
     cancelButton = nullptr;
     okButton = nullptr;
@@ -49,6 +50,12 @@ void PreferencesDialog::resized()
     advancedModeToggle->setBounds (100, 16, 120, 24);
     cancelButton->setBounds (58, 56, 96, 24);
     okButton->setBounds (168, 56, 96, 24);
+}
+
+void PreferencesDialog::parentHierarchyChanged()
+{
+    auto* window = getTopLevelComponent();
+    keyboardNavigation.attachTo (window != this ? window : nullptr);
 }
 
 void PreferencesDialog::setAdvancedMode (bool on)

@@ -160,13 +160,22 @@ TEST (MainComponent, shows_a_bad_StateMachines_xml_and_quits_without_starting)
     EXPECT_EQ (label (panel, "device").getText(), "") << "the rest of start-up is skipped";
 }
 
-TEST (MainComponent, alerts_and_quits_when_no_firmware_package_is_found)
+TEST (MainComponent, alerts_and_quits_when_no_firmware_package_is_found_naming_where_it_looked)
 {
+    vfu::LogCollector log;
     PanelFixture fixture;
-    auto& panel = fixture.createPanel (createExecutableFolder ({}));
+    const auto folder = createExecutableFolder ({});
+    auto& panel = fixture.createPanel (folder);
 
+    // The fixed text first, then the wanted name and the places searched, in order.
+    const auto desktop = juce::File::getSpecialLocation (juce::File::userDesktopDirectory).getFullPathName();
+    const auto places = folder.getFullPathName() + "\n" + desktop;
     ASSERT_EQ (fixture.failureTitles, juce::StringArray ("Error..."));
-    EXPECT_EQ (fixture.failureMessages[0], "No firmware file was found.\n\nThe application will quit.");
+    EXPECT_EQ (fixture.failureMessages[0], "No firmware file was found.\n\nThe application will quit.\n\n"
+                                           "Looked for quillbox-fw-VERSION.vfw in:\n" + places);
+    EXPECT_TRUE (log.contains ("No firmware file was found: looked for quillbox-fw-VERSION.vfw in "
+                               + places.replace ("\n", ", ")))
+        << log.getLines().joinIntoString ("\n");
     EXPECT_EQ (fixture.quitRequests, 1);
     ASSERT_NE (panel.getEngine(), nullptr);
     EXPECT_FALSE (panel.getEngine()->isThreadRunning());

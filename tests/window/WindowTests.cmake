@@ -12,7 +12,11 @@ if(TARGET VornFirmwareUpdater)
         second_start_leaves_one_window
         copies_with_other_instance_locks_start_side_by_side
         demonstration_update_completes
-        quitting_during_a_transfer_ends_cleanly)
+        quitting_during_a_transfer_ends_cleanly
+        tab_and_space_press_install
+        tab_order_in_preferences_and_advanced_mode
+        window_keeps_the_panel_size
+        startup_failures_quit_with_an_error)
 
     foreach(case ${VFU_WINDOW_TEST_CASES})
         add_test(NAME window.${case}

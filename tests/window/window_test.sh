@@ -288,6 +288,83 @@ case "$case_name" in
     app_pids=()
     ;;
 
+  tab_and_space_press_install)
+    # Normal mode: Install is the one stop (the selectors below the panel are out of view), so a
+    # second Tab comes back to it and Space presses it.
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    wait_for 300 'log_has "$bootloader_state"' || fail "the bootloader was not detected"
+    xdotool mousemove --window "$wid" 600 200
+    sleep 0.5
+    xdotool key Tab
+    sleep 0.5
+    shot focused-install
+    xdotool key Tab space
+    wait_for 100 'log_has "$erase_state"' || fail "Tab, Tab and Space did not press Install"
+    ;;
+
+  tab_order_in_preferences_and_advanced_mode)
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    wait_for 300 'log_has "$bootloader_state"' || fail "the bootloader was not detected"
+    open_preferences
+    # Cancel, OK, then the toggle: Space ticks it, Shift-Tab goes back to OK, Space presses it.
+    xdotool key Tab Tab Tab space
+    sleep 0.3
+    xdotool key shift+Tab space
+    wait_dialog_closed
+    wait_for_size "$wid" 640x432
+    wait_for 300 '[ "$(log_count "$bootloader_state")" -ge 2 ]' || fail "the restarted engine did not find the bootloader"
+    # A click on the panel's background (between the logo and the title) gives the window the focus
+    # and no control.
+    click_in "$wid" 300 40
+    sleep 0.5
+    # Install, MIDI Inputs: Space on a selector presses nothing.
+    xdotool key Tab Tab space
+    sleep 1.5
+    log_has "$erase_state" && fail "the second Tab did not reach the MIDI Inputs selector"
+    # MIDI Outputs, Firmware versions, and round to Install.
+    xdotool key Tab Tab Tab space
+    wait_for 100 'log_has "$erase_state"' || fail "the fifth Tab did not come back to Install"
+    ;;
+
+  window_keeps_the_panel_size)
+    start_main_window --simulate=quillbox:bootloader --speed 10
+    wait_for_size "$wid" 640x344
+    xdotool windowsize "$wid" 420 260
+    sleep 1
+    wait_for_size "$wid" 640x344
+    shot smallest
+    xdotool windowsize "$wid" 1000 700
+    sleep 1
+    wait_for_size "$wid" 640x344
+    ;;
+
+  startup_failures_quit_with_an_error)
+    # A copy of the app beside a definition document: one whose model wants packages that are
+    # nowhere, then one that does not parse. Each shows its box; Return closes it; the exit code is 1.
+    mkdir -p "$work/bin"
+    cp "$app" "$work/bin/app"
+    definitions="$(dirname "$0")/../data/definitions/two-devices.xml"
+    # Its machine sends an image that the delivered package does not hold.
+    sed -e 's/quillbox-fw-/nothing-fw-/' \
+        -e 's|<Print text="found"/>|<SendSysEx messageKind="nothing-fw-$(version)" packetSize="256" waitTime="0.082"/>|' \
+        "$definitions" >"$work/bin/StateMachines.xml"
+    for title in "Error..." "Bad XML Document"; do
+      "$work/bin/app" --instance-lock "$instance_lock" >"$work/app-copy.out" 2>&1 &
+      pid=$!
+      app_pids=("$pid")
+      wait_for 200 '[ -n "$(dialog_window "$title")" ]' || fail "no \"$title\" box"
+      shot "$(echo "$title" | tr -dc 'A-Za-z')"
+      xdotool mousemove --window "$(dialog_window "$title")" 20 20 key Return
+      wait_for 100 "! kill -0 $pid" || fail "the app did not quit after the \"$title\" box"
+      wait "$pid"; rc=$?
+      [ "$rc" = "1" ] || fail "the app ended with $rc after the \"$title\" box"
+      app_pids=()
+      printf '<FirmwareUpdaters><FirmwareUpdater' >"$work/bin/StateMachines.xml"
+    done
+    log_has "No firmware file was found: looked for nothing-fw-VERSION.vfw in $work/bin/app (the program's own file), $work/bin, " \
+      || fail "the log does not say where the program looked"
+    ;;
+
   *)
     echo "unknown case $case_name"; exit 2 ;;
 esac
