@@ -34,6 +34,8 @@ public:
     void start();
 
     FirmwareUpdater& getUpdater() const noexcept { return *updater; }
+    // Null when construction stopped before the updater was built.
+    FirmwareUpdater* findUpdater() const noexcept { return updater.get(); }
     simulation::RecordingReplay& getReplay() const noexcept { return *replay; }
     Clock& getClock() const noexcept { return *clock; }
 

@@ -42,6 +42,8 @@ public:
     const juce::String& getProblem() const noexcept { return problem; }
 
     FirmwareUpdater& getUpdater() const noexcept { return *updater; }
+    // Null when construction stopped before the updater was built.
+    FirmwareUpdater* findUpdater() const noexcept { return updater.get(); }
     simulation::SimulatedInstrument& getInstrument() const noexcept { return simulation->getInstrument(); }
     simulation::SimulatedUser& getUser() const noexcept { return *user; }
     VirtualMidiLayer& getLayer() const noexcept { return simulation->getLayer(); }

@@ -13,7 +13,9 @@ struct VfuRun
 };
 
 // Runs vfu with these arguments and waits for it to end, at most the time limit given.
-inline VfuRun runVfu (const juce::StringArray& arguments, int timeoutMilliseconds = 120000)
+// With standardOutputOnly, output holds standard output alone (standard error goes to the test's own).
+inline VfuRun runVfu (const juce::StringArray& arguments, int timeoutMilliseconds = 120000,
+                      bool standardOutputOnly = false)
 {
     juce::StringArray command{ VFU_TOOL_FILE };
     command.addArray (arguments);
@@ -21,7 +23,9 @@ inline VfuRun runVfu (const juce::StringArray& arguments, int timeoutMillisecond
     VfuRun run;
     const auto start = juce::Time::getMillisecondCounterHiRes();
     juce::ChildProcess process;
-    if (!process.start (command))
+    const int streams = standardOutputOnly ? juce::ChildProcess::wantStdOut
+                                           : juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr;
+    if (!process.start (command, streams))
         return run;
 
     run.output = process.readAllProcessOutput();

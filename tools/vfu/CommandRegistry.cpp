@@ -67,11 +67,42 @@ const char* const sharedExitCodes = "Exit codes:\n"
                                     "  1  a failed check or run\n"
                                     "  2  a usage error (unknown option, missing or bad value)\n";
 
-// CLI11 reports its parse errors with its own codes; vfu keeps help at 0 and every error at 2.
+// The one form of a usage error, wherever it is found: what is wrong, then where the help is.
+int reportUsageError (const std::string& message, const std::string& commandName)
+{
+    std::cerr << message << "\n(see vfu " << (commandName.empty() ? "" : commandName + " ") << "--help)" << std::endl;
+    return exitUsageError;
+}
+
+// CLI11's "The following argument(s) was/were not expected: A B", in vfu's words.
+std::string describeExtraArguments (const CLI::ParseError& error)
+{
+    const std::string text = error.what();
+    const auto colon = text.find (": ");
+    const auto words = colon == std::string::npos ? text : text.substr (colon + 2);
+    return (words.rfind ("-", 0) == 0 ? "unknown option " : "unexpected argument ") + words;
+}
+
+// Help and --version keep CLI11's output and exit 0; every error is reported as vfu reports usage
+// errors, naming the command being parsed.
 int exitForParseError (CLI::App& app, const CLI::ParseError& error)
 {
-    const auto code = app.exit (error);
-    return code == 0 ? exitSuccess : exitUsageError;
+    if (error.get_exit_code() == 0)
+        return app.exit (error) == 0 ? exitSuccess : exitUsageError;
+
+    const auto parsed = app.get_subcommands();
+    const auto commandName = parsed.empty() ? std::string() : parsed.front()->get_name();
+
+    if (dynamic_cast<const CLI::ExtrasError*> (&error) != nullptr)
+        return reportUsageError (describeExtraArguments (error), commandName);
+    if (parsed.empty() && dynamic_cast<const CLI::RequiredError*> (&error) != nullptr)
+        return reportUsageError ("a command is required", {});
+    return reportUsageError (error.what(), commandName);
+}
+
+bool isTopLevelOption (const std::string& word)
+{
+    return word == "-h" || word == "--help" || word == "--version" || word.rfind ("--version=", 0) == 0;
 }
 } // namespace
 
@@ -106,10 +137,11 @@ int runCommandLine (int argc, char* argv[])
     };
 
     if (argc > 1 && argv[1][0] != '-' && ! isCommand (argv[1]))
-    {
-        std::cerr << "Unknown command: " << argv[1] << " (see vfu --help)" << std::endl;
-        return exitUsageError;
-    }
+        return reportUsageError (std::string ("Unknown command: ") + argv[1], {});
+
+    // CLI11 would first complain that no command was given.
+    if (argc > 1 && argv[1][0] == '-' && ! isTopLevelOption (argv[1]))
+        return reportUsageError (std::string ("unknown option ") + argv[1], {});
 
     try
     {
@@ -131,8 +163,7 @@ int runCommandLine (int argc, char* argv[])
         }
         catch (const UsageError& error)
         {
-            std::cerr << error.what() << "\n(see vfu " << sub->get_name() << " --help)" << std::endl;
-            return exitUsageError;
+            return reportUsageError (error.what(), sub->get_name());
         }
         catch (const CommandFailure& failure)
         {

@@ -1,6 +1,7 @@
 // vfu check-definitions / dump-definitions: load a definition document the way the app does and
 // report the outcome or the loaded model.
 #include "CommandRegistry.h"
+#include "DefinitionArguments.h"
 
 #include "definitions/DefinitionReport.h"
 
@@ -29,14 +30,10 @@ std::function<int()> defineDefinitionCommand (CLI::App& app, DefinitionCommand c
 
         juce::File definitionFile;
 
+        // The app would fall back to the inbuilt document; a checker asked for a file must not.
         if (! options->file.empty())
-        {
-            definitionFile = vfu::tool::resolvePath (vfu::tool::toJuce (options->file));
-
-            // The app would fall back to the inbuilt document; a checker asked for a file must not.
-            if (! definitionFile.exists())
-                vfu::tool::failUsage ("No such file: " + definitionFile.getFullPathName());
-        }
+            definitionFile = vfu::tool::resolveDefinitionFile (options->file);
+        vfu::tool::requireDeviceModel (definitionFile, vfu::tool::toJuce (options->device));
 
         const auto result = vfu::definitions::runDefinitionCommand (command, definitionFile,
                                                                     vfu::tool::toJuce (options->device),

@@ -1,5 +1,6 @@
 // vfu graph: the loaded state machine as a Graphviz graph, as dot text or drawn by Graphviz.
 #include "CommandRegistry.h"
+#include "DefinitionArguments.h"
 
 #include "definitions/DefinitionGraph.h"
 #include "definitions/InbuiltDefinitions.h"
@@ -36,7 +37,8 @@ std::unique_ptr<FirmwareUpdater> loadUpdater (const juce::File& definitionFile, 
     }
     catch (const FirmwareUpdater::FirmwareUpdaterException& e)
     {
-        vfu::tool::printLine (e.message);
+        // Standard output carries the graph; the reason goes with the error.
+        std::cerr << e.message << std::endl;
         vfu::tool::fail ("The definition document was rejected.");
     }
 }
@@ -63,12 +65,8 @@ int runGraph (const GraphCommandOptions& options)
 
     juce::File definitionFile;
     if (!options.file.empty())
-    {
-        definitionFile = vfu::tool::resolvePath (vfu::tool::toJuce (options.file));
-
-        if (!definitionFile.existsAsFile())
-            vfu::tool::failUsage ("No such file: " + definitionFile.getFullPathName());
-    }
+        definitionFile = vfu::tool::resolveDefinitionFile (options.file);
+    vfu::tool::requireDeviceModel (definitionFile, deviceName);
 
     // Graphviz is looked for before the work, so a missing one is said at once.
     juce::File dotProgram;

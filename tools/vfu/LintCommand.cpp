@@ -1,6 +1,7 @@
 // vfu lint: load a definition document the way the app does, then report what the loader lets
 // through but makes the definition wrong.
 #include "CommandRegistry.h"
+#include "DefinitionArguments.h"
 
 #include "core/TextFromBytes.h"
 #include "definitions/DefinitionLint.h"
@@ -38,14 +39,10 @@ int runLint (const LintCommandOptions& options)
         vfu::tool::failUsage ("--device needs a non-empty device name");
 
     juce::File definitionFile;
+    // The app would fall back to the inbuilt document; a checker asked for a file must not.
     if (!options.file.empty())
-    {
-        definitionFile = vfu::tool::resolvePath (vfu::tool::toJuce (options.file));
-
-        // The app would fall back to the inbuilt document; a checker asked for a file must not.
-        if (!definitionFile.existsAsFile())
-            vfu::tool::failUsage ("No such file: " + definitionFile.getFullPathName());
-    }
+        definitionFile = vfu::tool::resolveDefinitionFile (options.file);
+    vfu::tool::requireDeviceModel (definitionFile, deviceName);
 
     vfu::definitions::LintOptions lintOptions;
     for (const auto& path : options.packages)

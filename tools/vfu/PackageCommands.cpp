@@ -1,6 +1,7 @@
 // vfu make-image / pack / packages: build firmware images and packages, and show what package
 // collection finds, with the same code the app uses.
 #include "CommandRegistry.h"
+#include "DefinitionArguments.h"
 
 #include "core/TextFromBytes.h"
 #include "definitions/DefinitionTransitions.h"
@@ -142,14 +143,15 @@ juce::StringArray requiredImagesFor (const PackagesOptions& options)
     auto text = vfu::definitions::getInbuiltDefinitions();
     if (!options.definition.empty())
     {
-        const auto file = resolve (options.definition);
+        const auto file = vfu::tool::resolveDefinitionFile (options.definition);
         juce::MemoryBlock bytes;
-        if (!file.existsAsFile())
-            vfu::tool::failUsage ("No such file: " + file.getFullPathName());
         if (!file.loadFileAsData (bytes))
             vfu::tool::fail ("Cannot read " + file.getFullPathName());
         text = vfu::textFromBytes (bytes.getData(), bytes.getSize());
     }
+
+    vfu::tool::requireDeviceModel (options.definition.empty() ? juce::File() : resolve (options.definition),
+                                   vfu::tool::toJuce (options.device));
 
     vfu::UpdaterEnvironment environment;
     environment.programFile = juce::File(); // collects nothing itself

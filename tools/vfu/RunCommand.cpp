@@ -1,6 +1,8 @@
 // vfu run: a whole update by the real engine against one simulated instrument and a simulated user,
 // printing every report of the engine as one JSON object a line.
 #include "CommandRegistry.h"
+#include "DefinitionArguments.h"
+#include "PackageRejections.h"
 #include "ProgramVersion.h"
 
 #include "core/Log.h"
@@ -248,11 +250,9 @@ int run (const RunOptions& given)
     options.speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
 
     if (! given.definitions.empty())
-    {
-        options.definitionFile = tool::resolvePath (tool::toJuce (given.definitions));
-        if (! options.definitionFile.existsAsFile())
-            tool::failUsage ("No definition document at " + options.definitionFile.getFullPathName());
-    }
+        options.definitionFile = tool::resolveDefinitionFile (given.definitions);
+    if (given.replay.empty())
+        tool::requireDeviceModel (options.definitionFile, options.deviceName);
 
     for (auto& path : given.packages)
     {
@@ -296,7 +296,10 @@ int run (const RunOptions& given)
 
     const auto problem = update != nullptr ? update->getProblem() : replay->getProblem();
     if (problem.isNotEmpty())
+    {
+        tool::reportRejectedPackages (update != nullptr ? update->findUpdater() : replay->findUpdater());
         tool::fail (problem);
+    }
 
     if (update != nullptr && !given.connected.empty())
     {

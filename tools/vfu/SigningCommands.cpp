@@ -64,38 +64,72 @@ struct VerifyOptions
 {
     std::vector<std::string> files, keys;
     bool requireSigned = false;
+    bool json = false;
 };
 
-// One package's line: "FILE: signed by ...", "FILE: unsigned", "FILE: signature invalid: ...",
-// "FILE: ..., refused: ..." or, before the signature was read, "FILE: refused: ..."; true when the
-// package is accepted.
-bool verifyOne (const juce::File& file, const sig::Trust& trust)
+// What verify finds for one package. line is its text after "FILE: ": "signed by ...", "unsigned",
+// "signature invalid: ...", "..., refused: ..." or, before the signature was read, "refused: ...".
+struct PackageVerdict
 {
-    const auto name = file.getFullPathName();
+    juce::String line;
+    juce::String signature; // empty when the package was refused before its signature was read
+    juce::String reason;    // empty when accepted
+    int versionNumber = -1;
+
+    bool isAccepted() const { return versionNumber >= 0; }
+};
+
+PackageVerdict verifyOne (const juce::File& file, const sig::Trust& trust)
+{
+    PackageVerdict result;
     juce::MemoryBlock package;
     juce::FileInputStream input (file);
     if (!input.openedOk() || !vfu::zip::readAtMost (input, vfu::FirmwarePackageStore::maximumPackageSize, package))
     {
-        vfu::tool::printLine (name + ": refused: " + (input.openedOk() ? "package too large" : "unreadable"));
-        return false;
+        result.reason = input.openedOk() ? "package too large" : "unreadable";
+        result.line = "refused: " + result.reason;
+        return result;
     }
 
-    juce::String reason;
     sig::Verdict verdict;
-    const auto version = vfu::FirmwarePackageStore::checkPackageData (package, trust, &reason, &verdict);
+    result.versionNumber = vfu::FirmwarePackageStore::checkPackageData (package, trust, &result.reason, &verdict);
+    if (verdict.checked)
+        result.signature = verdict.describe (trust);
 
     // A package refused before its signature was read is neither signed nor unsigned.
     if (!verdict.checked)
-        vfu::tool::printLine (name + ": refused: " + reason);
+        result.line = "refused: " + result.reason;
     else if (verdict.status == sig::Verdict::Status::invalid)
-        vfu::tool::printLine (name + ": " + verdict.describe (trust));
-    else if (version < 0)
-        vfu::tool::printLine (name + ": " + verdict.describe (trust) + ", refused: " + reason);
+        result.line = result.signature;
+    else if (!result.isAccepted())
+        result.line = result.signature + ", refused: " + result.reason;
     else
-        vfu::tool::printLine (name + ": " + verdict.describe (trust) + ", version " +
-                              MIDIPortsSelector::formatVersionNumber (version));
+        result.line = result.signature + ", version " + MIDIPortsSelector::formatVersionNumber (result.versionNumber);
 
-    return version >= 0;
+    if (result.isAccepted())
+        result.reason.clear();
+    else if (result.reason.isEmpty())
+        result.reason = result.line;
+    return result;
+}
+
+juce::var toJson (const juce::File& file, const PackageVerdict& verdict)
+{
+    auto* item = new juce::DynamicObject();
+    item->setProperty ("source", file.getFullPathName());
+    item->setProperty ("accepted", verdict.isAccepted());
+    if (verdict.signature.isNotEmpty())
+        item->setProperty ("signature", verdict.signature);
+    if (verdict.isAccepted())
+    {
+        item->setProperty ("version", MIDIPortsSelector::formatVersionNumber (verdict.versionNumber));
+        item->setProperty ("versionNumber", verdict.versionNumber);
+    }
+    else
+    {
+        item->setProperty ("reason", verdict.reason);
+    }
+    return juce::var (item);
 }
 
 int verify (const VerifyOptions& options)
@@ -115,14 +149,33 @@ int verify (const VerifyOptions& options)
             trust.keys.push_back (key);
     }
 
-    bool allAccepted = true;
+    // Every file is checked to exist before any is read, so a typo says so before any output.
+    juce::Array<juce::File> files;
     for (auto& path : options.files)
     {
         const auto file = vfu::tool::resolvePath (vfu::tool::toJuce (path));
         if (!file.existsAsFile())
             vfu::tool::failUsage ("No such file: " + file.getFullPathName());
+        files.add (file);
+    }
 
-        allAccepted = verifyOne (file, trust) && allAccepted;
+    bool allAccepted = true;
+    juce::Array<juce::var> packages;
+    for (auto& file : files)
+    {
+        const auto verdict = verifyOne (file, trust);
+        allAccepted = verdict.isAccepted() && allAccepted;
+        if (options.json)
+            packages.add (toJson (file, verdict));
+        else
+            vfu::tool::printLine (file.getFullPathName() + ": " + verdict.line);
+    }
+
+    if (options.json)
+    {
+        auto* result = new juce::DynamicObject();
+        result->setProperty ("packages", packages);
+        vfu::tool::printLine (juce::JSON::toString (juce::var (result)));
     }
 
     if (!allAccepted)
@@ -154,11 +207,13 @@ const vfu::tool::CommandRegistration verifyCommand ({
     "\"signature invalid: REASON\", \"..., refused: REASON\" when another check fails, or \"refused: REASON\" when\n"
     "the package is refused before its signature is read (a --key is named by its key id). Exits 1 when a\n"
     "package is refused (a signature that fails, another failed check, or unsigned where signatures are\n"
-    "required).",
+    "required). --json prints one JSON object instead: \"packages\", each with source, accepted, signature\n"
+    "(once it was read), and version and versionNumber, or reason.",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<VerifyOptions>();
+        app.add_flag ("--json", options->json, "One JSON object");
         vfu::tool::required (app.add_option ("FILE", options->files, "A package (.vfw) to verify"));
         vfu::tool::addRepeatableOption (app, "--key", options->keys, "A public key file to trust as well (NAME.pub)");
         app.add_flag ("--require-signed", options->requireSigned, "Refuse unsigned packages");

@@ -5,6 +5,8 @@
 #include "TerminalQuestion.h"
 
 #include "core/Log.h"
+#include "DefinitionArguments.h"
+#include "PackageRejections.h"
 #include "definitions/DefinitionSource.h"
 #include "engine/HeadlessUpdate.h"
 #include "midi/JuceMidiLayer.h"
@@ -265,6 +267,13 @@ private:
     bool barShown = false;
 };
 
+// The document the app would load: StateMachines.xml beside the program, else (an empty File) the inbuilt one.
+juce::File findAppDefinitionFile()
+{
+    const auto file = definitions::getExecutableFolder().getChildFile (definitions::definitionFileName);
+    return file.existsAsFile() ? file : juce::File();
+}
+
 int update (const UpdateOptions& given)
 {
     const auto timeoutText = tool::toJuce (given.timeout);
@@ -288,11 +297,8 @@ int update (const UpdateOptions& given)
 
     juce::File definitionFile;
     if (!given.definitions.empty())
-    {
-        definitionFile = tool::resolvePath (tool::toJuce (given.definitions));
-        if (!definitionFile.existsAsFile())
-            tool::failUsage ("No definition document at " + definitionFile.getFullPathName());
-    }
+        definitionFile = tool::resolveDefinitionFile (given.definitions);
+    tool::requireDeviceModel (definitionFile != juce::File() ? definitionFile : findAppDefinitionFile(), device);
 
     // Stopped cleanly on Ctrl-C (and SIGTERM) instead of being killed in the middle of a transfer.
     tool::countInterrupts (true);
@@ -355,8 +361,11 @@ int update (const UpdateOptions& given)
 
     const auto version = tool::toJuce (given.firmware);
     if (!headless->selectFirmware (version))
+    {
+        tool::reportRejectedPackages (&headless->getUpdater());
         tool::fail (version.isEmpty() ? juce::String ("No firmware file was found.")
                                       : "No firmware package has the version " + version.quoted() + ".");
+    }
 
     auto& selector = headless->getUpdater().getPortsSelector();
     if (!given.input.empty() && !selector.selectInputPort (tool::toJuce (given.input)))
