@@ -67,7 +67,7 @@ TEST (VfuUsage, refuses_an_unknown_device_model_listing_the_known_ones_and_a_fol
     }
 }
 
-TEST (VfuUsage, run_names_each_rejected_package_with_its_reason_before_saying_none_was_found)
+TEST (VfuUsage, run_and_update_name_each_rejected_package_with_its_reason_before_saying_none_was_found)
 {
     const auto folder = vfu::test::createTemporaryFolder ("vfu-usage-packages");
     const auto notes = folder.getChildFile ("notes.txt");
@@ -76,16 +76,21 @@ TEST (VfuUsage, run_names_each_rejected_package_with_its_reason_before_saying_no
     const auto package = vfu::DeliveredPackage::createPackage();
     ASSERT_TRUE (truncated.replaceWithData (package.getData(), package.getSize() / 2));
 
-    const auto outcome = runVfu ({ "run", "--simulate", "quillbox", "--package", notes.getFullPathName(), "--package",
-                                   truncated.getFullPathName() });
-    EXPECT_EQ (outcome.exitCode, 1);
-    const auto notesLine =
-        outcome.output.indexOf ("Package not accepted: " + notes.getFullPathName() + ": not a ZIP archive");
-    const auto truncatedLine = outcome.output.indexOf ("Package not accepted: " + truncated.getFullPathName() + ": ");
-    const auto verdict = outcome.output.indexOf ("No firmware file was found.");
-    EXPECT_GE (notesLine, 0) << outcome.output;
-    EXPECT_GT (truncatedLine, notesLine) << outcome.output;
-    EXPECT_GT (verdict, truncatedLine) << outcome.output;
+    // update fails the same way, before it opens any port.
+    for (auto command : { juce::StringArray{ "run", "--simulate", "quillbox" }, juce::StringArray{ "update" } })
+    {
+        command.addArray ({ "--package", notes.getFullPathName(), "--package", truncated.getFullPathName() });
+        const auto outcome = runVfu (command);
+        EXPECT_EQ (outcome.exitCode, 1) << command[0];
+        const auto notesLine =
+            outcome.output.indexOf ("Package not accepted: " + notes.getFullPathName() + ": not a ZIP archive");
+        const auto truncatedLine =
+            outcome.output.indexOf ("Package not accepted: " + truncated.getFullPathName() + ": ");
+        const auto verdict = outcome.output.indexOf ("No firmware file was found.");
+        EXPECT_GE (notesLine, 0) << outcome.output;
+        EXPECT_GT (truncatedLine, notesLine) << outcome.output;
+        EXPECT_GT (verdict, truncatedLine) << outcome.output;
+    }
 }
 
 TEST (VfuUsage, verify_prints_json_results_on_standard_output_and_errors_elsewhere)
