@@ -9,7 +9,7 @@ packages=(
   juce-modules-source
   libasound2-dev libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxext-dev
   libxcomposite-dev libfreetype-dev libfontconfig1-dev
-  libgtest-dev libcli11-dev libsodium-dev
+  libgtest-dev libcli11-dev libsodium-dev libsystemd-dev
   fonts-league-spartan
   xvfb xauth xdotool x11-utils imagemagick
   zip unzip

@@ -15,8 +15,9 @@ asan_dir="${VFU_ASAN_BUILD_DIR:-build-asan}"
 tsan_dir="${VFU_TSAN_BUILD_DIR:-build-tsan}"
 jobs="${VFU_JOBS:-2}"
 
-# Graphviz for the definition graph tests among the suites below.
-bash scripts/install-deps.sh graphviz
+# Graphviz for the definition graph tests among the suites below, a D-Bus daemon with
+# python3-dbusmock's logind for the power hold tests.
+bash scripts/install-deps.sh graphviz dbus python3-dbusmock
 
 launcher=()
 if command -v ccache >/dev/null 2>&1; then

@@ -4,8 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Beyond the build's packages, the programs some tests call: Graphviz's dot (the graph rendering
-# tests), desktop-file-validate and appstreamcli (the packaging checks).
-bash scripts/install-deps.sh graphviz desktop-file-utils appstream
+# tests), desktop-file-validate and appstreamcli (the packaging checks), a D-Bus daemon with
+# python3-dbusmock's logind (the power hold tests).
+bash scripts/install-deps.sh graphviz desktop-file-utils appstream dbus python3-dbusmock
 bash scripts/build.sh
 
 build_dir="${VFU_BUILD_DIR:-build}"

@@ -1,5 +1,6 @@
 #include "packages/FirmwarePackageStore.h"
 
+#include "core/FileKind.h"
 #include "core/Log.h"
 #include "core/TextFromBytes.h"
 #include "packages/ZipArchiveLayout.h"
@@ -184,6 +185,9 @@ struct FirmwarePackageStore::Impl
     void collectFromProgramFile (const juce::File& programFile)
     {
         const auto path = programFile.getFullPathName();
+        if (const auto notRegular = whyNotARegularFile (programFile); notRegular.isNotEmpty())
+            return addRejection (path, notRegular);
+
         zip::ArchiveLayout layout;
 
         {
@@ -243,6 +247,9 @@ struct FirmwarePackageStore::Impl
     void collectFromFile (const juce::File& file)
     {
         const auto path = file.getFullPathName();
+        if (const auto notRegular = whyNotARegularFile (file); notRegular.isNotEmpty())
+            return addRejection (path, notRegular);
+
         int version = -1;
         PackageSignature::Verdict signature;
 
