@@ -58,6 +58,7 @@ VornFirmwareUpdaterApplication::VornFirmwareUpdaterApplication() = default;
 
 VornFirmwareUpdaterApplication::~VornFirmwareUpdaterApplication()
 {
+    signalListener.reset();
     sessionEndWatch.reset();
     doneTimer.reset();
     quitTimer.reset();
@@ -112,6 +113,7 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
     }
 
     openLog();
+    watchTerminationSignals();
     sessionEndWatch = std::make_unique<SessionEndWatch>();
 
     lookAndFeel = std::make_unique<juce::LookAndFeel_V2>();
@@ -213,6 +215,7 @@ void VornFirmwareUpdaterApplication::shutdown()
 
     doneTimer.reset();
     quitTimer.reset();
+    signalListener.reset();
     sessionEndWatch.reset();
 
     saveScreenshot();

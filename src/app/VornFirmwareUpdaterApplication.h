@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "core/TerminationSignals.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/RecordingMidiLayer.h"
 #include "ui/LaunchOptions.h"
@@ -55,6 +56,8 @@ private:
     // ----- Quitting while the firmware is being erased or written -----
     MainComponent* getPanel() const;
     bool isUpdateGuarded() const;
+    void watchTerminationSignals();
+    void terminationSignalReceived (vfu::TerminationSignal signal);
     // Quits now outside the guarded phase; during it, logs the request and quits at its end.
     void quitOnceUnguarded (const juce::String& request, bool logWhenQuittingNow);
     void guardChanged (bool guarded);
@@ -79,6 +82,8 @@ private:
     std::unique_ptr<QuitTimer> quitTimer;
     std::unique_ptr<QuitTimer> doneTimer;
 
+    // Signals are caught from initialise() on and told here through the message thread.
+    std::unique_ptr<vfu::TerminationSignalListener> signalListener;
     std::unique_ptr<SessionEndWatch> sessionEndWatch;
     juce::String quitRequestedDuringUpdate; // a deferred request's name; empty when none
 

@@ -12,7 +12,10 @@ if(TARGET VornFirmwareUpdater)
         second_start_leaves_one_window
         copies_with_other_instance_locks_start_side_by_side
         demonstration_update_completes
-        quitting_during_a_transfer_ends_cleanly)
+        quitting_during_a_transfer_ends_cleanly
+        termination_signals_while_idle_quit_cleanly
+        closing_during_the_download_asks_first
+        quit_anyway_during_the_download_quits_at_once)
 
     foreach(case ${VFU_WINDOW_TEST_CASES})
         add_test(NAME window.${case}
