@@ -44,8 +44,7 @@ private:
 
     const std::function<void (TerminationSignal)> onSignal;
     int seen[3] = {};
-    int slot = -1;             // this listener's place in the handler's list of pipes, -1 when none
-    int wakeDescriptors[2] = { -1, -1 }; // POSIX: the pipe the handler (and the destructor) write to
+    int slot = -1; // POSIX: this listener's wake-up pipe in the handler's list, -1 when none
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TerminationSignalListener)
 };

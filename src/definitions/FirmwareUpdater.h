@@ -30,7 +30,8 @@ class FirmwarePackageStore;
 //
 // The concerns live in separate files: DefinitionLoader.cpp (construction and loading),
 // FirmwareUpdaterEngine.cpp (run and the panel's operations), FirmwareUpdaterSysex.cpp
-// (SendSysEx), FirmwareUpdaterPackages.cpp (the package table).
+// (SendSysEx), FirmwareUpdaterPackages.cpp (the package table), FirmwareUpdaterGuard.cpp (the
+// guarded phase and the notice of an instrument left waiting for firmware).
 class FirmwareUpdater : public juce::Thread
 {
 public:

@@ -211,8 +211,9 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
                 if (percentage != lastPercentage)
                 {
                     writeLog ("Send '" + entryName + "' : " + juce::String (percentage) + " %%");
-                    reportProgressChanged (transferProgress);
+                    // The time left first: receivers show it with the progress step that follows.
                     reportTimeLeftChanged (getSecondsLeft (imageSize, sent, instruction));
+                    reportProgressChanged (transferProgress);
                     lastPercentage = percentage;
                 }
             }
