@@ -171,6 +171,18 @@ create_close_atoms() {
 press_close_button() { /usr/bin/python3 "$x_close" close "$1" || fail "the close message could not be sent"; }
 
 question_title="Update in progress"
+
+# Keys to the open question: the pointer over it gives it the keyboard (no window manager), and
+# the pauses let a loaded machine map and focus it first.
+keys_to_question() {
+  local qwid
+  qwid="$(dialog_window "$question_title")"
+  [ -n "$qwid" ] || fail "no question to answer"
+  sleep 1
+  xdotool mousemove --window "$qwid" 20 20
+  sleep 0.3
+  for key in "$@"; do xdotool key "$key"; sleep 0.3; done
+}
 download_state="State 'Firmware download'"
 exit_status() { wait "$1"; echo $?; }
 
@@ -343,10 +355,9 @@ case "$case_name" in
     sleep 1
     press_close_button "$wid"
     wait_for 50 '[ -n "$(dialog_window "$question_title")" ]' || fail "closing did not ask"
-    qwid="$(dialog_window "$question_title")"
     shot question
     # Return is "Keep updating": the question goes, the download goes on.
-    xdotool mousemove --window "$qwid" 20 20 key Return
+    keys_to_question Return
     wait_for 50 '[ -z "$(dialog_window "$question_title")" ]' || fail "Keep updating left the question open"
     kill -0 "$pid" 2>/dev/null || fail "Keep updating quit the app"
     # Asked again and left open: the verdict takes the question away and stays on screen.
@@ -370,9 +381,8 @@ case "$case_name" in
     wait_for 600 'log_has "$download_state"' || fail "the transfer did not start"
     press_close_button "$wid"
     wait_for 50 '[ -n "$(dialog_window "$question_title")" ]' || fail "closing did not ask"
-    qwid="$(dialog_window "$question_title")"
     # Tab moves from "Keep updating" to "Quit anyway".
-    xdotool mousemove --window "$qwid" 20 20 key Tab Return
+    keys_to_question Tab Return
     expect_clean_end "$pid"
     log_has "Update interrupted: quit while the firmware was being installed" || fail "the interruption was not logged"
     log_has "State 'Download complete'" && fail "the app waited for the verdict"
