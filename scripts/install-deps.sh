@@ -11,7 +11,7 @@ packages=(
   libxcomposite-dev libfreetype-dev libfontconfig1-dev
   libgtest-dev libcli11-dev libsodium-dev libsystemd-dev
   fonts-league-spartan
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick python3-xlib
   zip unzip
   "$@"
 )

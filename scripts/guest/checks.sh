@@ -211,6 +211,68 @@ check_killed_mid_transfer() {
   fi
 }
 
+# start_update_until_mid_image LOGNAME SIMULATOR_LOGNAME: `vfu update --yes` in the background (vfu itself, so that
+# signals reach it), then waits for a part of the image to reach the simulator.
+start_update_until_mid_image() {
+  local log="$logs_dir/$1.log"
+  "$vfu" update --log --timeout 300 --yes --package "$quillbox_package" > "$log" 2>&1 &
+  update_pid=$!
+  background_pids+=("$update_pid")
+  if ! wait_for_line "$logs_dir/$2.log" 'image: [0-9]+ bytes received' 240 "$simulator_pid"; then
+    show_log "$log"
+    reason "the image never began to arrive"
+    return 1
+  fi
+}
+
+# The updater killed for good in the middle of the image (SIGKILL: nothing can hold that off) while
+# the instrument stays: it is left in its bootloader, and the next vfu update says so, restores it
+# and exits 0.
+check_update_killed_mid_image() {
+  start_simulator left-waiting quillbox:2.1.0 --auto-bootloader 3 --image-size "$small_image_bytes" || return 1
+  local simulator=$simulator_pid
+  start_update_until_mid_image update-killed-first left-waiting || return 1
+  kill -KILL "$update_pid" 2>/dev/null || true
+  wait "$update_pid" 2>/dev/null || true
+  kill -0 "$simulator" 2>/dev/null || { reason "the simulator did not outlive the killed update"; return 1; }
+  run_update update-after-kill 0 --yes --package "$quillbox_package" || return 1
+  if ! grep -q -F 'notice: The Quillbox is waiting for firmware, probably from an update that did not finish.' \
+    "$logs_dir/update-after-kill.log"; then
+    show_log "$logs_dir/update-after-kill.log"
+    reason "the second vfu update did not say that the instrument waits for firmware"
+    return 1
+  fi
+  stop_simulator "$simulator" left-waiting "bytes=$small_image_bytes valid=true version=2.2.1"
+}
+
+# Ctrl-C twice in the middle of the image: the first only warns and the update goes on, the second
+# (within 3 s) stops it with exit 1, saying the instrument is left in its bootloader; the next
+# vfu update restores it.
+check_update_interrupted_twice() {
+  start_simulator interrupted quillbox:2.1.0 --auto-bootloader 3 --image-size "$small_image_bytes" || return 1
+  local simulator=$simulator_pid
+  start_update_until_mid_image update-interrupted interrupted || return 1
+  local log="$logs_dir/update-interrupted.log" status=0
+  kill -INT "$update_pid"
+  if ! wait_for_line "$log" 'An update is in progress' 30 "$update_pid"; then
+    show_log "$log"
+    reason "the first Ctrl-C during the image did not warn, or ended vfu update"
+    return 1
+  fi
+  sleep 1
+  kill -0 "$update_pid" 2>/dev/null || { show_log "$log"; reason "vfu update ended on the first Ctrl-C"; return 1; }
+  kill -INT "$update_pid"
+  wait "$update_pid" || status=$?
+  echo "  vfu update after two Ctrl-C: exit $status"
+  if [ "$status" -ne 1 ] || ! grep -q -F 'result: interrupted: stopped during the update: the instrument is left in its bootloader' "$log"; then
+    show_log "$log"
+    reason "vfu update ended with $status after a second Ctrl-C, expected 1 and the bootloader result"
+    return 1
+  fi
+  run_update update-after-interrupt 0 --yes --package "$quillbox_package" || return 1
+  stop_simulator "$simulator" interrupted "bytes=$small_image_bytes valid=true version=2.2.1"
+}
+
 check_lumostrel_update() {
   start_simulator lumostrel lumostrel:1.0.9 --auto-bootloader 3 || return 1
   local simulator=$simulator_pid
@@ -430,7 +492,8 @@ check_other_program_warning() {
   stop_simulator "$simulator" listened "bytes=$small_image_bytes valid=true version=2.2.1" || return 1
 }
 
-all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer lumostrel_update
+all_checks=(ports_and_duplicates twins_restarting quillbox_update connection_break killed_mid_transfer
+  update_killed_mid_image update_interrupted_twice lumostrel_update
   orb26_update app_update record_and_replay kernel_port_app_update sequencer_connection
   other_program_warning)
 selected=("$@")

@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "app/MainWindow.h"
+#include "app/SessionEndWatch.h"
 #include "ui/DemonstrationMode.h"
 #include "ui/KeyboardAccess.h"
 #include "ui/MainComponent.h"
@@ -9,15 +10,16 @@
 #include <iostream>
 
 // Quits the application after a given time; used by "--quit-after SECONDS" and "--exit-when-done",
-// which let scripts and window tests run the app unattended.
+// which let scripts and window tests run the app unattended. Nobody is there to be asked, so
+// while the firmware is being installed the quit waits for the update's end.
 class VornFirmwareUpdaterApplication::QuitTimer final : public juce::Timer
 {
 public:
     void timerCallback() override
     {
         stopTimer();
-        if (auto* app = juce::JUCEApplicationBase::getInstance())
-            app->systemRequestedQuit();
+        if (auto* app = dynamic_cast<VornFirmwareUpdaterApplication*> (juce::JUCEApplicationBase::getInstance()))
+            app->quitOnceUnguarded ("The time to quit after ran out", false);
     }
 };
 
@@ -57,6 +59,8 @@ VornFirmwareUpdaterApplication::VornFirmwareUpdaterApplication() = default;
 
 VornFirmwareUpdaterApplication::~VornFirmwareUpdaterApplication()
 {
+    signalListener.reset();
+    sessionEndWatch.reset();
     doneTimer.reset();
     quitTimer.reset();
     mainWindow.reset();
@@ -110,6 +114,8 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
     }
 
     openLog();
+    watchTerminationSignals();
+    sessionEndWatch = std::make_unique<SessionEndWatch>();
 
     lookAndFeel = std::make_unique<FocusDrawingLookAndFeel>();
     juce::LookAndFeel::setDefaultLookAndFeel (lookAndFeel.get());
@@ -166,7 +172,10 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
 
     // Reports reach the panel through this message thread, so none has arrived before the hook is set.
     if (auto* panel = mainWindow->getMainComponent())
+    {
         panel->onStateChanged = [this] (const juce::String&, const juce::String& newState) { watchState (newState); };
+        panel->onGuardChanged = [this] (bool guarded) { guardChanged (guarded); };
+    }
 }
 
 void VornFirmwareUpdaterApplication::watchState (const juce::String& newState)
@@ -207,6 +216,8 @@ void VornFirmwareUpdaterApplication::shutdown()
 
     doneTimer.reset();
     quitTimer.reset();
+    signalListener.reset();
+    sessionEndWatch.reset();
 
     saveScreenshot();
 
@@ -230,9 +241,32 @@ void VornFirmwareUpdaterApplication::shutdown()
 
 void VornFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String&) {}
 
+// The close button, the system's quit request (on Windows also the session's end) and the
+// start-up failures come here.
 void VornFirmwareUpdaterApplication::systemRequestedQuit()
 {
-    quit();
+    auto* panel = getPanel();
+    if (panel == nullptr || !panel->isGuarded())
+    {
+        quit();
+        return;
+    }
+
+    if (SessionEndWatch::isCriticalSessionEnd())
+    {
+        // The session ends whatever the answer; the log keeps what happened.
+        writeLog ("Update interrupted: the session ended while the firmware was being installed");
+        quit();
+        return;
+    }
+
+    // Not answered here: on Windows JUCE then tells the session to wait (FALSE) until the user has.
+    panel->askBeforeStopping (StopQuestion::forQuitting(),
+                              [this]
+                              {
+                                  writeLog ("Update interrupted: quit while the firmware was being installed");
+                                  quit();
+                              });
 }
 
 void VornFirmwareUpdaterApplication::suspended() {}

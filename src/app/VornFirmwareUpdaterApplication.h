@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "core/TerminationSignals.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/RecordingMidiLayer.h"
 #include "ui/LaunchOptions.h"
@@ -9,6 +10,8 @@
 #include <memory>
 
 class DemonstrationMode;
+class MainComponent;
+class SessionEndWatch;
 
 // The application object: opens the log, creates the one main window, and closes both at the end.
 class VornFirmwareUpdaterApplication final : public juce::JUCEApplication
@@ -50,6 +53,15 @@ private:
     void watchState (const juce::String& newState);
     void saveScreenshot();
 
+    // ----- Quitting while the firmware is being erased or written -----
+    MainComponent* getPanel() const;
+    bool isUpdateGuarded() const;
+    void watchTerminationSignals();
+    void terminationSignalReceived (vfu::TerminationSignal signal);
+    // Quits now outside the guarded phase; during it, logs the request and quits at its end.
+    void quitOnceUnguarded (const juce::String& request, bool logWhenQuittingNow);
+    void guardChanged (bool guarded);
+
     LaunchOptions launchOptions;
 
     // Held from the start of initialise() to the end of shutdown(); null when another copy holds it.
@@ -69,6 +81,11 @@ private:
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<QuitTimer> quitTimer;
     std::unique_ptr<QuitTimer> doneTimer;
+
+    // Signals are caught from initialise() on and told here through the message thread.
+    std::unique_ptr<vfu::TerminationSignalListener> signalListener;
+    std::unique_ptr<SessionEndWatch> sessionEndWatch;
+    juce::String quitRequestedDuringUpdate; // a deferred request's name; empty when none
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VornFirmwareUpdaterApplication)
 };

@@ -379,7 +379,8 @@ FirmwareUpdater::FirmwareUpdater (const juce::String& deviceNameToLoad, bool con
       portsSelector (environment.portsSelector != nullptr ? *environment.portsSelector
                                                           : MIDIPortsSelector::getProgramWideInstance()),
       clock (environment.clock != nullptr ? *environment.clock : vfu::Clock::getRealClock()),
-      packages (std::make_unique<vfu::FirmwarePackageStore>())
+      packages (std::make_unique<vfu::FirmwarePackageStore>()),
+      guard (environment.holdPower, [this] (bool guarded) { reportGuardChanged (guarded); })
 {
 }
 

@@ -4,6 +4,7 @@
 
 #include "engine/FirmwareUpdaterCallback.h"
 #include "engine/ReportChannel.h"
+#include "engine/UpdateGuard.h"
 #include "engine/UpdaterEnvironment.h"
 #include "midi/PollResult.h"
 
@@ -29,7 +30,8 @@ class FirmwarePackageStore;
 //
 // The concerns live in separate files: DefinitionLoader.cpp (construction and loading),
 // FirmwareUpdaterEngine.cpp (run and the panel's operations), FirmwareUpdaterSysex.cpp
-// (SendSysEx), FirmwareUpdaterPackages.cpp (the package table).
+// (SendSysEx), FirmwareUpdaterPackages.cpp (the package table), FirmwareUpdaterGuard.cpp (the
+// guarded phase and the notice of an instrument left waiting for firmware).
 class FirmwareUpdater : public juce::Thread
 {
 public:
@@ -224,6 +226,10 @@ public:
     // How many state entries have run their whole instruction list since construction.
     int getCompletedStateEntries() const noexcept { return completedStateEntries.load(); }
 
+    // True during the guarded phase: from just before the erase (or the first image, for a machine
+    // that sends no erase) until the update's verdict. Any thread.
+    bool isGuarded() const noexcept { return guard.isGuarded(); }
+
 private:
     FirmwareUpdater (const juce::String& deviceName,
                      bool consoleMode,
@@ -286,6 +292,16 @@ private:
     void reportPrintMessage (const juce::String& text, bool flag);
     void reportProgressChanged (double fraction);
     void reportWarningShown (const juce::String& text);
+    void reportGuardChanged (bool guarded);
+    void reportNoticeChanged (FirmwareUpdaterCallback::Notice which, const juce::String& text);
+    void reportTimeLeftChanged (double secondsLeft);
+
+    // ----- The guarded phase (FirmwareUpdaterGuard.cpp) -----
+    void beginGuard();
+    void noteStateEntered (const State& state, bool afterNoState);
+    void endGuardAtVerdict();
+    bool isVerdictState (const State& state) const;
+    void noteInquiryResult (PollResult result);
 
     const StatesMachine* runningMachine = nullptr;
     mutable std::mutex stateLock; // guards currentState and pendingState
@@ -303,6 +319,12 @@ private:
     // Carries reports onto the message thread; closed by the destructor so that no late report
     // reaches the callback.
     vfu::ReportChannel reports;
+
+    vfu::UpdateGuard guard;
+    bool verdictPending = false;                  // engine thread: the state entered is the verdict
+    std::atomic<bool> firmwareOverwritten{ false }; // an erase (or image) went out in this updater's life
+    bool firmwareAnswered = false;                // engine thread: the firmware answered an inquiry
+    bool waitingNoticeShown = false;              // engine thread
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdater)
 };

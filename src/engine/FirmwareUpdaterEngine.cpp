@@ -165,6 +165,13 @@ void FirmwareUpdater::run()
         pendingState = runningMachine->getState (runningMachine->initialStateName);
     }
 
+    // Every way out of the run ends the guarded phase: a stop, the destructor's stop, an error.
+    struct GuardEnd
+    {
+        vfu::UpdateGuard& guard;
+        ~GuardEnd() { guard.end(); }
+    } guardEnd{ guard };
+
     // A click not yet taken by a polling loop is kept: it is acted on in this run's first polling
     // loop (a restart of the thread, as a switch of Advanced Mode makes, must not lose it).
 
@@ -228,7 +235,9 @@ bool FirmwareUpdater::enterState (const State& state)
     progress = 0.0;
     reportProgressChanged (0.0);
 
+    noteStateEntered (state, previous == nullptr);
     executeInstructions (state, state.instructions);
+    endGuardAtVerdict();
     ++completedStateEntries;
     return true;
 }
@@ -264,6 +273,7 @@ void FirmwareUpdater::executeInstructions (const State& state, const State::Inst
         }
         else if (const auto* wait = dynamic_cast<const State::WaitInstruction*> (item))
         {
+            endGuardAtVerdict();
             clock.sleepUnlessThreadExits ((int) (wait->time * 1000.0f));
         }
         else if (const auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (item))
@@ -318,11 +328,12 @@ PollResult FirmwareUpdater::pollOnce (const juce::String& mode, bool& polled)
 {
     polled = true;
 
-    if (mode == "midi device inquiry")
-        return portsSelector.pollDevice (midiDeviceId, false);
-
-    if (mode == "midi device inquiry 2")
-        return portsSelector.pollDevice (midiDeviceId, true);
+    if (mode == "midi device inquiry" || mode == "midi device inquiry 2")
+    {
+        const auto result = portsSelector.pollDevice (midiDeviceId, mode == "midi device inquiry 2");
+        noteInquiryResult (result);
+        return result;
+    }
 
     if (mode == "midi ports")
         return portsSelector.checkSelectedPorts();

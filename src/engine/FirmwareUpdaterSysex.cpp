@@ -55,6 +55,14 @@ bool selectedPackageAllowsErase (const vfu::FirmwarePackageStore& packages)
 
     return false;
 }
+// The pauses still to come, in seconds of the updater's clock: the sender's pacing depends only on
+// the bytes left, so they are the pauses of an image of that many bytes.
+double getSecondsLeft (size_t imageSize, juce::uint32 sent, const FirmwareUpdater::State::SendSysExInstruction& instruction)
+{
+    const auto left = (int) juce::jmin<size_t> (imageSize - juce::jmin<size_t> (imageSize, sent),
+                                                (size_t) std::numeric_limits<int>::max());
+    return (double) vfu::SysexSender::getTotalPauseMilliseconds (left, instruction.packetSize, instruction.waitTime) / 1000.0;
+}
 } // namespace
 
 void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstruction& instruction)
@@ -66,7 +74,12 @@ void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstr
         if (!selectedPackageAllowsErase (*packages))
             return;
 
-        sendCommand (instruction.messageKind, { 0x04, id, 0x11 }, [this] { warnOfOtherPrograms(); });
+        sendCommand (instruction.messageKind, { 0x04, id, 0x11 },
+                     [this]
+                     {
+                         warnOfOtherPrograms();
+                         beginGuard();
+                     });
         waitAfterErase();
     }
     else if (instruction.messageKind == "panel update state")
@@ -164,6 +177,9 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
 
     if (transfer->output != nullptr)
     {
+        // A machine that sends no erase overwrites the firmware with its first image.
+        beginGuard();
+
         auto sender = std::make_unique<vfu::SysexSender> (transfer, instruction.waitTime, instruction.packetSize, clock);
 
         int lastPercentage = -1;
@@ -195,6 +211,8 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
                 if (percentage != lastPercentage)
                 {
                     writeLog ("Send '" + entryName + "' : " + juce::String (percentage) + " %%");
+                    // The time left first: receivers show it with the progress step that follows.
+                    reportTimeLeftChanged (getSecondsLeft (imageSize, sent, instruction));
                     reportProgressChanged (transferProgress);
                     lastPercentage = percentage;
                 }
@@ -275,10 +293,13 @@ void FirmwareUpdater::runPostSendPolling (const State& state, const State::SendS
 
         const auto passStart = juce::Time::getMillisecondCounter();
 
-        if (mode == "midi device inquiry")
-            applyTransition (state, portsSelector.pollDevice (midiDeviceId, false), instruction.pollingStates);
-        else if (mode == "midi device inquiry 2")
-            applyTransition (state, portsSelector.pollDevice (midiDeviceId, true), state.pollingStates);
+        if (mode == "midi device inquiry" || mode == "midi device inquiry 2")
+        {
+            const bool panelMode = mode == "midi device inquiry 2";
+            const auto result = portsSelector.pollDevice (midiDeviceId, panelMode);
+            noteInquiryResult (result);
+            applyTransition (state, result, panelMode ? state.pollingStates : instruction.pollingStates);
+        }
         else
             applyTransition (state, portsSelector.checkSelectedPorts(), instruction.pollingStates);
 

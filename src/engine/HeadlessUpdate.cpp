@@ -1,9 +1,13 @@
 #include "engine/HeadlessUpdate.h"
 
 #include "core/Clock.h"
+#include "core/Log.h"
+#include "engine/GuardedSignals.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <juce_events/juce_events.h>
+
+#include <optional>
 
 namespace vfu
 {
@@ -14,6 +18,8 @@ const juce::String cancelText{ "Cancel" };
 const juce::String instructionsFieldName{ "InstructionsField" };
 constexpr int checkIntervalMs = 20;
 constexpr int engineStopTimeoutMs = 5000;
+// How long (real) an end that waited for the verdict gives the verdict state to show its outcome.
+constexpr double verdictGraceMs = 2000.0;
 } // namespace
 
 HeadlessUpdate::HeadlessUpdate (std::function<std::unique_ptr<FirmwareUpdater> (FirmwareUpdaterCallback*)> create,
@@ -155,6 +161,24 @@ void HeadlessUpdate::warningShown (juce::String text)
         hooks.reports->warningShown (text);
 }
 
+void HeadlessUpdate::noticeChanged (Notice which, juce::String text)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->noticeChanged (which, text);
+}
+
+void HeadlessUpdate::guardChanged (bool guarded)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->guardChanged (guarded);
+}
+
+void HeadlessUpdate::timeLeftChanged (double secondsLeft)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->timeLeftChanged (secondsLeft);
+}
+
 // ----- The run -----
 
 void HeadlessUpdate::press (const juce::String& name, const juce::String& text)
@@ -164,6 +188,13 @@ void HeadlessUpdate::press (const juce::String& name, const juce::String& text)
 
     auto* engine = updater.get();
     juce::MessageManager::callAsync ([engine, name] { engine->buttonPressed (name); });
+}
+
+void HeadlessUpdate::tell (const juce::String& text)
+{
+    writeLog (text);
+    if (hooks.told)
+        hooks.told (text);
 }
 
 HeadlessUpdate::Outcome HeadlessUpdate::finish (Outcome outcome, const juce::String& why)
@@ -185,10 +216,21 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
     auto& clock = updater->getClock();
     const auto start = clock.now();
     int answeredEntry = -1;
-    int interruptsSeen = 0;
-    bool cancelling = false;
     juce::StringArray pressedTexts; // each button is pressed once at most: a second press erases again
     const auto timeLimitReason = [timeoutMs] { return "no end within " + juce::String (timeoutMs / 1000) + " s"; };
+
+    GuardedSignals signals (
+        [this]
+        {
+            return GuardedSignals::Counts{ hooks.interrupts ? hooks.interrupts() : 0,
+                                           hooks.terminations ? hooks.terminations() : 0 };
+        });
+
+    // An end that waited for the verdict (a held-back signal, the time limit), and when the guarded
+    // phase was last seen to end (real milliseconds).
+    std::optional<Outcome> endAfterVerdict;
+    bool wasGuarded = false;
+    double verdictSeenAt = -verdictGraceMs;
 
     updater->startThread();
 
@@ -196,11 +238,8 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
     {
         clock.sleep (checkIntervalMs);
 
-        const int interrupts = hooks.interrupts ? hooks.interrupts() : 0;
-
         juce::String currentName, currentText, currentState, shownInstructions;
         bool enabled = false, transfer = false, identified = false, entryDone = false;
-        double fraction = 0.0;
         int currentEntry = 0;
         juce::String version;
         {
@@ -209,7 +248,6 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             currentText = buttonText;
             enabled = buttonEnabled;
             transfer = transferSeen;
-            fraction = progress;
             identified = identifiedAtEntry;
             version = versionAtEntry;
             currentEntry = entry;
@@ -218,35 +256,62 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             entryDone = entryMark >= 0 && updater->getCompletedStateEntries() > entryMark;
         }
 
-        if (interrupts > interruptsSeen)
+        const bool guarded = updater->isGuarded();
+        const auto realNow = juce::Time::getMillisecondCounterHiRes();
+        if (wasGuarded && !guarded)
+            verdictSeenAt = realNow;
+        wasGuarded = guarded;
+
+        switch (signals.look (guarded, realNow))
         {
-            interruptsSeen = interrupts;
-            const bool inTransfer = fraction > 0.0 && fraction < 1.0;
-
-            if (cancelling || !inTransfer || !enabled || currentText != cancelText)
+            case GuardedSignals::Action::goOn:
+                break;
+            case GuardedSignals::Action::warnFirstInterrupt:
+                tell (GuardedSignals::firstInterruptText);
+                break;
+            case GuardedSignals::Action::deferTermination:
+                tell (GuardedSignals::terminationDeferredText);
+                break;
+            case GuardedSignals::Action::stop:
                 return finish (Outcome::interrupted, "interrupted");
-
-            // The definition's own way out, then wait for it to come to rest.
-            cancelling = true;
-            press (currentName, currentText);
-            continue;
+            case GuardedSignals::Action::stopDuringUpdate:
+                return finish (Outcome::interrupted, GuardedSignals::stoppedDuringUpdateText);
+            case GuardedSignals::Action::stopAfterVerdict:
+                endAfterVerdict = Outcome::interrupted;
+                break;
         }
 
-        if (clock.now() - start > timeoutMs)
-            return finish (Outcome::timedOut, timeLimitReason());
+        // The time limit never cuts an erase or a transfer short: it waits for the verdict.
+        if (!endAfterVerdict && clock.now() - start > timeoutMs)
+        {
+            if (!guarded && verdictSeenAt < 0.0)
+                return finish (Outcome::timedOut, timeLimitReason());
+            endAfterVerdict = Outcome::timedOut;
+        }
+
+        if (endAfterVerdict && !guarded)
+        {
+            // The verdict state shows its outcome first; an update at rest after its transfer is
+            // judged as usual below.
+            if (!entryDone && realNow - verdictSeenAt < verdictGraceMs)
+                continue;
+            if (!(entryDone && transfer))
+                return finish (*endAfterVerdict,
+                               *endAfterVerdict == Outcome::timedOut ? timeLimitReason() : juce::String ("interrupted"));
+        }
 
         if (!entryDone)
             continue;
 
         // The error state's instructions are what the person has to do next; the run cannot.
-        if (!cancelling && isErrorState (currentState))
+        if (isErrorState (currentState))
             return finish (Outcome::failed,
                            "reached " + currentState.quoted() +
                                (shownInstructions.isNotEmpty() ? ": " + shownInstructions : juce::String()));
 
         const bool offered = enabled && currentText != cancelText && currentName.isNotEmpty();
 
-        if (offered && !cancelling)
+        if (offered)
         {
             if (answeredEntry == currentEntry)
                 continue;
@@ -282,9 +347,6 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
             continue; // a transfer or erase in progress (Cancel offered), or no transfer yet
 
         // At rest after a transfer.
-        if (cancelling)
-            return finish (Outcome::interrupted, "cancelled");
-
         {
             std::lock_guard<std::mutex> guard (lock);
             identifiedVersion = version;

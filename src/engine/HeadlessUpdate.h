@@ -20,10 +20,11 @@ namespace vfu
 // - failed when a button is offered after a transfer, or offered again after it was pressed once:
 //   pressing it would erase and flash the instrument once more;
 // - failed when an offered button is declined (the machine would wait for the user);
-// - timed out after the time limit;
-// - interrupted: a first interrupt during a transfer presses Cancel and waits for the machine to
-//   rest, any other interrupt stops at once.
-// The engine thread is always stopped before run() returns.
+// - timed out after the time limit; during the guarded phase the limit waits for the verdict;
+// - interrupted: by a signal as GuardedSignals decides (during the guarded phase a first Ctrl-C
+//   only warns, a second within 3 s stops, SIGTERM and SIGHUP wait for the verdict).
+// After the guarded phase, an end that waited for the verdict still lets an update that came to
+// rest be judged as usual. The engine thread is always stopped before run() returns.
 class HeadlessUpdate final : private FirmwareUpdaterCallback
 {
 public:
@@ -50,7 +51,11 @@ public:
         // Asked on run()'s thread, with the milliseconds left of the run's time limit; null: yes.
         std::function<Answer (const juce::String& buttonText, int millisecondsLeft)> confirm;
         std::function<int()> interrupts;                              // how many interrupts so far; null: none
+        std::function<int()> terminations;                            // SIGTERM and SIGHUP so far; null: none
         std::function<void (const juce::String& buttonText)> pressed; // told before a button is pressed
+        // What the person running the update must know now (a first Ctrl-C during the update), on
+        // run()'s thread.
+        std::function<void (const juce::String& text)> told;
     };
 
     // `create` builds the updater with the callback it is given (this object).
@@ -85,8 +90,12 @@ private:
     void printMessage (juce::String text, bool flag) override;
     void progressChanged (double fraction) override;
     void warningShown (juce::String text) override;
+    void noticeChanged (Notice which, juce::String text) override;
+    void guardChanged (bool guarded) override;
+    void timeLeftChanged (double secondsLeft) override;
 
     void press (const juce::String& buttonName, const juce::String& buttonText);
+    void tell (const juce::String& text);
     Outcome finish (Outcome outcome, const juce::String& reason);
 
     Hooks hooks;

@@ -112,6 +112,24 @@ bool ReportChannel::deliver (FirmwareUpdaterCallback* callback, std::function<vo
     return true;
 }
 
+bool ReportChannel::post (FirmwareUpdaterCallback* callback, std::function<void (FirmwareUpdaterCallback&)> report)
+{
+    if (callback == nullptr || juce::MessageManager::getInstanceWithoutCreating() == nullptr)
+        return false;
+
+    return juce::MessageManager::callAsync ([sharedGate = gate, callback, report = std::move (report)]
+    {
+        // The gate is only closed on this (the message) thread, so it cannot close while the
+        // report runs.
+        {
+            const std::lock_guard<std::mutex> sl (sharedGate->lock);
+            if (! sharedGate->open)
+                return;
+        }
+        report (*callback);
+    });
+}
+
 void ReportChannel::close()
 {
     const std::lock_guard<std::mutex> sl (gate->lock);

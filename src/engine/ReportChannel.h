@@ -26,6 +26,11 @@ public:
     // report runs at once.
     bool deliver (FirmwareUpdaterCallback* callback, std::function<void (FirmwareUpdaterCallback&)> report);
 
+    // Runs report with the callback on the message thread later, without waiting: for reports that
+    // must still arrive when the engine is being stopped (deliver gives up then). Dropped when the
+    // channel is closed before it runs. False when it could not be posted.
+    bool post (FirmwareUpdaterCallback* callback, std::function<void (FirmwareUpdaterCallback&)> report);
+
     // Message thread. No report runs after this; later deliveries are dropped.
     void close();
 

@@ -31,6 +31,7 @@ SimulatedUpdate::SimulatedUpdate (const simulation::InstrumentSettings& instrume
     environment.portsSelector = selector.get();
     environment.clock = clock;
     environment.programFile = juce::File();
+    environment.holdPower = options.holdPower;
 
     FirmwareUpdaterCallback* const self = this;
 
@@ -100,6 +101,24 @@ void SimulatedUpdate::warningShown (juce::String text)
 {
     if (receiver != nullptr)
         receiver->warningShown (text);
+}
+
+void SimulatedUpdate::noticeChanged (Notice which, juce::String text)
+{
+    if (receiver != nullptr)
+        receiver->noticeChanged (which, text);
+}
+
+void SimulatedUpdate::guardChanged (bool guarded)
+{
+    if (receiver != nullptr)
+        receiver->guardChanged (guarded);
+}
+
+void SimulatedUpdate::timeLeftChanged (double secondsLeft)
+{
+    if (receiver != nullptr)
+        receiver->timeLeftChanged (secondsLeft);
 }
 
 juce::StringArray SimulatedUpdate::getFaultNames()

@@ -30,6 +30,7 @@ public:
         bool openPortsOnMessageThread = true;
         juce::File recordingFile; // when set, what the updater exchanges is recorded there
         juce::String programName; // the program and version a recording names
+        std::function<std::unique_ptr<PowerHold>()> holdPower; // null: the platform's hold (UpdaterEnvironment)
     };
 
     // Throws FirmwareUpdater::FirmwareUpdaterException for a bad document. Check getProblem()
@@ -62,6 +63,9 @@ private:
     void printMessage (juce::String text, bool flag) override;
     void progressChanged (double fraction) override;
     void warningShown (juce::String text) override;
+    void noticeChanged (Notice which, juce::String text) override;
+    void guardChanged (bool guarded) override;
+    void timeLeftChanged (double secondsLeft) override;
 
     FirmwareUpdaterCallback* const receiver;
     std::unique_ptr<Clock> ownClock;

@@ -80,6 +80,7 @@ MainComponent::~MainComponent()
 {
     // The engine's thread reports into the children, so it goes first.
     engine = nullptr;
+    openQuestion = nullptr;
 
     for (auto* box : { midiInputs.get(), midiOutputs.get(), firmwareVersions.get() })
         box->setLookAndFeel (nullptr);
@@ -100,6 +101,7 @@ MainComponent::~MainComponent()
     midiOutputs = nullptr;
     firmwareVersionCaption = nullptr;
     firmwareVersions = nullptr;
+    timeLeftLabel = nullptr;
 
     logoImage = {};
 }
@@ -166,6 +168,8 @@ void MainComponent::createChildren()
     firmwareVersions = createSelector ("Firmware versions");
     firmwareVersions->addListener (this);
     addAndMakeVisible (*firmwareVersions);
+
+    createTimeLeftLabel();
 }
 
 void MainComponent::runStartup (const vfu::UpdaterEnvironment& environment, const juce::File& executableFolder)
@@ -305,6 +309,7 @@ void MainComponent::stateChanged (juce::String previousState, juce::String newSt
     writeLog ("State '" + newState + "' (from State '" + previousState + "')");
 
     inRestingState = isRestingState (newState);
+    hideTimeLeft(); // a transfer runs within one state
 
     if (inRestingState && instructionsWarning.isNotEmpty())
     {
@@ -387,8 +392,16 @@ void MainComponent::progressChanged (double fraction)
 
 void MainComponent::buttonClicked (juce::Button* button)
 {
-    if (button == installCancelButton.get() && engine != nullptr)
-        engine->buttonPressed (button->getName());
+    if (button != installCancelButton.get() || engine == nullptr)
+        return;
+
+    // While the firmware is being erased or written, Cancel would leave the instrument without it.
+    askBeforeStopping (StopQuestion::forCancelling(),
+                       [this, name = button->getName()]
+                       {
+                           if (engine != nullptr)
+                               engine->buttonPressed (name);
+                       });
 }
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
@@ -524,6 +537,7 @@ void MainComponent::resized()
     midiOutputs->setBounds (104, 368, 160, 24);
     firmwareVersionCaption->setBounds (283, 336, 101, 24);
     firmwareVersions->setBounds (392, 336, 120, 24);
+    timeLeftLabel->setBounds (19, 216, 245, 24);
 }
 
 //==============================================================================

@@ -4,6 +4,7 @@
 
 #include "engine/FirmwareUpdaterCallback.h"
 #include "engine/UpdaterEnvironment.h"
+#include "ui/StopQuestion.h"
 
 #include <functional>
 #include <map>
@@ -57,6 +58,24 @@ public:
     // Each notice stays until its sender withdraws it (empty text).
     void noticeChanged (Notice which, juce::String text) override;
 
+    // ----- The guarded phase: the firmware is being erased or written (message thread) -----
+    void guardChanged (bool guarded) override;
+    void timeLeftChanged (double secondsLeft) override;
+    bool isGuarded() const noexcept { return guarded; }
+
+    // Asks before an action that would stop the guarded update; onStop runs only when the user
+    // chooses to stop. Outside the guarded phase onStop runs at once. One question at a time: a
+    // second request while one is open is dropped. The question goes away unanswered when the
+    // guarded phase ends, so the outcome stays on screen.
+    void askBeforeStopping (const StopQuestion& question, std::function<void()> onStop);
+    bool isAskingBeforeStopping() const noexcept { return openQuestion != nullptr; }
+
+    // Shows those questions; empty means the shipped alert window. Tests replace it.
+    QuestionPresenter questionPresenter;
+
+    // Called after each change of the guarded phase has been applied; the application watches it.
+    std::function<void (bool guarded)> onGuardChanged;
+
     void buttonClicked (juce::Button* button) override;
     void comboBoxChanged (juce::ComboBox* box) override;
 
@@ -79,6 +98,7 @@ public:
     bool isInRestingState() const noexcept { return inRestingState; }
     double getProgress() const noexcept { return progress; }
     juce::String getInstructionsText() const;
+    juce::String getTimeLeftText() const; // empty while the line is hidden
     const juce::Image& getLogoImage() const noexcept { return logoImage; }
 
     // The panel's own height in the current mode; the window keeps to it even when stretched from outside.
@@ -104,6 +124,9 @@ private:
     void setUpKeyboardFocus();
     void updateSelectorFocus();
     void reportMissingFirmware (const juce::File& programFile, const juce::Array<juce::File>& searchFolders);
+    void createTimeLeftLabel();
+    void hideTimeLeft();
+    void setShutdownBlockReason (bool guardedNow);
 
     juce::String deviceName;
     double progress = 0.0;
@@ -114,6 +137,8 @@ private:
     juce::String instructionsWarning;           // shown after them; empty when none
     std::map<Notice, juce::String> notices;     // shown after the warning, in the enum's order
     MIDIPortsSelector* portsSelector = nullptr; // borrowed: the injected or the program-wide selector
+    bool guarded = false;
+    std::unique_ptr<ShownQuestion> openQuestion; // the question asked before stopping; null when none
 
     // Declared before the children and the engine so that it is released last.
     juce::Image logoImage;
@@ -135,6 +160,7 @@ private:
     std::unique_ptr<juce::ComboBox> midiOutputs;
     std::unique_ptr<juce::Label> firmwareVersionCaption;
     std::unique_ptr<juce::ComboBox> firmwareVersions;
+    std::unique_ptr<juce::Label> timeLeftLabel; // created last: not one of the definitions' children
 
     // Declared last so that it is destroyed first: its thread calls back into the children.
     std::unique_ptr<FirmwareUpdater> engine;

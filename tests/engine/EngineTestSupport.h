@@ -46,6 +46,28 @@ public:
 
     void warningShown (juce::String text) override { add ("warningShown|" + text); }
 
+    // The reports around the guarded phase, recorded only when asked for (withGuardReports), so
+    // that the line lists of the other tests stay as they are.
+    void noticeChanged (Notice which, juce::String text) override
+    {
+        if (withGuardReports)
+            add ("noticeChanged|" + juce::String ((int) which) + "|" + text);
+    }
+
+    void guardChanged (bool guarded) override
+    {
+        if (withGuardReports)
+            add (juce::String ("guardChanged|") + (guarded ? "true" : "false"));
+    }
+
+    void timeLeftChanged (double secondsLeft) override
+    {
+        if (withGuardReports)
+            add ("timeLeftChanged|" + juce::String (secondsLeft));
+    }
+
+    bool withGuardReports = false; // set before the engine starts
+
     juce::StringArray getLines() const
     {
         const std::lock_guard<std::mutex> sl (lock);

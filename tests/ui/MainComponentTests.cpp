@@ -119,7 +119,7 @@ TEST (MainComponent, gives_component_ids_only_to_the_five_addressable_children)
     EXPECT_EQ (names, juce::StringArray ({ "InstructionsField", "Progress bar", "device", "new label", "new label",
                                            "new label", "InstalledVersion", "AvailableVersion", "Installing",
                                            "InstallCancel", "new label", "new label", "MIDI Inputs", "MIDI Outputs",
-                                           "new label", "Firmware versions" }));
+                                           "new label", "Firmware versions", "TimeLeft" }));
     EXPECT_EQ (ids, juce::StringArray ({ "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing",
                                          "InstallCancel" }));
 

@@ -16,7 +16,10 @@ if(TARGET VornFirmwareUpdater)
         tab_and_space_press_install
         tab_order_in_preferences_and_advanced_mode
         window_keeps_the_panel_size
-        startup_failures_quit_with_an_error)
+        startup_failures_quit_with_an_error
+        termination_signals_while_idle_quit_cleanly
+        closing_during_the_download_asks_first
+        quit_anyway_during_the_download_quits_at_once)
 
     foreach(case ${VFU_WINDOW_TEST_CASES})
         add_test(NAME window.${case}

@@ -21,8 +21,13 @@ app_pids=()
 xvfb_pid=""
 
 cleanup() {
+  # During an update the app holds SIGTERM back until the verdict: a copy still running after
+  # 3 s is killed.
   for pid in "${app_pids[@]}"; do
-    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null || continue
+    for _ in $(seq 1 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
   done
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
@@ -42,7 +47,8 @@ start_display() {
   local n
   for n in $(seq 91 160); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.out" 2>&1 &
+    # -noreset: atoms that a test creates (create_close_atoms) outlive the client that made them.
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.out" 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$n"
     for _ in $(seq 1 100); do
@@ -153,6 +159,42 @@ tick_toggle() { click_content 110 28; sleep 0.3; }
 press_ok() { click_content 216 68; }
 press_cancel() { click_content 106 68; }
 wait_dialog_closed() { wait_for 50 '[ -z "$(dialog_window Preferences)" ]' || fail "the Preferences window stayed open"; }
+
+# What a window manager would give the app: without WM_PROTOCOLS and WM_DELETE_WINDOW on the
+# display when the app opens it, JUCE's windows take no close message. Call before start_app.
+x_close="$(dirname "$0")/x_close.py"
+create_close_atoms() {
+  /usr/bin/python3 -c 'import Xlib' 2>/dev/null || { echo "SKIP: python3-xlib is not installed"; exit 77; }
+  /usr/bin/python3 "$x_close" atoms || fail "the close atoms could not be created"
+}
+# The close message a title-bar close button sends.
+press_close_button() { /usr/bin/python3 "$x_close" close "$1" || fail "the close message could not be sent"; }
+
+question_title="Update in progress"
+
+# Keys to the open question: the pointer over it gives it the keyboard (no window manager), and
+# the pauses let a loaded machine map and focus it first.
+keys_to_question() {
+  local qwid
+  qwid="$(dialog_window "$question_title")"
+  [ -n "$qwid" ] || fail "no question to answer"
+  sleep 1
+  xdotool mousemove --window "$qwid" 20 20
+  sleep 0.3
+  for key in "$@"; do xdotool key "$key"; sleep 0.3; done
+}
+download_state="State 'Firmware download'"
+exit_status() { wait "$1"; echo $?; }
+
+# The app has ended with status 0 and its log ends with the shutdown line.
+expect_clean_end() {
+  local pid="$1" rc
+  wait_for 150 "! kill -0 $pid" || fail "the app did not end within 15 s"
+  rc="$(exit_status "$pid")"
+  [ "$rc" = "0" ] || fail "the app ended with $rc"
+  last_line="$(tail -n 1 "$log_file" | tr -d '\r')"
+  [[ "$last_line" == *" - shutdown" ]] || fail "last log line: $last_line"
+}
 
 start_display
 
@@ -272,19 +314,78 @@ case "$case_name" in
     ;;
 
   quitting_during_a_transfer_ends_cleanly)
-    # Without a window manager there is no close button to press; the quit request that the
-    # close button makes is what SIGINT asks the framework for too.
+    # Termination signals during the firmware download are logged and carried out once the
+    # update's verdict is in; the app then ends as cleanly as at any other time.
     start_main_window --simulate --speed 10
-    wait_for 600 'log_has "State '"'"'Firmware download'"'"'"' || fail "the transfer did not start"
+    wait_for 600 'log_has "$download_state"' || fail "the transfer did not start"
     sleep 1
     shot transfer
     pid=${app_pids[0]}
+    kill -TERM "$pid"
     kill -INT "$pid"
-    wait_for 150 "! kill -0 $pid" || fail "the app did not end within 15 s of the quit request"
-    wait "$pid"; rc=$?
-    [ "$rc" = "0" ] || fail "the app ended with $rc"
-    last_line="$(tail -n 1 "$log_file" | tr -d '\r')"
-    [[ "$last_line" == *" - shutdown" ]] || fail "last log line: $last_line"
+    wait_for 50 'log_has "SIGINT received while the firmware is being installed"' || fail "the signals were not logged"
+    log_has "SIGTERM received while the firmware is being installed" || fail "SIGTERM was not logged"
+    kill -0 "$pid" 2>/dev/null || fail "the app ended during the download"
+    log_has "State 'Download complete'" && fail "the update ended before the test could look"
+    wait_for 1200 "! kill -0 $pid" || fail "the app did not end after the update"
+    log_has "State 'Download complete'" || fail "the app quit before the verdict"
+    log_has "The update has ended: quitting" || fail "the deferred quit was not logged"
+    expect_clean_end "$pid"
+    app_pids=()
+    ;;
+
+  termination_signals_while_idle_quit_cleanly)
+    # Outside an update SIGTERM and SIGHUP end the app as SIGINT does, through its shutdown.
+    for signal in TERM HUP; do
+      rm -f "$log_file"
+      app_pids=()
+      start_main_window --simulate=quillbox:bootloader --speed 10
+      kill -"$signal" "${app_pids[0]}"
+      expect_clean_end "${app_pids[0]}"
+      log_has "SIG$signal received: quitting" || fail "SIG$signal was not logged"
+    done
+    app_pids=()
+    ;;
+
+  closing_during_the_download_asks_first)
+    create_close_atoms
+    start_main_window --simulate --speed 10
+    pid=${app_pids[0]}
+    wait_for 600 'log_has "$download_state"' || fail "the transfer did not start"
+    sleep 1
+    press_close_button "$wid"
+    wait_for 50 '[ -n "$(dialog_window "$question_title")" ]' || fail "closing did not ask"
+    shot question
+    # Return is "Keep updating": the question goes, the download goes on.
+    keys_to_question Return
+    wait_for 50 '[ -z "$(dialog_window "$question_title")" ]' || fail "Keep updating left the question open"
+    kill -0 "$pid" 2>/dev/null || fail "Keep updating quit the app"
+    # Asked again and left open: the verdict takes the question away and stays on screen.
+    press_close_button "$wid"
+    wait_for 50 '[ -n "$(dialog_window "$question_title")" ]' || fail "closing again did not ask"
+    wait_for 1200 'log_has "State '"'"'Download complete'"'"'"' || fail "the update did not end"
+    wait_for 50 '[ -z "$(dialog_window "$question_title")" ]' || fail "the question outlived the update"
+    log_has "Update interrupted" && fail "the update was logged as interrupted"
+    shot verdict
+    # After the update the close button quits at once.
+    press_close_button "$wid"
+    expect_clean_end "$pid"
+    grep -qx "Instructions: Update completed successfully." "$work/app0.out" || fail "the outcome was not on screen"
+    app_pids=()
+    ;;
+
+  quit_anyway_during_the_download_quits_at_once)
+    create_close_atoms
+    start_main_window --simulate --speed 10
+    pid=${app_pids[0]}
+    wait_for 600 'log_has "$download_state"' || fail "the transfer did not start"
+    press_close_button "$wid"
+    wait_for 50 '[ -n "$(dialog_window "$question_title")" ]' || fail "closing did not ask"
+    # Tab moves from "Keep updating" to "Quit anyway".
+    keys_to_question Tab Return
+    expect_clean_end "$pid"
+    log_has "Update interrupted: quit while the firmware was being installed" || fail "the interruption was not logged"
+    log_has "State 'Download complete'" && fail "the app waited for the verdict"
     app_pids=()
     ;;
 

@@ -6,6 +6,8 @@
 #include "ProgramVersion.h"
 
 #include "core/Log.h"
+#include "core/TerminationSignals.h"
+#include "engine/GuardedSignals.h"
 #include "simulation/ReplayedUpdate.h"
 #include "simulation/SimulatedUpdate.h"
 #include "midi/MIDIPortsSelector.h"
@@ -14,6 +16,7 @@
 
 #include <iostream>
 #include <mutex>
+#include <optional>
 
 namespace vfu
 {
@@ -67,6 +70,7 @@ public:
         if (isDone())
             return;
 
+        secondsLeft = 0.0;
         auto* object = new juce::DynamicObject();
         object->setProperty ("report", "stateChanged");
         object->setProperty ("previous", previousState);
@@ -129,6 +133,35 @@ public:
         auto* object = new juce::DynamicObject();
         object->setProperty ("report", "progressChanged");
         object->setProperty ("fraction", fraction);
+        object->setProperty ("secondsLeft", secondsLeft.load());
+        print (object);
+    }
+
+    // Reported just before each progress step of a transfer, which carries it.
+    void timeLeftChanged (double seconds) override { secondsLeft = seconds; }
+
+    void noticeChanged (Notice which, juce::String text) override
+    {
+        if (isDone())
+            return;
+
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("report", "noticeChanged");
+        object->setProperty ("notice", which == Notice::waitingForFirmware ? "waitingForFirmware"
+                                       : which == Notice::portInUse        ? "portInUse"
+                                                                           : "keepConnected");
+        object->setProperty ("text", text);
+        print (object);
+    }
+
+    void guardChanged (bool guarded) override
+    {
+        if (isDone())
+            return;
+
+        auto* object = new juce::DynamicObject();
+        object->setProperty ("report", "guardChanged");
+        object->setProperty ("guarded", guarded);
         print (object);
     }
 
@@ -167,9 +200,47 @@ private:
     FirmwareUpdater* updater = nullptr;
     Clock* clock = nullptr;
     std::atomic<int> untilMark { -1 };
+    std::atomic<double> secondsLeft { 0.0 };
     std::atomic<bool> done { false };
     std::mutex printLock;
 };
+
+// Ctrl-C, SIGTERM and SIGHUP as vfu update answers them (GuardedSignals): why the run must stop,
+// or nothing while it goes on. What the person must know goes to standard error.
+struct SignalAnswer
+{
+    juce::String stopReason; // empty: go on
+    bool afterVerdict = false; // a held-back request: the verdict state may still finish
+};
+
+SignalAnswer answerSignals (GuardedSignals& signals, const FirmwareUpdater& updater)
+{
+    switch (signals.look (updater.isGuarded(), juce::Time::getMillisecondCounterHiRes()))
+    {
+        case GuardedSignals::Action::goOn:
+            break;
+        case GuardedSignals::Action::warnFirstInterrupt:
+            std::cerr << GuardedSignals::firstInterruptText << std::endl;
+            break;
+        case GuardedSignals::Action::deferTermination:
+            std::cerr << GuardedSignals::terminationDeferredText << std::endl;
+            break;
+        case GuardedSignals::Action::stop:
+            return { "interrupted", false };
+        case GuardedSignals::Action::stopAfterVerdict:
+            return { "interrupted", true };
+        case GuardedSignals::Action::stopDuringUpdate:
+            return { juce::String ("interrupted: ") + GuardedSignals::stoppedDuringUpdateText, false };
+    }
+    return {};
+}
+
+GuardedSignals::Counts readSignalCounts()
+{
+    return { getTerminationSignalCount (TerminationSignal::interrupt),
+             getTerminationSignalCount (TerminationSignal::terminate) +
+                 getTerminationSignalCount (TerminationSignal::hangUp) };
+}
 
 std::unique_ptr<Click> parseClick (const juce::String& text)
 {
@@ -313,6 +384,11 @@ int run (const RunOptions& given)
     auto& clock = update != nullptr ? update->getClock() : replay->getClock();
     printer.attach (updater, clock);
 
+    catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
+    GuardedSignals signals (readSignalCounts);
+    juce::String stopReason;
+    double stopDeadline = 0.0;
+
     const int result = tool::runWithMessageLoop (
         [&]
         {
@@ -336,6 +412,19 @@ int run (const RunOptions& given)
                     break;
 
                 if (clock.now() - start > limitMilliseconds)
+                    break;
+
+                // A request held back until the verdict lets the verdict state run its instructions
+                // (2 s of real time at most), so that the run still ends as it came out.
+                const auto answer = answerSignals (signals, updater);
+                if (answer.stopReason.isNotEmpty())
+                {
+                    stopReason = answer.stopReason;
+                    if (!answer.afterVerdict)
+                        break;
+                    stopDeadline = juce::Time::getMillisecondCounterHiRes() + 2000.0;
+                }
+                if (stopDeadline > 0.0 && juce::Time::getMillisecondCounterHiRes() > stopDeadline)
                     break;
 
                 for (auto& click : clicks)
@@ -367,6 +456,9 @@ int run (const RunOptions& given)
 
     update = nullptr;
 
+    if (stopReason.isNotEmpty() && result != 0)
+        tool::fail (stopReason);
+
     if (result != 0)
         tool::fail ("The time limit passed before '" + untilState + "' was entered and its instructions had run.");
 
@@ -382,8 +474,10 @@ const tool::CommandRegistration runCommand ({
     "vfu poll), and a simulated user who restarts the instrument into its bootloader a few seconds after\n"
     "the instructions ask for it. Prints every report of the engine as one JSON object a line, in order:\n"
     "{\"report\":\"stateChanged\",\"previous\":...,\"state\":...}, textFieldChanged (name, text, visible),\n"
-    "buttonChanged (name, text, enabled), printMessage (text, flag), progressChanged (fraction),\n"
-    "warningShown (text); --log adds {\"log\":...} for each log line.\n"
+    "buttonChanged (name, text, enabled), printMessage (text, flag), progressChanged (fraction, and\n"
+    "secondsLeft: the clock seconds the transfer still needs, so --speed does not change it),\n"
+    "warningShown (text), noticeChanged (notice, text; an empty text withdraws it), guardChanged\n"
+    "(guarded); --log adds {\"log\":...} for each log line.\n"
     "--connected NAME declares a program connected to the instrument's ports besides the updater, as a DAW\n"
     "would be (repeatable): the updater warns of it before the erase.\n"
     "--click STATE+SECONDS presses InstallCancel that many clock seconds after STATE is entered (repeatable).\n"
@@ -397,7 +491,13 @@ const tool::CommandRegistration runCommand ({
     "version are the recording's, the packages those given with --package. It prints \"replay: matched N\n"
     "lines\" on standard error, or at the first difference \"replay: diverged at line N: expected ...,\n"
     "got ...\" and exit code 1 whatever state was reached. A recording that cannot be read is refused with\n"
-    "its line number and the reason (exit code 2).",
+    "its line number and the reason (exit code 2).\n"
+    "Signals as vfu update answers them: during the guarded phase (from just before the erase until the\n"
+    "verdict) a first Ctrl-C prints that an update is in progress and that a second within 3 seconds\n"
+    "stops it, and the update goes on; a second one within 3 seconds stops the run with exit code 1,\n"
+    "saying that the instrument is left in its bootloader and that running the update again restores it.\n"
+    "SIGTERM and SIGHUP during the phase wait for the verdict; outside it Ctrl-C, SIGTERM and SIGHUP stop\n"
+    "the run (exit code 1).",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {

@@ -1,9 +1,9 @@
 // vfu simulate: a simulated instrument behind MIDI ports of the computer's own MIDI system, for the
 // real updater (the app or vfu update) to talk to.
 #include "CommandRegistry.h"
-#include "Interrupts.h"
 
 #include "core/Clock.h"
+#include "core/TerminationSignals.h"
 #include "midi/Recording.h"
 #include "simulation/PublishedReplay.h"
 #include "simulation/RawMidiPortPublisher.h"
@@ -62,7 +62,7 @@ int replay (const SimulateOptions& given, Clock& clock)
     if (!recording::readFile (file, recording, error))
         tool::failUsage ("replay: cannot read " + file.getFileName() + ": " + error);
 
-    tool::countInterrupts (true);
+    catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate });
 
     VirtualMidiLayer layer (clock);
     simulation::RecordingReplay replayed (std::move (recording), layer, true);
@@ -75,7 +75,7 @@ int replay (const SimulateOptions& given, Clock& clock)
         tool::fail (portFailure (given, "replay's", error));
 
     bool reported = false;
-    while (tool::getInterruptCount() == 0)
+    while (getTerminationSignalTotal() == 0)
     {
         if (replayed.hasDiverged() && !reported)
         {
@@ -146,7 +146,7 @@ int simulate (const SimulateOptions& given)
         scaledClock = std::make_unique<ScaledClock> (speed);
     Clock& clock = scaledClock != nullptr ? *scaledClock : Clock::getRealClock();
 
-    tool::countInterrupts (true);
+    catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate });
 
     auto publisher = createPublisher (given);
     simulation::SimulatorSession session (options, clock, *publisher,
@@ -156,7 +156,7 @@ int simulate (const SimulateOptions& given)
     if (!session.start (problem))
         tool::fail (portFailure (given, "simulator's", problem));
 
-    while (tool::getInterruptCount() == 0)
+    while (getTerminationSignalTotal() == 0)
         juce::Thread::sleep (50);
 
     session.finish();

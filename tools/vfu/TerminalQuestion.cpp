@@ -1,6 +1,6 @@
 #include "TerminalQuestion.h"
 
-#include "Interrupts.h"
+#include "core/TerminationSignals.h"
 
 #include <iostream>
 #include <optional>
@@ -30,7 +30,7 @@ enum class LineResult
 // Why the wait has to end now; nothing while it may go on.
 std::optional<LineResult> findReasonToGiveUp (int interruptsAtStart, double deadline)
 {
-    if (getInterruptCount() != interruptsAtStart)
+    if (getTerminationSignalTotal() != interruptsAtStart)
         return LineResult::interrupted;
     if (juce::Time::getMillisecondCounterHiRes() >= deadline)
         return LineResult::timeUp;
@@ -106,7 +106,7 @@ LineResult readLine (std::string& line, int interruptsAtStart, double deadline)
 
 Reply askYesNo (const juce::String& question, int millisecondsLeft)
 {
-    const int interruptsAtStart = getInterruptCount();
+    const int interruptsAtStart = getTerminationSignalTotal();
     const auto deadline = juce::Time::getMillisecondCounterHiRes() + millisecondsLeft;
     std::cerr << question << " [y/N] " << std::flush;
 

@@ -1,18 +1,20 @@
 // vfu update: the app's updater without a window, on the computer's real MIDI ports.
 #include "CommandRegistry.h"
 #include "ProgramVersion.h"
-#include "Interrupts.h"
 #include "TerminalQuestion.h"
 
 #include "core/Log.h"
 #include "DefinitionArguments.h"
 #include "PackageRejections.h"
+#include "core/TerminationSignals.h"
 #include "definitions/DefinitionSource.h"
 #include "engine/HeadlessUpdate.h"
 #include "midi/JuceMidiLayer.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/RecordingMidiLayer.h"
 
+#include <atomic>
+#include <cmath>
 #include <iostream>
 #include <mutex>
 
@@ -80,6 +82,7 @@ public:
     void stateChanged (juce::String previousState, juce::String newState) override
     {
         endBar();
+        secondsLeft = 0.0;
         auto* object = report ("stateChanged");
         object->setProperty ("previous", previousState);
         object->setProperty ("state", newState);
@@ -124,6 +127,7 @@ public:
     {
         auto* object = report ("progressChanged");
         object->setProperty ("fraction", fraction);
+        object->setProperty ("secondsLeft", secondsLeft.load());
 
         const int percent = juce::jlimit (0, 100, (int) (fraction * 100.0));
         if (json)
@@ -145,7 +149,7 @@ public:
         {
             const int filled = percent / 4;
             std::cout << "\r[" << std::string ((size_t) filled, '#') << std::string ((size_t) (25 - filled), ' ')
-                      << "] " << percent << "%" << std::flush;
+                      << "] " << percent << "% " << formatTimeLeft (secondsLeft.load()) << "   " << std::flush;
             barShown = true;
             return;
         }
@@ -153,7 +157,7 @@ public:
         if (percent / 10 != lastTenth)
         {
             lastTenth = percent / 10;
-            std::cout << "progress: " << percent << "%" << std::endl;
+            std::cout << "progress: " << percent << "% (" << formatTimeLeft (secondsLeft.load()) << ")" << std::endl;
         }
     }
 
@@ -170,6 +174,34 @@ public:
         auto* object = new juce::DynamicObject();
         object->setProperty ("log", text);
         emit (object, "log: " + text);
+    }
+
+    // The engine reports the time left just before each progress step, which shows it.
+    void timeLeftChanged (double seconds) override { secondsLeft = seconds; }
+
+    void noticeChanged (Notice which, juce::String text) override
+    {
+        endBar();
+        auto* object = report ("noticeChanged");
+        object->setProperty ("notice", nameOf (which));
+        object->setProperty ("text", text);
+        emit (object, text.isNotEmpty() ? "notice: " + onOneLine (text) : juce::String());
+    }
+
+    void guardChanged (bool guarded) override
+    {
+        auto* object = report ("guardChanged");
+        object->setProperty ("guarded", guarded);
+        emit (object, {});
+    }
+
+    // What the person must know now, such as a first Ctrl-C during the update: on standard error,
+    // beside the questions, so that standard output keeps only reports.
+    void told (const juce::String& text)
+    {
+        endBar();
+        std::lock_guard<std::mutex> guard (printLock);
+        std::cerr << text << std::endl;
     }
 
     void pressed (const juce::String& buttonText)
@@ -260,7 +292,30 @@ private:
         barShown = false;
     }
 
+    static const char* nameOf (Notice which)
+    {
+        switch (which)
+        {
+            case Notice::waitingForFirmware:
+                return "waitingForFirmware";
+            case Notice::portInUse:
+                return "portInUse";
+            case Notice::keepConnected:
+                return "keepConnected";
+        }
+        return "?";
+    }
+
+    // "2:15 left", in whole seconds rounded up.
+    static std::string formatTimeLeft (double seconds)
+    {
+        const int whole = (int) std::ceil (juce::jmax (0.0, seconds));
+        return (juce::String (whole / 60) + ":" + juce::String (whole % 60).paddedLeft ('0', 2) + " left")
+            .toStdString();
+    }
+
     const bool json, bar, withLog;
+    std::atomic<double> secondsLeft{ 0.0 };
     std::mutex printLock;
     juce::String instructions; // message thread
     int lastTenth = -1;
@@ -300,14 +355,19 @@ int update (const UpdateOptions& given)
         definitionFile = tool::resolveDefinitionFile (given.definitions);
     tool::requireDeviceModel (definitionFile != juce::File() ? definitionFile : findAppDefinitionFile(), device);
 
-    // Stopped cleanly on Ctrl-C (and SIGTERM) instead of being killed in the middle of a transfer.
-    tool::countInterrupts (true);
+    // Counted instead of ending the process: the run stops cleanly, or holds them back while the
+    // update is guarded (GuardedSignals).
+    catchTerminationSignals (
+        { TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
 
     UpdatePrinter printer (given.json, given.log);
 
     HeadlessUpdate::Hooks hooks;
     hooks.reports = &printer;
-    hooks.interrupts = [] { return tool::getInterruptCount(); };
+    hooks.interrupts = [] { return getTerminationSignalCount (TerminationSignal::interrupt); };
+    hooks.terminations = []
+    { return getTerminationSignalCount (TerminationSignal::terminate) + getTerminationSignalCount (TerminationSignal::hangUp); };
+    hooks.told = [&printer] (const juce::String& text) { printer.told (text); };
     hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
     if (!given.yes)
         hooks.confirm = [] (const juce::String& text, int millisecondsLeft)
@@ -396,20 +456,27 @@ const tool::CommandRegistration updateCommand ({
     "desktop; the newest version unless --firmware. Ports are Auto unless --input / --output name them\n"
     "(as listed by vfu ports; repeated names are listed as \"NAME (2)\"...).\n"
     "Prints \"state: NAME\" for every state, \"instructions: TEXT\" whenever the instructions change, the\n"
-    "transfer's progress (a bar on a terminal, \"progress: N%\" every 10 % otherwise), \"pressed: TEXT\" for\n"
-    "every button pressed, \"warning: TEXT\" when the updater warns (other programs connected to the\n"
-    "instrument before the erase; the update goes on), and at the end \"result: succeeded, installed V\n"
-    "(package V)\", or \"result: failed: WHY\", \"result: timed out: WHY\", \"result: interrupted: WHY\".\n"
+    "transfer's progress with the time it still needs (a bar on a terminal, \"progress: N% (M:SS left)\"\n"
+    "every 10 % otherwise), \"pressed: TEXT\" for every button pressed, \"warning: TEXT\" when the updater\n"
+    "warns (other programs connected to the instrument before the erase; the update goes on),\n"
+    "\"notice: TEXT\" for a notice (the instrument waits for firmware from an update that did not finish:\n"
+    "installing restores it), and at the end \"result: succeeded, installed V (package V)\", or\n"
+    "\"result: failed: WHY\", \"result: timed out: WHY\", \"result: interrupted: WHY\".\n"
     "--json prints one JSON object a line instead: the reports as vfu run prints them, {\"pressed\":TEXT},\n"
     "and {\"result\":..., \"reason\":..., \"installed\":..., \"package\":..., \"exitCode\":N}.\n"
     "--log adds the log lines (\"log: TEXT\", {\"log\":TEXT}).\n"
     "A button other than Cancel that is offered and enabled is pressed with --yes; otherwise vfu asks\n"
     "(y/N, the question on standard error) on the terminal; without a terminal it is not pressed.\n"
-    "Ctrl-C, SIGTERM or the end of --timeout end the question: an answer not given counts as no. A\n"
-    "button is pressed once at most in a run, and never after a transfer (it would erase and flash the\n"
+    "Ctrl-C, SIGTERM, SIGHUP or the end of --timeout end the question: an answer not given counts as no.\n"
+    "A button is pressed once at most in a run, and never after a transfer (it would erase and flash the\n"
     "instrument again).\n"
-    "Ctrl-C during a transfer presses Cancel and waits for the updater to come to rest; a second Ctrl-C,\n"
-    "or one at any other time, stops at once. The engine is always stopped before vfu exits.\n"
+    "The update is guarded from just before the erase until its verdict (success, failure, a broken\n"
+    "connection, a cancel): the first Ctrl-C then prints that an update is in progress and that a second\n"
+    "Ctrl-C within 3 seconds stops it, and the update goes on; a second one within 3 seconds stops the\n"
+    "run (exit 1, \"result: interrupted: ...\" saying that the instrument is left in its bootloader and that\n"
+    "running the update again restores it). SIGTERM and SIGHUP during the guarded phase, and the end of\n"
+    "--timeout, wait for the verdict. Outside it Ctrl-C, SIGTERM and SIGHUP stop at once. The engine is\n"
+    "always stopped before vfu exits.\n"
     "The update ends once, after a transfer, nothing is left to press: exit 0 when the instrument was\n"
     "identified again in its firmware and reports the selected package's version; 1 when it reports\n"
     "another version or none, when an offered button was declined or offered again, or when\n"
