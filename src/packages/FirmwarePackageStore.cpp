@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/TextFromBytes.h"
+#include "packages/SysexSequence.h"
 #include "packages/ZipArchiveLayout.h"
 #include "midi/MIDIPortsSelector.h"
 
@@ -74,6 +75,17 @@ juce::String findMissingImage (const juce::StringArray& requiredKinds, const juc
     }
 
     return {};
+}
+
+// Why an image cannot be sent as it stands (empty, or not whole SysEx messages), or empty: the
+// erase goes out only when what follows it can be sent.
+juce::String findImageProblem (const juce::String& entryName, const juce::MemoryBlock& image)
+{
+    if (image.isEmpty())
+        return "empty image: " + entryName;
+
+    const auto problem = SysexSequence::findProblem (image.getData(), image.getSize());
+    return problem.isEmpty() ? juce::String() : "not a SysEx image: " + entryName + " (" + problem + ")";
 }
 
 bool sameSigner (const vfu::PackageSignature::Verdict& a, const vfu::PackageSignature::Verdict& b)
@@ -500,6 +512,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
     {
         juce::String name;
         juce::String digest;
+        juce::String problem; // why it cannot be sent, told once its digest has been checked
     };
     std::vector<Image> images;
     juce::String checksumText, checksumEntryName;
@@ -520,7 +533,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
             if (!readEntry (zip, i, entry, maximumImageSize, data))
                 return reject (rejectionReason, "damaged archive");
 
-            images.push_back ({ entry.name, juce::SHA256 (data).toHexString() });
+            images.push_back ({ entry.name, juce::SHA256 (data).toHexString(), findImageProblem (entry.name, data) });
         }
         else if (entry.name.endsWith (".sha"))
         {
@@ -574,6 +587,9 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
         const auto expected = checksumText.substring (at - separatorLength - digestLength, at - separatorLength);
         if (!expected.equalsIgnoreCase (image.digest))
             return reject (rejectionReason, "digest mismatch: " + image.name);
+
+        if (image.problem.isNotEmpty())
+            return reject (rejectionReason, image.problem);
     }
 
     juce::StringArray imageNames;
