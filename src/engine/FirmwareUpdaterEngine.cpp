@@ -228,6 +228,10 @@ bool FirmwareUpdater::enterState (const State& state)
     progress = 0.0;
     reportProgressChanged (0.0);
 
+    // A new update begins here: its images are read and checked again before it erases.
+    if (runningMachine != nullptr && state.name == runningMachine->initialStateName)
+        checkedImages.reset();
+
     executeInstructions (state, state.instructions);
     ++completedStateEntries;
     return true;

@@ -445,6 +445,52 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     return ImageReadResult::ok;
 }
 
+FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImages (CheckedImages& checked,
+                                                                                juce::String* failureDetail) const
+{
+    checked = {};
+    std::lock_guard<std::mutex> guard (impl->lock);
+
+    juce::MemoryBlock package;
+    PackageSignature::Verdict signature;
+    if (const auto result = impl->recheckSelected (package, signature, failureDetail); result != ImageReadResult::ok)
+        return result;
+
+    juce::MemoryInputStream input (package, false);
+    zip::ArchiveLayout layout;
+    if (zip::readLayout (input, layout).failed())
+        return ImageReadResult::packageCheckFailed;
+
+    juce::ZipFile zip (input);
+    if (!zip::matchesZipFile (layout, zip))
+        return ImageReadResult::packageCheckFailed;
+
+    const auto versionText = impl->selectedVersionText;
+    for (auto& kind : impl->requiredImageKinds)
+    {
+        const auto entryName = kind.replace ("$(version)", versionText) + ".syx";
+        const auto index = zip.getIndexOfFileName (entryName);
+        if (index < 0)
+        {
+            checked = {};
+            return ImageReadResult::entryMissing;
+        }
+
+        auto& image = checked.images[entryName];
+        if (!readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
+        {
+            checked = {};
+            return ImageReadResult::entryUnreadable;
+        }
+    }
+
+    checked.versionText = versionText;
+    writeLog ("Firmware package " + versionText + " (" + impl->selectedSource + "): " +
+              juce::String ((int) checked.images.size()) + " image(s) read and checked, " +
+              signature.describe (impl->trust));
+    return ImageReadResult::ok;
+}
+
 FirmwarePackageStore::ImageReadResult FirmwarePackageStore::checkSelectedPackage (juce::String* failureDetail) const
 {
     std::lock_guard<std::mutex> guard (impl->lock);
