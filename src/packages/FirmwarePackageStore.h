@@ -64,7 +64,8 @@ public:
 
     // Reads the selected package again and checks it as collection did (its check, its version,
     // the required images, the same signer) without reading an image: ok, noPackageSelected,
-    // packageUnreadable or packageCheckFailed. Run before anything irreversible is sent.
+    // packageUnreadable or packageCheckFailed. (The engine reads the images themselves with
+    // readSelectedImages before anything irreversible is sent.)
     ImageReadResult checkSelectedPackage (juce::String* failureDetail = nullptr) const;
 
     // Reads the selected package's image for a SendSysEx messageKind ("$(version)" replaced by the
