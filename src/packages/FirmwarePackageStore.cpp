@@ -485,8 +485,8 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImages (
     }
 
     checked.versionText = versionText;
-    writeLog ("Firmware package " + versionText + " (" + impl->selectedSource + "): " +
-              juce::String ((int) checked.images.size()) + " image(s) read and checked, " +
+    writeLog ("Firmware package " + versionText + " (" + impl->selectedSource +
+              "): " + juce::String ((int) checked.images.size()) + " image(s) read and checked, " +
               signature.describe (impl->trust));
     return ImageReadResult::ok;
 }

@@ -81,8 +81,8 @@ TEST (EraseGuard, collection_offers_only_packages_that_hold_every_image_the_mach
 
 namespace
 {
-// Records the image the host sends (not its inquiries) and runs `onErase` on the engine thread as the erase arrives, before
-// anything after it is sent.
+// Records the image the host sends (not its inquiries) and runs `onErase` on the engine thread as the erase arrives,
+// before anything after it is sent.
 class EraseHookDevice final : public vfu::VirtualMidiLayer::Device
 {
 public:
@@ -126,7 +126,8 @@ TEST (EraseGuard, the_image_sent_after_the_erase_is_the_one_checked_before_it_wh
 {
     // Overwritten in place as the erase goes out: by a valid package of the same version with
     // another image, and by bytes that are no package at all.
-    const auto otherPackage = vfu::ArchiveWriter::createPackage ("test-fw-1.0.0", { { "test-fw-1.0.0.syx", imageOf (2) } });
+    const auto otherPackage =
+        vfu::ArchiveWriter::createPackage ("test-fw-1.0.0", { { "test-fw-1.0.0.syx", imageOf (2) } });
     for (const auto& replacement : { otherPackage, juce::MemoryBlock ("not a package", 13) })
     {
         const auto folder = createTemporaryFolder ("erase-guard-checked");
@@ -148,13 +149,14 @@ TEST (EraseGuard, a_transfer_that_cannot_send_the_checked_image_after_the_erase_
     // The selection moves to another package as the erase goes out: its image was not the one
     // checked, so nothing is sent, the user is told, and the instrument's answer (none: "No device")
     // leads on, instead of the transfer state waiting with nothing to send.
-    const juce::String document = "<State name=\"A\" pollingMode=\"none\"><SendSysEx messageKind=\"erase\"/>"
-                                  "<GotoState state=\"B\"/></State>"
-                                  "<State name=\"B\" pollingMode=\"MIDI ports\">"
-                                  "<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI Device inquiry\">"
-                                  "<PollingState value=\"No device\" gotoState=\"Error\"/></SendSysEx>"
-                                  "<PollingState value=\"No device\" gotoState=\"Error\"/></State>"
-                                  "<State name=\"Error\" pollingMode=\"none\"/>";
+    const juce::String document =
+        "<State name=\"A\" pollingMode=\"none\"><SendSysEx messageKind=\"erase\"/>"
+        "<GotoState state=\"B\"/></State>"
+        "<State name=\"B\" pollingMode=\"MIDI ports\">"
+        "<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI Device inquiry\">"
+        "<PollingState value=\"No device\" gotoState=\"Error\"/></SendSysEx>"
+        "<PollingState value=\"No device\" gotoState=\"Error\"/></State>"
+        "<State name=\"Error\" pollingMode=\"none\"/>";
     const auto folder = createTemporaryFolder ("erase-guard-unavailable");
     writePackage (folder, "1.0.0", { { "test-fw-1.0.0.syx", imageOf (1) } });
     const auto second = writePackage (folder, "2.0.0", { { "test-fw-2.0.0.syx", imageOf (2) } });
