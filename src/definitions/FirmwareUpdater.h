@@ -22,6 +22,7 @@ namespace vfu
 {
 class Clock;
 class FirmwarePackageStore;
+struct CheckedImages;
 } // namespace vfu
 
 // One device model's update: the definition loaded from a definition document (the model below,
@@ -284,6 +285,11 @@ private:
     void warnOfOtherPrograms();
     void waitAfterErase();
     void transferFirmware (const State& state, const State::SendSysExInstruction& instruction);
+    // Reads and checks every image of the selected package into checkedImages; false (logged after
+    // logPrefix, checkedImages unchanged) when that fails.
+    bool readCheckedImages (const juce::String& logPrefix);
+    void imageUnavailableAfterCheck (const State& state, const State::SendSysExInstruction& instruction,
+                                     const juce::String& why);
     void runPostSendPolling (const State& state, const State::SendSysExInstruction& instruction);
 
     void reportStateChanged (const juce::String& previousState, const juce::String& newState);
@@ -312,6 +318,11 @@ private:
     std::atomic<juce::int64> stateEntryTime { 0 };
     std::atomic<double> progress { 0.0 };
     std::atomic<int> completedStateEntries { 0 };
+
+    // The images read and checked before the erase (or by the first transfer since the initial
+    // state), which the transfers send; null until then and again in the initial state. Engine
+    // thread only.
+    std::unique_ptr<vfu::CheckedImages> checkedImages;
 
     // Wakes the engine from its idle passes when a request or a restart arrives.
     juce::WaitableEvent wakeEvent;

@@ -232,8 +232,15 @@ which can take twenty seconds or more.)
         </State>
         <State name="Waiting for reattach, panel" pollingMode="MIDI Device inquiry" timeoutState="Error, no device">
             <TextField name="InstructionsField" text="Completing installation ..."/>
-            <PollingState value="Device detected" gotoState="Download complete"/>
+            <PollingState value="Device detected" gotoState="Waiting for reattach, panel check"/>
             <PollingState value="Bootloader detected" gotoState="Error, bootloader detected"/>
+        </State>
+        <State name="Waiting for reattach, panel check" pollingMode="Panel state" timeoutState="Error, no device">
+            <PollingState value="Panel firmware succeeded" gotoState="Download complete"/>
+            <PollingState value="Panel update failed" gotoState="Error, device detected"/>
+            <PollingState value="Panel erased" gotoState="Error, device detected"/>
+            <PollingState value="Panel firmware sending" gotoState="Error, device detected"/>
+            <PollingState value="Panel no update" gotoState="Error, device detected"/>
         </State>
         <State name="Update cancelled" pollingMode="MIDI Device inquiry">
             <TextField name="InstructionsField" text="Update cancelled."/>

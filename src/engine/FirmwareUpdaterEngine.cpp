@@ -236,6 +236,11 @@ bool FirmwareUpdater::enterState (const State& state)
     reportProgressChanged (0.0);
 
     noteStateEntered (state, previous == nullptr);
+
+    // A new update begins here: its images are read and checked again before it erases.
+    if (runningMachine != nullptr && state.name == runningMachine->initialStateName)
+        checkedImages.reset();
+
     executeInstructions (state, state.instructions);
     endGuardAtVerdict();
     ++completedStateEntries;

@@ -22,38 +22,25 @@ constexpr int senderStopTimeoutWhileExitingMs = 500;
 // Longest real pause between two passes of the transfer watching loop.
 constexpr int watchPassMilliseconds = 20;
 
-// The erase goes out only while the selected package still holds, unchanged, every image that the
-// transfers after it will send: an erased instrument with no image to receive is the worst outcome.
-// A machine that sends no image needs no package for its erase.
-bool selectedPackageAllowsErase (const vfu::FirmwarePackageStore& packages)
+// Why the images could not be read and checked, for the log line after `prefix`.
+juce::String describeReadFailure (vfu::FirmwarePackageStore::ImageReadResult result, const juce::String& detail)
 {
     using ReadResult = vfu::FirmwarePackageStore::ImageReadResult;
-    if (packages.getRequiredImages().isEmpty())
-        return true;
-
-    juce::String detail;
-    const auto result = packages.checkSelectedPackage (&detail);
-    const juce::String prefix = "SendSysEx 'erase' : not sent, ";
-
     switch (result)
     {
-        case ReadResult::ok:
-            return true;
         case ReadResult::noPackageSelected:
-            writeLog (prefix + "no firmware package selected");
-            break;
+            return "no firmware package selected";
         case ReadResult::packageUnreadable:
-            writeLog (prefix + "the selected package can no longer be read");
-            break;
+            return "the selected package can no longer be read";
         case ReadResult::packageCheckFailed:
         case ReadResult::entryMissing:
         case ReadResult::entryUnreadable:
-            writeLog (prefix + "the selected package no longer passes its check" +
-                      (detail.isNotEmpty() ? " (" + detail + ")" : juce::String()));
+            return "the selected package no longer passes its check" +
+                   (detail.isNotEmpty() ? " (" + detail + ")" : juce::String());
+        case ReadResult::ok:
             break;
     }
-
-    return false;
+    return {};
 }
 // The pauses still to come, in seconds of the updater's clock: the sender's pacing depends only on
 // the bytes left, so they are the pauses of an image of that many bytes.
@@ -71,7 +58,10 @@ void FirmwareUpdater::sendSysEx (const State& state, const State::SendSysExInstr
 
     if (instruction.messageKind == "erase")
     {
-        if (!selectedPackageAllowsErase (*packages))
+        // The erase goes out only once every image the transfers after it will send has been read
+        // and checked: an erased instrument with no image to receive is the worst outcome. A
+        // machine that sends no image needs no package for its erase.
+        if (!packages->getRequiredImages().isEmpty() && !readCheckedImages ("SendSysEx 'erase' : not sent, "))
             return;
 
         sendCommand (instruction.messageKind, { 0x04, id, 0x11 },
@@ -136,32 +126,28 @@ void FirmwareUpdater::waitAfterErase()
 void FirmwareUpdater::transferFirmware (const State& state, const State::SendSysExInstruction& instruction)
 {
     auto transfer = std::make_shared<vfu::SysexSender::Transfer>();
-    juce::String entryName, versionText, failureDetail;
+    const auto prefix = "SendSysEx '" + instruction.messageKind + "' : ";
 
-    using ReadResult = vfu::FirmwarePackageStore::ImageReadResult;
-    const auto readResult =
-        packages->readSelectedImage (instruction.messageKind, transfer->image, entryName, versionText, &failureDetail);
+    // The first transfer since the initial state reads and checks the images itself when no erase
+    // did; from then on the transfers send those checked bytes.
+    if (checkedImages == nullptr && !readCheckedImages (prefix))
+        return;
 
-    if (readResult != ReadResult::ok)
+    const auto versionText = checkedImages->versionText;
+    const auto entryName = instruction.messageKind.replace ("$(version)", versionText) + ".syx";
+    const auto checked = checkedImages->images.find (entryName);
+
+    if (checked == checkedImages->images.end() || versionText != packages->getSelectedVersionText())
     {
-        const auto prefix = "SendSysEx '" + instruction.messageKind + "' : ";
-
-        switch (readResult)
-        {
-            case ReadResult::noPackageSelected: writeLog (prefix + "no firmware package selected"); break;
-            case ReadResult::packageUnreadable: writeLog (prefix + "the selected package can no longer be read"); break;
-            case ReadResult::packageCheckFailed:
-                writeLog (prefix + "the selected package no longer passes its check"
-                          + (failureDetail.isNotEmpty() ? " (" + failureDetail + ")" : juce::String()));
-                break;
-            case ReadResult::entryMissing: writeLog (prefix + "no entry '" + entryName + "' in the selected package"); break;
-            case ReadResult::entryUnreadable: writeLog (prefix + "entry '" + entryName + "' of the selected package cannot be read"); break;
-            case ReadResult::ok: break;
-        }
-
+        imageUnavailableAfterCheck (state, instruction,
+                                    checked == checkedImages->images.end()
+                                        ? "no entry '" + entryName + "' among the images checked"
+                                        : "the selected version is no longer " + versionText +
+                                              ", whose images were checked");
         return;
     }
 
+    transfer->image = checked->second;
     const auto imageSize = transfer->image.getSize();
     transfer->output = portsSelector.openSelectedOutput();
 
@@ -271,6 +257,39 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
         if (! hasRequestedState() && instruction.endPollingMode.isNotEmpty() && ! connectionBroken)
             runPostSendPolling (state, instruction);
     }
+
+    stateEntryTime = clock.now();
+}
+
+bool FirmwareUpdater::readCheckedImages (const juce::String& logPrefix)
+{
+    auto fresh = std::make_unique<vfu::CheckedImages>();
+    juce::String detail;
+    const auto result = packages->readSelectedImages (*fresh, &detail);
+
+    if (result != vfu::FirmwarePackageStore::ImageReadResult::ok)
+    {
+        writeLog (logPrefix + describeReadFailure (result, detail));
+        return false;
+    }
+
+    checkedImages = std::move (fresh);
+    return true;
+}
+
+// The images were checked (and the instrument may be erased) but this one cannot go out: nothing
+// is sent, the user is told, and the instrument's answer moves the machine on as after a transfer
+// that found no output, instead of leaving it in its transfer state.
+void FirmwareUpdater::imageUnavailableAfterCheck (const State& state, const State::SendSysExInstruction& instruction,
+                                                  const juce::String& why)
+{
+    writeLog ("SendSysEx '" + instruction.messageKind + "' : not sent, " + why);
+    reportWarningShown ("The firmware could not be sent (" + why +
+                        "). The instrument may be waiting for its firmware: try the update again.");
+
+    stateEntryTime = clock.now();
+    if (!hasRequestedState() && instruction.endPollingMode.isNotEmpty())
+        runPostSendPolling (state, instruction);
 
     stateEntryTime = clock.now();
 }

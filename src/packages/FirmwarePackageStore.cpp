@@ -3,6 +3,7 @@
 #include "core/FileKind.h"
 #include "core/Log.h"
 #include "core/TextFromBytes.h"
+#include "packages/SysexSequence.h"
 #include "packages/ZipArchiveLayout.h"
 #include "midi/MIDIPortsSelector.h"
 
@@ -75,6 +76,17 @@ juce::String findMissingImage (const juce::StringArray& requiredKinds, const juc
     }
 
     return {};
+}
+
+// Why an image cannot be sent as it stands (empty, or not whole SysEx messages), or empty: the
+// erase goes out only when what follows it can be sent.
+juce::String findImageProblem (const juce::String& entryName, const juce::MemoryBlock& image)
+{
+    if (image.isEmpty())
+        return "empty image: " + entryName;
+
+    const auto problem = SysexSequence::findProblem (image.getData(), image.getSize());
+    return problem.isEmpty() ? juce::String() : "not a SysEx image: " + entryName + " (" + problem + ")";
 }
 
 bool sameSigner (const vfu::PackageSignature::Verdict& a, const vfu::PackageSignature::Verdict& b)
@@ -440,6 +452,52 @@ FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImage (c
     return ImageReadResult::ok;
 }
 
+FirmwarePackageStore::ImageReadResult FirmwarePackageStore::readSelectedImages (CheckedImages& checked,
+                                                                                juce::String* failureDetail) const
+{
+    checked = {};
+    std::lock_guard<std::mutex> guard (impl->lock);
+
+    juce::MemoryBlock package;
+    PackageSignature::Verdict signature;
+    if (const auto result = impl->recheckSelected (package, signature, failureDetail); result != ImageReadResult::ok)
+        return result;
+
+    juce::MemoryInputStream input (package, false);
+    zip::ArchiveLayout layout;
+    if (zip::readLayout (input, layout).failed())
+        return ImageReadResult::packageCheckFailed;
+
+    juce::ZipFile zip (input);
+    if (!zip::matchesZipFile (layout, zip))
+        return ImageReadResult::packageCheckFailed;
+
+    const auto versionText = impl->selectedVersionText;
+    for (auto& kind : impl->requiredImageKinds)
+    {
+        const auto entryName = kind.replace ("$(version)", versionText) + ".syx";
+        const auto index = zip.getIndexOfFileName (entryName);
+        if (index < 0)
+        {
+            checked = {};
+            return ImageReadResult::entryMissing;
+        }
+
+        auto& image = checked.images[entryName];
+        if (!readEntry (zip, index, layout.entries[(size_t) index], maximumImageSize, image))
+        {
+            checked = {};
+            return ImageReadResult::entryUnreadable;
+        }
+    }
+
+    checked.versionText = versionText;
+    writeLog ("Firmware package " + versionText + " (" + impl->selectedSource +
+              "): " + juce::String ((int) checked.images.size()) + " image(s) read and checked, " +
+              signature.describe (impl->trust));
+    return ImageReadResult::ok;
+}
+
 FirmwarePackageStore::ImageReadResult FirmwarePackageStore::checkSelectedPackage (juce::String* failureDetail) const
 {
     std::lock_guard<std::mutex> guard (impl->lock);
@@ -507,6 +565,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
     {
         juce::String name;
         juce::String digest;
+        juce::String problem; // why it cannot be sent, told once its digest has been checked
     };
     std::vector<Image> images;
     juce::String checksumText, checksumEntryName;
@@ -527,7 +586,7 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
             if (!readEntry (zip, i, entry, maximumImageSize, data))
                 return reject (rejectionReason, "damaged archive");
 
-            images.push_back ({ entry.name, juce::SHA256 (data).toHexString() });
+            images.push_back ({ entry.name, juce::SHA256 (data).toHexString(), findImageProblem (entry.name, data) });
         }
         else if (entry.name.endsWith (".sha"))
         {
@@ -581,6 +640,9 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
         const auto expected = checksumText.substring (at - separatorLength - digestLength, at - separatorLength);
         if (!expected.equalsIgnoreCase (image.digest))
             return reject (rejectionReason, "digest mismatch: " + image.name);
+
+        if (image.problem.isNotEmpty())
+            return reject (rejectionReason, image.problem);
     }
 
     juce::StringArray imageNames;

@@ -10,6 +10,15 @@
 
 namespace vfu
 {
+// The images the transfers will send, read from the selected package at one moment and checked
+// there as a whole: what the engine sends after an erase, so that a package changed after the
+// check changes nothing.
+struct CheckedImages
+{
+    juce::String versionText;                          // the selection they were read for
+    std::map<juce::String, juce::MemoryBlock> images; // by entry name, one per required image
+};
+
 // The firmware packages of one FirmwareUpdater: collected and checked once at construction,
 // ordered by version number, and one of them selected for the transfers.
 class FirmwarePackageStore
@@ -55,7 +64,8 @@ public:
 
     // Reads the selected package again and checks it as collection did (its check, its version,
     // the required images, the same signer) without reading an image: ok, noPackageSelected,
-    // packageUnreadable or packageCheckFailed. Run before anything irreversible is sent.
+    // packageUnreadable or packageCheckFailed. (The engine reads the images themselves with
+    // readSelectedImages before anything irreversible is sent.)
     ImageReadResult checkSelectedPackage (juce::String* failureDetail = nullptr) const;
 
     // Reads the selected package's image for a SendSysEx messageKind ("$(version)" replaced by the
@@ -64,6 +74,10 @@ public:
     ImageReadResult readSelectedImage (const juce::String& messageKind, juce::MemoryBlock& image,
                                        juce::String& entryName, juce::String& versionText,
                                        juce::String* failureDetail = nullptr) const;
+
+    // Reads the selected package once, checks it as readSelectedImage does, and reads every
+    // required image from those same bytes; ok, or what readSelectedImage would give.
+    ImageReadResult readSelectedImages (CheckedImages& checked, juce::String* failureDetail = nullptr) const;
 
     // One source that collection looked at, for the command-line tool.
     struct Finding

@@ -13,7 +13,6 @@ constexpr juce::uint32 localHeaderSignature = 0x04034b50;
 constexpr int endRecordSize = 22;
 constexpr int centralHeaderSize = 46;
 constexpr int localHeaderSize = 30;
-constexpr int maximumCommentSize = 65535;
 
 juce::uint16 readShort (const juce::uint8* p)
 {
@@ -33,6 +32,47 @@ juce::Result damaged()
 {
     return juce::Result::fail ("damaged archive");
 }
+
+// How far back from the end juce::ZipFile looks for the end record.
+constexpr juce::int64 endRecordSearchSize = 1048576;
+
+// The end record's offset as juce::ZipFile finds it (findCentralDirectoryFileHeader in
+// juce_ZipFile.cpp), or -1: backwards from the end in steps of 22 bytes over the last MiB, taking
+// in each step the first signature that starts in it, the step's bytes followed by the first four
+// of the step after it (zeros at the very end), so that it also sees a record cut short by the end.
+// `tail` holds the stream's bytes from `tailStart` to `total`.
+juce::int64 findEndRecordAsJuceDoes (const juce::uint8* tail, juce::int64 tailStart, juce::int64 total)
+{
+    const auto lowest = std::max<juce::int64> (0, total - endRecordSearchSize);
+    juce::uint8 step[endRecordSize + 4] = {};
+
+    for (auto pos = total; pos > lowest;)
+    {
+        pos = std::max<juce::int64> (0, pos - endRecordSize);
+        std::memcpy (step + endRecordSize, step, 4);
+
+        if (pos + endRecordSize > total)
+            return -1;
+
+        std::memcpy (step, tail + (pos - tailStart), endRecordSize);
+
+        for (int i = 0; i < endRecordSize; ++i)
+            if (readInt (step + i) == endRecordSignature)
+                return pos + i;
+    }
+
+    return -1;
+}
+
+// The offset in the tail of the last end record signature, whole or cut short, or -1.
+juce::int64 findLastSignature (const juce::uint8* tail, int tailSize)
+{
+    for (int i = tailSize - 4; i >= 0; --i)
+        if (readInt (tail + i) == endRecordSignature)
+            return i;
+
+    return -1;
+}
 } // namespace
 
 juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
@@ -43,21 +83,28 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
     if (total < endRecordSize)
         return juce::Result::fail ("not a ZIP archive");
 
-    // The end record is the last signature in the tail (juce::ZipFile scans backwards the same way).
-    const auto tailSize = (int) std::min<juce::int64> (total, endRecordSize + maximumCommentSize);
+    // JUCE searches at most the last MiB; a few bytes more hold the step that reaches past it.
+    const auto tailSize = (int) std::min<juce::int64> (total, endRecordSearchSize + endRecordSize);
     juce::HeapBlock<juce::uint8> tail ((size_t) tailSize);
 
     if (!readExactly (stream, total - tailSize, tail, tailSize))
         return juce::Result::fail ("unreadable");
 
-    int endInTail = -1;
-    for (int i = tailSize - endRecordSize; i >= 0 && endInTail < 0; --i)
-        if (readInt (tail + i) == endRecordSignature)
-            endInTail = i;
-
-    if (endInTail < 0)
+    // The record juce::ZipFile will read must be the only one: a second signature after it (a fake
+    // record in the last bytes, which a reader that wants 22 whole bytes would skip) would let the
+    // check and the reader see two different directories.
+    const auto tailStart = total - tailSize;
+    const auto found = findEndRecordAsJuceDoes (tail, tailStart, total);
+    if (found < 0)
         return juce::Result::fail ("not a ZIP archive");
 
+    if (findLastSignature (tail, tailSize) + tailStart != found)
+        return juce::Result::fail ("ambiguous archive (two end records)");
+
+    if (found + endRecordSize > total)
+        return damaged();
+
+    const auto endInTail = (int) (found - tailStart);
     const auto* end = tail + endInTail;
     layout.endRecordOffset = total - tailSize + endInTail;
     const int numEntries = readShort (end + 10);
@@ -155,9 +202,15 @@ bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile)
     if ((size_t) zipFile.getNumEntries() != layout.entries.size())
         return false;
 
+    // The offsets, compressed sizes and methods JUCE keeps to itself; it reads them from the same
+    // directory (readLayout finds the end record as it does), and what it shows must agree.
     for (int i = 0; i < zipFile.getNumEntries(); ++i)
-        if (zipFile.getEntry (i)->filename != layout.entries[(size_t) i].name)
+    {
+        const auto& entry = *zipFile.getEntry (i);
+        const auto& checked = layout.entries[(size_t) i];
+        if (entry.filename != checked.name || entry.uncompressedSize != checked.uncompressedSize)
             return false;
+    }
 
     return true;
 }

@@ -35,17 +35,19 @@ struct ArchiveLayout
 // The central directory of a program file or package may not exceed this (it is read into memory).
 constexpr juce::int64 maximumCentralDirectorySize = 4 * 1024 * 1024;
 
-// Reads and checks the layout of the ZIP archive that ends the stream: the end record must lie in
-// the last 64 KiB, and every offset and size must stay inside the stream, entries must not overlap
-// (no entry can be made to decompress the same data twice). The compression method and encryption
+// Reads and checks the layout of the ZIP archive that ends the stream: the end record is found as
+// juce::ZipFile finds it (in the last MiB, so data such as a signature may follow the archive) and
+// must be the only one there ("ambiguous archive (two end records)" otherwise), every offset and
+// size must stay inside the stream, entries must not overlap (no entry can be made to decompress
+// the same data twice). The compression method and encryption
 // are recorded, not checked: an entry that is never read may use any (see isReadable).
 // Reads only the end of the stream, the central directory and 30 bytes per entry, so a lying
 // header cannot make it read or allocate much. Fails with "not a ZIP archive" when there is no
 // end record, "damaged archive" for anything else.
 juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout);
 
-// True when juce::ZipFile sees the same entries (names, in order) as the layout: the check that
-// nothing JUCE reads later disagrees with what readLayout validated.
+// True when juce::ZipFile sees the same entries (names and sizes, in order) as the layout: the
+// check that nothing JUCE reads later disagrees with what readLayout validated.
 bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile);
 
 // The extension test of the program archive: the text from the last "." on, lower-cased, is

@@ -86,7 +86,7 @@ and power it on, then wait until it is found"/>
 TEST (DefinitionGraph, draws_every_state_of_each_inbuilt_model)
 {
     for (const auto& [device, states] :
-         { std::pair<const char*, int>{ "Lumostrel", 13 }, { "Orb 26", 16 }, { "Quillbox", 13 } })
+         { std::pair<const char*, int>{ "Lumostrel", 13 }, { "Orb 26", 17 }, { "Quillbox", 13 } })
     {
         const auto dot = writeDefinitionGraph (*load (vfu::definitions::getInbuiltDefinitions(), device));
         EXPECT_EQ (countLinesContaining (dot, "[label=\"") - countLinesContaining (dot, " -> "), states) << device;

@@ -47,7 +47,7 @@ TEST (DefinitionLint, finds_only_the_unreachable_error_state_in_the_inbuilt_docu
     EXPECT_EQ (summarise (lintDefinitionText (text, "Lumostrel", false).warnings),
                (Lines{ "unreachable-state Error, no device/State@92" }));
     EXPECT_EQ (summarise (lintDefinitionText (text, "Quillbox", false).warnings),
-               (Lines{ "unreachable-state Error, no device/State@374" }));
+               (Lines{ "unreachable-state Error, no device/State@381" }));
     EXPECT_TRUE (lintDefinitionText (text, "Orb 26", false).warnings.empty());
 
     const auto consoleMode = lintDefinitionText (text, "Quillbox", true);

@@ -18,7 +18,7 @@ TEST (DefinitionReport, summarises_the_inbuilt_definitions_of_each_model)
 
     const auto orb = runDefinitionCommand (DefinitionCommand::check, {}, "Orb 26", false);
     EXPECT_EQ (orb.exitCode, 0);
-    EXPECT_EQ (orb.output, "OK: 'Orb 26' (consoleMode = false): 16 states, initial state 'Idle, no device'");
+    EXPECT_EQ (orb.output, "OK: 'Orb 26' (consoleMode = false): 17 states, initial state 'Idle, no device'");
 }
 
 TEST (DefinitionReport, reports_a_rejected_document_with_its_message_and_exit_code_1)

@@ -118,7 +118,7 @@ TEST (InbuiltDefinitions, loads_for_each_model_with_its_states_and_identity)
     };
 
     for (const auto& model :
-         { Model{ "Lumostrel", 0x000B, "lmstr-fw-", 13 }, Model{ "Orb 26", 0x000C, "orb26-fw-", 16 },
+         { Model{ "Lumostrel", 0x000B, "lmstr-fw-", 13 }, Model{ "Orb 26", 0x000C, "orb26-fw-", 17 },
            Model{ "Quillbox", 0x0008, "quillbox-fw-", 13 } })
     {
         vfu::LogCollector log;
@@ -162,7 +162,8 @@ TEST (InbuiltDefinitions, lists_the_Orb_26_states_in_order)
                juce::StringArray (
                    "Idle, no device", "Idle, device detected", "Idle, bootloader detected", "Idle, panel update mode",
                    "Waiting for erase", "DSP download", "Waiting for reattach, DSP", "Waiting for reattach, DSP check",
-                   "Panel erase", "Panel download", "Waiting for reattach, panel", "Update cancelled",
+                   "Panel erase", "Panel download", "Waiting for reattach, panel", "Waiting for reattach, panel check",
+                   "Update cancelled",
                    "Download complete", "Error, no device", "Error, device detected", "Error, bootloader detected"));
 }
 

@@ -78,3 +78,104 @@ TEST (EraseGuard, collection_offers_only_packages_that_hold_every_image_the_mach
     EXPECT_FALSE (harness.updater->setFirmwareVersion ("2.0.0"));
     EXPECT_EQ (harness.updater->getPackageStore().getRequiredImages(), juce::StringArray ("test-fw-$(version)"));
 }
+
+namespace
+{
+// Records the image the host sends (not its inquiries) and runs `onErase` on the engine thread as the erase arrives,
+// before anything after it is sent.
+class EraseHookDevice final : public vfu::VirtualMidiLayer::Device
+{
+public:
+    void receiveFromHost (const juce::MidiMessage& message) override
+    {
+        const auto* raw = message.getRawData();
+        if (message.getRawDataSize() == 5 && raw[3] == 0x11 && onErase)
+            onErase();
+        else if (message.getRawDataSize() != 5 && !(raw[0] == 0xf0 && raw[1] == 0x7e)) // not an inquiry
+            image.append (raw, (size_t) message.getRawDataSize());
+    }
+
+    std::function<void()> onErase;
+    juce::MemoryBlock image; // written on the engine thread, read once it has stopped
+};
+
+void overwrite (const juce::File& file, const juce::MemoryBlock& data)
+{
+    juce::FileOutputStream out (file);
+    ASSERT_TRUE (out.openedOk() && out.setPosition (0) && out.truncate().wasOk());
+    ASSERT_TRUE (out.write (data.getData(), data.getSize()));
+}
+
+juce::MemoryBlock imageOf (int seed)
+{
+    auto image = smallImage();
+    image[1] = (char) seed;
+    return image;
+}
+
+EraseHookDevice& addHookDevice (EngineHarness& harness)
+{
+    auto& device = harness.layer.addDevice ("Hook Port", std::make_unique<EraseHookDevice>());
+    harness.selector.selectInputPort ("Hook Port");
+    harness.selector.selectOutputPort ("Hook Port");
+    return device;
+}
+} // namespace
+
+TEST (EraseGuard, the_image_sent_after_the_erase_is_the_one_checked_before_it_whatever_the_package_becomes)
+{
+    // Overwritten in place as the erase goes out: by a valid package of the same version with
+    // another image, and by bytes that are no package at all.
+    const auto otherPackage =
+        vfu::ArchiveWriter::createPackage ("test-fw-1.0.0", { { "test-fw-1.0.0.syx", imageOf (2) } });
+    for (const auto& replacement : { otherPackage, juce::MemoryBlock ("not a package", 13) })
+    {
+        const auto folder = createTemporaryFolder ("erase-guard-checked");
+        const auto package = writePackage (folder, "1.0.0", { { "test-fw-1.0.0.syx", imageOf (1) } });
+        EngineHarness harness (makeDocument (eraseThenSend), 500.0, { folder });
+        auto& device = addHookDevice (harness);
+        device.onErase = [&] { overwrite (package, replacement); };
+        ASSERT_TRUE (harness.updater->setFirmwareVersion ("1.0.0"));
+
+        harness.updater->startThread();
+        ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.indexOf ("printMessage|after|false") >= 0; }));
+        harness.updater->stopThread (2000);
+        EXPECT_EQ (device.image, imageOf (1)) << replacement.getSize();
+    }
+}
+
+TEST (EraseGuard, a_transfer_that_cannot_send_the_checked_image_after_the_erase_reaches_the_machines_error)
+{
+    // The selection moves to another package as the erase goes out: its image was not the one
+    // checked, so nothing is sent, the user is told, and the instrument's answer (none: "No device")
+    // leads on, instead of the transfer state waiting with nothing to send.
+    const juce::String document =
+        "<State name=\"A\" pollingMode=\"none\"><SendSysEx messageKind=\"erase\"/>"
+        "<GotoState state=\"B\"/></State>"
+        "<State name=\"B\" pollingMode=\"MIDI ports\">"
+        "<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI Device inquiry\">"
+        "<PollingState value=\"No device\" gotoState=\"Error\"/></SendSysEx>"
+        "<PollingState value=\"No device\" gotoState=\"Error\"/></State>"
+        "<State name=\"Error\" pollingMode=\"none\"/>";
+    const auto folder = createTemporaryFolder ("erase-guard-unavailable");
+    writePackage (folder, "1.0.0", { { "test-fw-1.0.0.syx", imageOf (1) } });
+    const auto second = writePackage (folder, "2.0.0", { { "test-fw-2.0.0.syx", imageOf (2) } });
+    EngineHarness harness (makeDocument (document), 100.0, { folder });
+    auto& device = addHookDevice (harness);
+    device.onErase = [&]
+    {
+        harness.updater->setFirmwareVersion ("2.0.0");
+        overwrite (second, juce::MemoryBlock ("gone", 4));
+    };
+    ASSERT_TRUE (harness.updater->setFirmwareVersion ("1.0.0"));
+
+    harness.updater->startThread();
+    EXPECT_TRUE (harness.waitForState ("Error"));
+    harness.updater->stopThread (2000);
+    EXPECT_TRUE (device.image.isEmpty());
+    EXPECT_GE (harness.callback.indexOf ("warningShown|The firmware could not be sent (the selected version is no "
+                                         "longer 1.0.0, whose images were checked). The instrument may be waiting "
+                                         "for its firmware: try the update again."),
+               0)
+        << harness.callback.getLines().joinIntoString ("\n");
+}

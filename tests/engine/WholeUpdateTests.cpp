@@ -187,6 +187,27 @@ TEST (WholeUpdate, an_Orb_26_goes_through_both_installation_phases)
     EXPECT_EQ (run.instrument().getInstalledVersion(), version);
 }
 
+TEST (WholeUpdate, an_Orb_26_whose_panel_rejects_its_image_does_not_end_in_success)
+{
+    // The panel image with one bit changed (its own checksum no longer holds, the package's digest
+    // is made for it): the DSP phase installs, the panel reports the update failed.
+    const juce::String version = "1.1.0p1";
+    auto panelImage = vfu::FirmwareImage::generate (0x000C, version, 4000);
+    panelImage[2000] = (char) (panelImage[2000] ^ 0x01);
+    WholeUpdate run (Model::orb26,
+                     writeImagesPackage ("orb26-fw-" + version,
+                                         { { "orb26-fw2-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 6000), true },
+                                           { "orb26-fw3-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 3000), true },
+                                           { "orb26-fw4-" + version + ".syx", panelImage, true } }),
+                     50.0, [] (InstrumentSettings& s) { s.restartMs = 8000; });
+    run.start();
+
+    ASSERT_TRUE (run.waitForState ("Error, device detected")) << run.callback.getStates().joinIntoString (" > ");
+    EXPECT_EQ (run.instrument().getPanelStateByte(), 5); // failed
+    EXPECT_FALSE (run.callback.hasEntered ("Download complete")) << run.callback.getStates().joinIntoString (" > ");
+    EXPECT_FALSE (run.showsInstructions ("Installation successful."));
+}
+
 TEST (WholeUpdate, an_instrument_already_in_its_bootloader_is_installed_after_a_click_on_Install)
 {
     WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0, [] (InstrumentSettings& s) { s.startInBootloader = true; });

@@ -1,6 +1,7 @@
 // Damaged and hostile packages: every one is skipped with a reason, without a crash and without
 // reading or allocating more than the limits allow.
 #include "PackageTestSupport.h"
+#include "packages/ProgramArchive.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -255,4 +256,42 @@ TEST (HostilePackages, refuses_entry_names_that_are_not_utf8_or_hold_a_NUL)
     const auto named = makeArchive ({ { "p-1.0.0.sha", textBlock (digestOf (makeImage (1, 200)) + juce::String::fromUTF8 (" *\xc3\xa9t\xc3\xa9.syx\n")) },
                                       { juce::String::fromUTF8 ("\xc3\xa9t\xc3\xa9.syx"), makeImage (1, 200) } });
     EXPECT_EQ (check (named), 1000099);
+}
+
+TEST (HostilePackages, refuses_an_image_that_is_empty_or_not_whole_sysex_messages)
+{
+    // The erase goes out only when what follows it can be sent: collection and the pre-erase check
+    // (the same check) refuse such a package.
+    EXPECT_EQ (rejectionOf (makePackage ("p-1.0.0", "a.syx", {})), "empty image: a.syx");
+    EXPECT_EQ (rejectionOf (makePackage ("p-1.0.0", "a.syx", juce::MemoryBlock ("\x41\xf0\xf7", 3))),
+               "not a SysEx image: a.syx (byte 41 at offset 0 outside a SysEx message)");
+    EXPECT_EQ (rejectionOf (makePackage ("p-1.0.0", "a.syx", juce::MemoryBlock ("\xf0\x01\x90\xf7", 4))),
+               "not a SysEx image: a.syx (byte 90 at offset 2 inside a SysEx message)");
+    EXPECT_EQ (rejectionOf (makePackage ("p-1.0.0", "a.syx", juce::MemoryBlock ("\xf0\x01\x02", 3))),
+               "not a SysEx image: a.syx (the last SysEx message has no F7)");
+
+    // Several whole messages one after the other are an image.
+    EXPECT_EQ (check (makePackage ("p-1.0.0", "a.syx", juce::MemoryBlock ("\xf0\x01\xf7\xf0\x02\xf7", 6))), 1000099);
+}
+
+TEST (HostilePackages, refuses_a_second_end_record_that_only_juce_would_read)
+{
+    // The last 21 bytes hold a second end record, cut short, pointing at another archive in front
+    // of the real one with the same names: JUCE's reader takes it (and would send its 2.1.0 image
+    // as 2.2.1), a reader that wants 22 whole bytes takes the real one.
+    const auto fake = makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", makeImage (210));
+    auto real = makePackage ("quillbox-fw-2.2.1", "quillbox-fw-2.2.1.syx", makeImage (221));
+    ASSERT_TRUE (vfu::ProgramArchive::relocate (real, (juce::int64) fake.getSize()).wasOk());
+
+    juce::MemoryBlock hostile (fake);
+    hostile.append (real.getData(), real.getSize());
+    hostile.append (static_cast<const char*> (fake.getData()) + fake.getSize() - 22, 21);
+    EXPECT_EQ (rejectionOf (hostile), "damaged archive");
+
+    // Data after the archive (a Windows signature block, say) is read past, as JUCE does.
+    juce::MemoryBlock followed (real);
+    followed.append (juce::MemoryBlock (100 * 1024, true).getData(), 100 * 1024);
+    juce::MemoryBlock program (fake);
+    program.append (followed.getData(), followed.getSize());
+    EXPECT_EQ (check (program), 2020199);
 }

@@ -40,7 +40,7 @@ TEST (VfuLintCommand, exits_4_with_warnings_0_without_and_1_for_a_rejected_docum
     const auto quillbox = runVfu ({ "lint" });
     EXPECT_EQ (quillbox.exitCode, 4) << quillbox.output;
     EXPECT_EQ (quillbox.output.trim(),
-               "inbuilt:374: unreachable-state: State 'Error, no device', State: no transition, "
+               "inbuilt:381: unreachable-state: State 'Error, no device', State: no transition, "
                "button, GotoState or time-out that the engine can take leads to this state");
 
     const auto orb = runVfu ({ "lint", "--device=Orb 26" });

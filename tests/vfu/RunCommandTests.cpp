@@ -38,3 +38,39 @@ TEST (VfuRun, reports_and_logs_the_programs_connected_to_the_instrument_before_t
                juce::StringArray ("Other programs are connected to the instrument's MIDI ports: Clock DAW, Sequencer"))
         << finished.output;
 }
+
+TEST (VfuRun, exits_by_the_updates_verdict_and_refuses_states_the_machine_does_not_have)
+{
+    // A package named 2.2.3 holding an image that installs 2.2.0: pack warns, and the run that
+    // reaches "Download complete" says "Update has failed. Please try again." and fails.
+    const auto folder = vfu::test::createTemporaryFolder ("vfu-run-verdict");
+    const auto image = folder.getChildFile ("quillbox-fw-2.2.3.syx").getFullPathName();
+    const auto package = folder.getChildFile ("quillbox-fw-2.2.3.vfw").getFullPathName();
+    ASSERT_EQ (
+        vfu::test::runVfu ({ "make-image", "--model", "quillbox", "--version", "2.2.0", "--size", "3000", "-o", image })
+            .exitCode,
+        0);
+    const auto packed = vfu::test::runVfu ({ "pack", "--name", "quillbox-fw-2.2.3", "-o", package, image });
+    ASSERT_EQ (packed.exitCode, 0) << packed.output;
+    EXPECT_TRUE (
+        packed.output.contains ("Warning: quillbox-fw-2.2.3.syx reports version 2.2.0, the package name says 2.2.3"))
+        << packed.output;
+
+    const auto failed =
+        vfu::test::runVfu ({ "run", "--simulate", "quillbox:2.1.0", "--package", package, "--speed", "50" });
+    EXPECT_EQ (failed.exitCode, 1) << failed.output;
+    EXPECT_TRUE (failed.output.contains ("Update has failed. Please try again.")) << failed.output;
+    EXPECT_TRUE (
+        failed.output.trimEnd().endsWith ("result: failed: the instrument reports 2.2.0, the package is 2.2.3"))
+        << failed.output;
+
+    for (const auto& option : { juce::String ("--until"), juce::String ("--click") })
+    {
+        const auto unknown = vfu::test::runVfu (
+            { "run", "--simulate", "quillbox:2.1.0", "--package", package, option, "Firmware uploaded+1" });
+        EXPECT_EQ (unknown.exitCode, 2) << unknown.output;
+        EXPECT_TRUE (
+            unknown.output.contains (option + " names no state of the \"Quillbox\" machine: \"Firmware uploaded"))
+            << unknown.output;
+    }
+}

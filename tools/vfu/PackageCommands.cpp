@@ -13,6 +13,7 @@
 #include "midi/MIDIPortsSelector.h"
 #include "packages/FirmwareImage.h"
 
+#include <iostream>
 #include <map>
 
 namespace
@@ -60,6 +61,23 @@ int makeImage (const MakeImageOptions& options)
     return vfu::tool::exitSuccess;
 }
 
+// An image in the simulated instruments' layout carries the version it installs; one that says
+// another version than the package name makes an update that always ends in failure.
+void warnOfOtherVersions (const std::vector<vfu::ArchiveWriter::Entry>& images, int packageVersion)
+{
+    if (packageVersion < 0)
+        return;
+
+    for (auto& image : images)
+    {
+        const auto contents = vfu::FirmwareImage::inspect (image.data.getData(), image.data.getSize());
+        if (contents.valid && contents.versionNumber != packageVersion)
+            std::cerr << "Warning: " << image.name << " reports version "
+                      << MIDIPortsSelector::formatVersionNumber (contents.versionNumber) << ", the package name says "
+                      << MIDIPortsSelector::formatVersionNumber (packageVersion) << std::endl;
+    }
+}
+
 struct PackOptions
 {
     std::string name, output, signingKey;
@@ -98,6 +116,9 @@ int pack (const PackOptions& options)
         images.push_back (std::move (image));
     }
 
+    const auto version = vfu::FirmwarePackageStore::versionFromChecksumEntryName (baseName + ".sha");
+    warnOfOtherVersions (images, version);
+
     auto package = vfu::ArchiveWriter::createPackage (baseName, images);
     juce::String signedBy;
 
@@ -121,7 +142,6 @@ int pack (const PackOptions& options)
 
     writeOrFail (out, package);
 
-    const auto version = vfu::FirmwarePackageStore::versionFromChecksumEntryName (baseName + ".sha");
     vfu::tool::printLine ("Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) +
                           " image(s); version " +
                           (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
@@ -250,7 +270,9 @@ const vfu::tool::CommandRegistration packCommand ({
     "Writes the package OUT.vfw holding BASENAME.sha (the SHA-256 digest of every image) and the images,\n"
     "deflated. The package's version comes from BASENAME: the text after its last \"-\", e.g.\n"
     "quillbox-fw-2.2.1 gives 2.2.1. With --sign, BASENAME.sig holds the Ed25519 signature of the list\n"
-    "made with the secret key file (vfu keygen writes one).",
+    "made with the secret key file (vfu keygen writes one). An image in the layout vfu make-image writes\n"
+    "that reports another version than BASENAME gives is packed with a warning on standard error\n"
+    "(\"Warning: NAME reports version V, the package name says W\"): the update would end in failure.",
     "",
     [] (CLI::App& app) -> std::function<int()>
     {

@@ -4,6 +4,7 @@
 #include "DefinitionArguments.h"
 #include "PackageRejections.h"
 #include "ProgramVersion.h"
+#include "RunVerdict.h"
 
 #include "core/Log.h"
 #include "core/TerminationSignals.h"
@@ -54,6 +55,9 @@ public:
         clock = &clockToUse;
     }
 
+    // Told every report before anything is printed; set before the engine starts.
+    void setVerdict (tool::RunVerdict& verdictToTell) { verdict = &verdictToTell; }
+
     // True once the --until state was entered and its whole instruction list has run.
     bool isDone()
     {
@@ -67,6 +71,9 @@ public:
 
     void stateChanged (juce::String previousState, juce::String newState) override
     {
+        if (verdict != nullptr)
+            verdict->stateEntered (newState);
+
         if (isDone())
             return;
 
@@ -89,6 +96,9 @@ public:
 
     void textFieldChanged (juce::String name, juce::String text, bool visible) override
     {
+        if (verdict != nullptr && name == "InstructionsField")
+            verdict->instructionsShown (visible ? text : juce::String());
+
         if (isDone())
             return;
 
@@ -102,6 +112,9 @@ public:
 
     void buttonChanged (juce::String name, juce::String text, bool enabled) override
     {
+        if (verdict != nullptr)
+            verdict->buttonChanged (enabled);
+
         if (isDone())
             return;
 
@@ -127,6 +140,9 @@ public:
 
     void progressChanged (double fraction) override
     {
+        if (verdict != nullptr)
+            verdict->progressChanged (fraction);
+
         if (isDone())
             return;
 
@@ -199,6 +215,7 @@ private:
     std::vector<std::unique_ptr<Click>>& clicks;
     FirmwareUpdater* updater = nullptr;
     Clock* clock = nullptr;
+    tool::RunVerdict* verdict = nullptr;
     std::atomic<int> untilMark { -1 };
     std::atomic<double> secondsLeft { 0.0 };
     std::atomic<bool> done { false };
@@ -272,6 +289,28 @@ double parseNumber (const std::string& option, const std::string& text, double m
         tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " + juce::String (maximum)
                          + ", not " + tool::toJuce (text).quoted());
     return value;
+}
+
+// --until and --click name states of the machine that runs; one it does not have would be
+// ignored or waited for until --limit.
+void checkStateNames (const FirmwareUpdater& updater, const juce::String& untilState,
+                      const std::vector<std::unique_ptr<Click>>& clicks)
+{
+    const auto machineName = updater.getDeviceName().quoted();
+    if (tool::RunVerdict::findUnknownStates (updater, { untilState }).size() > 0)
+        tool::failUsage ("--until names no state of the " + machineName + " machine: " + untilState.quoted());
+
+    for (auto& click : clicks)
+        if (tool::RunVerdict::findUnknownStates (updater, { click->state }).size() > 0)
+            tool::failUsage ("--click names no state of the " + machineName + " machine: " + click->state.quoted());
+}
+
+juce::StringArray clickedStates (const std::vector<std::unique_ptr<Click>>& clicks)
+{
+    juce::StringArray states;
+    for (auto& click : clicks)
+        states.add (click->state);
+    return states;
 }
 
 struct RunOptions
@@ -382,7 +421,11 @@ int run (const RunOptions& given)
 
     auto& updater = update != nullptr ? update->getUpdater() : replay->getUpdater();
     auto& clock = update != nullptr ? update->getClock() : replay->getClock();
+    checkStateNames (updater, untilState, clicks);
     printer.attach (updater, clock);
+    tool::RunVerdict runVerdict (updater);
+    printer.setVerdict (runVerdict);
+    const auto statesClicked = clickedStates (clicks);
 
     catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
     GuardedSignals signals (readSignalCounts);
@@ -401,7 +444,7 @@ int run (const RunOptions& given)
             int outcome = 1;
             for (;;)
             {
-                if (printer.isDone())
+                if (printer.isDone() || runVerdict.restsInErrorState (statesClicked))
                 {
                     outcome = 0;
                     break;
@@ -444,6 +487,7 @@ int run (const RunOptions& given)
             updater.stopThread (5000);
             return outcome;
         });
+    const auto judged = runVerdict.judge(); // while the updater is still there
 
     if (replay != nullptr)
     {
@@ -454,15 +498,21 @@ int run (const RunOptions& given)
             return tool::exitFailure;
     }
 
-    update = nullptr;
-
     if (stopReason.isNotEmpty() && result != 0)
+    {
+        update = nullptr;
         tool::fail (stopReason);
+    }
 
     if (result != 0)
+    {
+        update = nullptr;
         tool::fail ("The time limit passed before '" + untilState + "' was entered and its instructions had run.");
+    }
 
-    return tool::exitSuccess;
+    update = nullptr;
+    std::cerr << judged.line << std::endl;
+    return judged.exitCode;
 }
 
 const tool::CommandRegistration runCommand ({
@@ -483,9 +533,15 @@ const tool::CommandRegistration runCommand ({
     "--click STATE+SECONDS presses InstallCancel that many clock seconds after STATE is entered (repeatable).\n"
     "--fault hands a fault to the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies,\n"
     "unrelated-sysex, vanish-after=BYTES, never-come-back.\n"
-    "--speed N runs the clock N times faster (default 1). Ends with exit code 0 once STATE (--until, default\n"
-    "\"Download complete\") has been entered and its instructions have run; exit code 1 when --limit clock\n"
-    "seconds (default 600) pass first.\n"
+    "--speed N runs the clock N times faster (default 1). The run ends once STATE (--until, default\n"
+    "\"Download complete\") has been entered and its instructions have run, or once an error state (a name\n"
+    "beginning \"Error\") has that no --click waits for, and exits by the update's verdict, as vfu update\n"
+    "judges it, in a last line on standard error: \"result: succeeded, installed V (package V)\" (exit code\n"
+    "0) at rest after a transfer with the package's version; \"result: failed: WHY\" (exit code 1) in an\n"
+    "error state or at rest after a transfer with the instrument not in its firmware or on another version;\n"
+    "\"result: stopped in \"STATE\", before the update's end\" (exit code 0) otherwise. Exit code 1 when\n"
+    "--limit clock seconds (default 600) pass first. An --until or --click STATE the machine does not have\n"
+    "is a usage error.\n"
     "--record FILE writes what the updater exchanges with the MIDI layer to FILE (docs/recordings.md).\n"
     "--replay FILE plays a recording as the instrument instead of --simulate: the device model and package\n"
     "version are the recording's, the packages those given with --package. It prints \"replay: matched N\n"
