@@ -276,6 +276,9 @@ private:
     void sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body,
                       const std::function<void()>& beforeSending = {});
     void warnOfOtherPrograms();
+    // Shows or withdraws the port-in-use line when the ports another program holds change
+    // (FirmwareUpdaterPorts.cpp); engine thread.
+    void reportPortsInUse();
     void waitAfterErase();
     void transferFirmware (const State& state, const State::SendSysExInstruction& instruction);
     void runPostSendPolling (const State& state, const State::SendSysExInstruction& instruction);
@@ -296,6 +299,7 @@ private:
     std::atomic<juce::int64> stateEntryTime { 0 };
     std::atomic<double> progress { 0.0 };
     std::atomic<int> completedStateEntries { 0 };
+    juce::StringArray reportedPortsInUse; // engine thread only
 
     // Wakes the engine from its idle passes when a request or a restart arrives.
     juce::WaitableEvent wakeEvent;

@@ -155,6 +155,12 @@ void HeadlessUpdate::warningShown (juce::String text)
         hooks.reports->warningShown (text);
 }
 
+void HeadlessUpdate::noticeChanged (Notice which, juce::String text)
+{
+    if (hooks.reports != nullptr)
+        hooks.reports->noticeChanged (which, text);
+}
+
 // ----- The run -----
 
 void HeadlessUpdate::press (const juce::String& name, const juce::String& text)

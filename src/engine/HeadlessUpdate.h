@@ -85,6 +85,7 @@ private:
     void printMessage (juce::String text, bool flag) override;
     void progressChanged (double fraction) override;
     void warningShown (juce::String text) override;
+    void noticeChanged (Notice which, juce::String text) override;
 
     void press (const juce::String& buttonName, const juce::String& buttonText);
     Outcome finish (Outcome outcome, const juce::String& reason);

@@ -46,6 +46,11 @@ public:
 
     void warningShown (juce::String text) override { add ("warningShown|" + text); }
 
+    void noticeChanged (Notice which, juce::String text) override
+    {
+        add ("noticeChanged|" + juce::String ((int) which) + "|" + text);
+    }
+
     juce::StringArray getLines() const
     {
         const std::lock_guard<std::mutex> sl (lock);

@@ -163,6 +163,18 @@ public:
         emit (object, "warning: " + onOneLine (text));
     }
 
+    // A notice is printed when it appears; its withdrawal only goes into the JSON lines.
+    void noticeChanged (Notice which, juce::String text) override
+    {
+        endBar();
+        auto* object = report ("noticeChanged");
+        object->setProperty ("notice", which == Notice::portInUse            ? "portInUse"
+                                       : which == Notice::waitingForFirmware ? "waitingForFirmware"
+                                                                             : "keepConnected");
+        object->setProperty ("text", text);
+        emit (object, text.isNotEmpty() ? "notice: " + onOneLine (text) : juce::String());
+    }
+
     void logLineWritten (const juce::String& text) override
     {
         auto* object = new juce::DynamicObject();
