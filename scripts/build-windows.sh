@@ -4,6 +4,13 @@
 # programs, all statically linked, and a ZIP of the programs and the licences. Installs what it
 # needs first. Build steps that run a built program (the package bundling) go through Wine.
 # Extra arguments go to the CMake configure step.
+#
+# A release build like the .deb (VFU_RELEASE=ON): the delivered package is signed with the secret
+# key file $VFU_SIGNING_KEY_FILE, trusted through $VFU_TRUSTED_KEY_FILES (default: the .pub beside
+# it), never with the development key, which the programs do not trust. Without a key, a pair is
+# made once with the development build's `vfu keygen` into build-windows/signing-key/ (never
+# committed). The programs as delivered go to build-windows/programs/, signed with Authenticode
+# when $VFU_WINDOWS_CERTIFICATE names a PKCS#12 file (scripts/windows/sign.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -49,16 +56,36 @@ mkdir -p "$(dirname "$third_party")"
 # Libraries found through pkg-config come from the folder above, never from the host.
 export PKG_CONFIG_LIBDIR="$third_party/install/lib/pkgconfig" PKG_CONFIG_PATH=""
 
+# The key the delivered package is signed with.
+if [ -n "${VFU_SIGNING_KEY_FILE:-}" ]; then
+  signing_key="$(realpath "$VFU_SIGNING_KEY_FILE")"
+  trusted_keys="${VFU_TRUSTED_KEY_FILES:-${signing_key%.key}.pub}"
+else
+  signing_key="$build_dir/signing-key/release.key"
+  trusted_keys="$build_dir/signing-key/release.pub"
+  if [ ! -f "$signing_key" ] || [ ! -f "$trusted_keys" ]; then
+    dev_dir="${VFU_BUILD_DIR:-build}"
+    VFU_BUILD_DIR="$dev_dir" bash scripts/build.sh --target vfu
+    vfu_tool="$(find "$dev_dir/tools" -path '*vfu_artefacts*' -name vfu -type f -perm -u+x | head -n 1)"
+    [ -n "$vfu_tool" ] || { echo "build-windows.sh: vfu was not built in $dev_dir" >&2; exit 1; }
+    rm -rf "$build_dir/signing-key"
+    mkdir -p "$build_dir/signing-key"
+    "$vfu_tool" keygen --out "$build_dir/signing-key/release"
+  fi
+fi
+
 app_dir="$build_dir/app"
-# Configured again when the libraries' folder changed (a new compiler, say).
+# Configured again when the libraries' folder or the signing key changed.
 if [ ! -f "$app_dir/CMakeCache.txt" ] || [ $# -gt 0 ] \
-   || ! grep -qxF "CMAKE_PREFIX_PATH:UNINITIALIZED=$third_party/install" "$app_dir/CMakeCache.txt"; then
+   || ! grep -qxF "CMAKE_PREFIX_PATH:UNINITIALIZED=$third_party/install" "$app_dir/CMakeCache.txt" \
+   || ! grep -qxF "VFU_SIGNING_KEY_FILE:FILEPATH=$signing_key" "$app_dir/CMakeCache.txt"; then
   launcher=()
   command -v ccache > /dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$app_dir" -G Ninja "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$third_party/install" \
+    -DVFU_RELEASE=ON -DVFU_SIGNING_KEY_FILE="$signing_key" -DVFU_TRUSTED_KEY_FILES="$trusted_keys" \
     "$@"
 fi
 
@@ -69,4 +96,10 @@ while IFS= read -r suite; do
 done < <(cmake --build "$app_dir" --target help | sed -n 's/^\(vfu_[a-z]*_tests\):.*/\1/p' | sort -u)
 cmake --build "$app_dir" --parallel "$jobs" --target "${targets[@]}"
 
-bash scripts/windows/package.sh "$app_dir" "$build_dir/QuillboxFirmwareUpdater-windows.zip" "$third_party"
+app="$(find "$app_dir/src/VornFirmwareUpdater_artefacts" -name QuillboxFirmwareUpdater.exe | head -n 1)"
+vfu="$(find "$app_dir/tools/vfu_artefacts" -name vfu.exe | head -n 1)"
+[ -f "$app" ] && [ -f "$vfu" ] || { echo "build-windows.sh: the programs are not built" >&2; exit 1; }
+rm -rf "$build_dir/programs"
+bash scripts/windows/sign.sh "$build_dir/programs" "$app" "$vfu"
+
+bash scripts/windows/package.sh "$build_dir/programs" "$build_dir/QuillboxFirmwareUpdater-windows.zip" "$third_party"

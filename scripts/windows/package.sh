@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Packs the Windows programs and the licences of everything built into them into one ZIP.
 #
-# Usage: package.sh APP_BUILD_DIR ZIP_FILE THIRD_PARTY_DIR   (APP_BUILD_DIR is the CMake build of
-# the project; THIRD_PARTY_DIR the libraries' folder of scripts/windows/libraries.sh, whose sources
-# hold the licence texts)
+# Usage: package.sh PROGRAMS_DIR ZIP_FILE THIRD_PARTY_DIR   (PROGRAMS_DIR holds the programs as
+# delivered, signed or not, from scripts/windows/sign.sh; THIRD_PARTY_DIR the libraries' folder of
+# scripts/windows/libraries.sh, whose sources hold the licence texts)
 set -euo pipefail
 
-app_dir="$(realpath "$1")"
+programs_dir="$(realpath "$1")"
 zip_file="$(realpath -m "$2")"
 third_party="$(realpath "$3")"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 
-app="$(find "$app_dir/src/VornFirmwareUpdater_artefacts" -name QuillboxFirmwareUpdater.exe | head -n 1)"
-vfu="$(find "$app_dir/tools/vfu_artefacts" -name vfu.exe | head -n 1)"
+app="$programs_dir/QuillboxFirmwareUpdater.exe"
+vfu="$programs_dir/vfu.exe"
 [ -f "$app" ] && [ -f "$vfu" ] || { echo "package.sh: the programs are not built" >&2; exit 1; }
 
 stage="$(dirname "$zip_file")/package-stage"

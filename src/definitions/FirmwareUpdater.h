@@ -283,6 +283,9 @@ private:
     void sendCommand (const juce::String& messageKind, std::initializer_list<juce::uint8> body,
                       const std::function<void()>& beforeSending = {});
     void warnOfOtherPrograms();
+    // Shows or withdraws the port-in-use line when the ports another program holds change
+    // (FirmwareUpdaterPorts.cpp); engine thread.
+    void reportPortsInUse();
     void waitAfterErase();
     void transferFirmware (const State& state, const State::SendSysExInstruction& instruction);
     // Reads and checks every image of the selected package into checkedImages; false (logged after
@@ -318,6 +321,7 @@ private:
     std::atomic<juce::int64> stateEntryTime { 0 };
     std::atomic<double> progress { 0.0 };
     std::atomic<int> completedStateEntries { 0 };
+    juce::StringArray reportedPortsInUse; // engine thread only
 
     // The images read and checked before the erase (or by the first transfer since the initial
     // state), which the transfers send; null until then and again in the initial state. Engine

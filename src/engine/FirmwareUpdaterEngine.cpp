@@ -320,7 +320,10 @@ void FirmwareUpdater::runPollingLoop (const State& state, const juce::String& mo
         const auto result = pollOnce (mode, polled);
 
         if (polled)
+        {
+            reportPortsInUse();
             applyTransition (state, result, state.pollingStates);
+        }
 
         // Polls that returned at once (ports only checked, no device to ask) and passes that
         // polled nothing pause briefly instead of spinning.

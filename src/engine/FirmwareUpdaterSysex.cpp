@@ -86,6 +86,7 @@ void FirmwareUpdater::sendCommand (const juce::String& messageKind, std::initial
                                    const std::function<void()>& beforeSending)
 {
     auto output = portsSelector.openSelectedOutput();
+    reportPortsInUse(); // an output another program holds: nothing goes out, and the user is told why
     if (output == nullptr)
     {
         writeLog ("SendSysEx '" + messageKind + "' : no MIDI output to send on");
@@ -150,6 +151,7 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
     transfer->image = checked->second;
     const auto imageSize = transfer->image.getSize();
     transfer->output = portsSelector.openSelectedOutput();
+    reportPortsInUse();
 
     bool connectionBroken = false;
     PollResult lastPollResult = PollResult::Aborted;
@@ -321,6 +323,7 @@ void FirmwareUpdater::runPostSendPolling (const State& state, const State::SendS
         }
         else
             applyTransition (state, portsSelector.checkSelectedPorts(), instruction.pollingStates);
+        reportPortsInUse();
 
         if (juce::Time::getMillisecondCounter() - passStart < 10u)
             idleBriefly();

@@ -75,6 +75,14 @@ std::unique_ptr<Connection> openOnMessageThread (std::function<std::unique_ptr<C
     std::lock_guard<std::mutex> guard (pending->mutex);
     return std::move (pending->result);
 }
+
+// True when a worker may have left an open on the message thread unfinished (the conditions under
+// which openOnMessageThread gives up stay true): what that open says is not to be read.
+bool openWasAbandoned()
+{
+    auto* mm = juce::MessageManager::getInstanceWithoutCreating();
+    return juce::Thread::currentThreadShouldExit() || (mm != nullptr && mm->hasStopMessageBeenSent());
+}
 } // namespace
 
 std::unique_ptr<vfu::MidiInputConnection> MIDIPortsSelector::openInputDevice (int index)
@@ -82,13 +90,15 @@ std::unique_ptr<vfu::MidiInputConnection> MIDIPortsSelector::openInputDevice (in
     if (index < 0)
         return {};
 
-    std::function<std::unique_ptr<vfu::MidiInputConnection>()> open = [this, index]
-    { return midiLayer.openInput (index, *this); };
+    // Shared: an open that the worker gave up on may still write it on the message thread.
+    auto refusal = std::make_shared<vfu::OpenRefusal>();
+    std::function<std::unique_ptr<vfu::MidiInputConnection>()> open = [this, index, refusal]
+    { return midiLayer.openInputOrSayWhy (index, *this, *refusal); };
 
-    if (!midiLayer.opensOnMessageThread())
-        return open();
-
-    return openOnMessageThread (open, alive);
+    auto input = midiLayer.opensOnMessageThread() ? openOnMessageThread (open, alive) : open();
+    if (!openWasAbandoned())
+        noteOpening (true, input != nullptr ? input->getName() : juce::String(), input != nullptr, *refusal);
+    return input;
 }
 
 std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openOutputDevice (int index)
@@ -96,11 +106,12 @@ std::unique_ptr<vfu::MidiOutputConnection> MIDIPortsSelector::openOutputDevice (
     if (index < 0)
         return {};
 
-    std::function<std::unique_ptr<vfu::MidiOutputConnection>()> open = [this, index]
-    { return midiLayer.openOutput (index); };
+    auto refusal = std::make_shared<vfu::OpenRefusal>();
+    std::function<std::unique_ptr<vfu::MidiOutputConnection>()> open = [this, index, refusal]
+    { return midiLayer.openOutputOrSayWhy (index, *refusal); };
 
-    if (!midiLayer.opensOnMessageThread())
-        return open();
-
-    return openOnMessageThread (open, alive);
+    auto output = midiLayer.opensOnMessageThread() ? openOnMessageThread (open, alive) : open();
+    if (!openWasAbandoned())
+        noteOpening (false, output != nullptr ? output->getName() : juce::String(), output != nullptr, *refusal);
+    return output;
 }

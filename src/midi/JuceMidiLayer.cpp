@@ -1,7 +1,6 @@
 #include "midi/JuceMidiLayer.h"
 
 #include "midi/AlsaSequencerConnection.h"
-#include "midi/WinMmOutput.h"
 
 namespace vfu
 {
@@ -84,6 +83,8 @@ juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getInputs()
 {
 #if JUCE_LINUX
     return alsaSystem.getInputs();
+#elif JUCE_WINDOWS
+    return winMmSystem.getInputs();
 #else
     return juce::MidiInput::getAvailableDevices();
 #endif
@@ -93,6 +94,8 @@ juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs()
 {
 #if JUCE_LINUX
     return alsaSystem.getOutputs();
+#elif JUCE_WINDOWS
+    return winMmSystem.getOutputs();
 #else
     return juce::MidiOutput::getAvailableDevices();
 #endif
@@ -112,9 +115,30 @@ juce::StringArray JuceMidiSystem::getOtherProgramsConnectedTo (const juce::Strin
 std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::String& identifier,
                                                                 const juce::String& listedName, MidiReceiver& receiver)
 {
+    OpenRefusal ignored;
+    return openInputOrSayWhy (identifier, listedName, receiver, ignored);
+}
+
+std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
+                                                                  const juce::String& listedName)
+{
+    OpenRefusal ignored;
+    return openOutputOrSayWhy (identifier, listedName, ignored);
+}
+
+std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInputOrSayWhy (const juce::String& identifier,
+                                                                        const juce::String& listedName,
+                                                                        MidiReceiver& receiver, OpenRefusal& refusal)
+{
 #if JUCE_LINUX
+    juce::ignoreUnused (refusal);
     return alsaSystem.openInput (identifier, listedName, receiver);
+#elif JUCE_WINDOWS
+    // JUCE's WinMM input passes SysEx on in the pieces the driver gives and says nothing when
+    // another program holds the port (see WinMmInput.h).
+    return winMmSystem.openInputOrSayWhy (identifier, listedName, receiver, refusal);
 #else
+    juce::ignoreUnused (refusal);
     auto adapter = std::make_unique<ReceiverAdapter> (receiver, listedName);
     auto input = juce::MidiInput::openDevice (identifier, adapter.get());
     if (input == nullptr)
@@ -124,16 +148,19 @@ std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::Stri
 #endif
 }
 
-std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
-                                                                  const juce::String& listedName)
+std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutputOrSayWhy (const juce::String& identifier,
+                                                                          const juce::String& listedName,
+                                                                          OpenRefusal& refusal)
 {
 #if JUCE_LINUX
     // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerConnection.h).
+    juce::ignoreUnused (refusal);
     return alsaSystem.openOutput (identifier, listedName);
 #elif JUCE_WINDOWS
     // JUCE's WinMM output sends short pieces as short messages and cannot report a failure (see WinMmOutput.h).
-    return openWinMmOutput (identifier, listedName);
+    return winMmSystem.openOutputOrSayWhy (identifier, listedName, refusal);
 #else
+    juce::ignoreUnused (refusal);
     auto output = juce::MidiOutput::openDevice (identifier);
     if (output == nullptr)
         return {};

@@ -6,6 +6,7 @@
 #include "midi/PollResult.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -69,6 +70,12 @@ public:
     // identifiers), each once and on one line; empty while both are Auto or the system cannot tell.
     juce::StringArray getOtherProgramsConnectedToChosenPorts();
 
+    // ----- Ports another program holds (PortsInUse.cpp) -----
+    // The instrument's ports that the latest attempt to open them found held by another program, as
+    // "input [name] (result)" and "output [name] (result)", inputs first; with a choice of Auto every
+    // listed port of that direction counts, since any of them may be the instrument's.
+    juce::StringArray getPortsInUse();
+
     // ----- Port lists (system order), for the panel's selectors -----
     juce::StringArray getInputNames();
     juce::StringArray getOutputNames();
@@ -108,11 +115,16 @@ private:
 
     static bool workerShouldStop();
 
+    // Keeps what an open found: a port held by another program is remembered until it opens, or
+    // fails for another reason. An Auto input scan forgets the inputs first: it tries them all.
+    void noteOpening (bool input, const juce::String& listedName, bool opened, const vfu::OpenRefusal& refusal);
+    void forgetHeldInputs();
+
     vfu::MidiLayer& midiLayer;
     vfu::Clock& clock;
 
-    // Guards deviceID, the two names and identifiers, firmwareVersion, alternativeReplyReceived and panelState;
-    // held only for single reads and writes, never across a device operation or a wait.
+    // Guards deviceID, the two names and identifiers, firmwareVersion, alternativeReplyReceived, panelState
+    // and the held ports; held only for single reads and writes, never across a device operation or a wait.
     mutable std::mutex lock;
 
     std::atomic<int> inputPortIndex{ -1 };
@@ -131,6 +143,7 @@ private:
     std::atomic<bool> deviceDetected{ false };
     bool alternativeReplyReceived = false;
     int panelState = 0;
+    std::map<juce::String, juce::String> heldInputs, heldOutputs; // listed name -> the system's result
 
     // Cleared on destruction, so that an open still queued on the message thread for a worker that
     // gave up does not reach a deleted selector.

@@ -43,6 +43,16 @@ public:
     virtual juce::String getName() const = 0;
 };
 
+// Why a port did not open, where the system can tell. Some systems give a port to one program at a
+// time (WinMM without the new Windows MIDI service): a port that another program holds is then
+// refused, and the user can free it by closing that program.
+struct OpenRefusal
+{
+    bool heldByAnotherProgram = false;
+    juce::String port;   // the port's listed name
+    juce::String result; // the system's own word for the refusal ("MMSYSERR_ALLOCATED"), for the log
+};
+
 // The operating system's MIDI services as the updater uses them: port lists in system order,
 // and ports opened by their index in those lists. The shipped app uses JuceMidiLayer; tests,
 // the command-line tool and the demonstration mode use VirtualMidiLayer.
@@ -88,6 +98,19 @@ public:
     // Null when the index is out of range or the port cannot be opened.
     virtual std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) = 0;
     virtual std::unique_ptr<MidiOutputConnection> openOutput (int index) = 0;
+
+    // The same, saying in `refusal` why a port did not open (untouched where the layer cannot tell).
+    virtual std::unique_ptr<MidiInputConnection> openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                                    OpenRefusal& refusal)
+    {
+        juce::ignoreUnused (refusal);
+        return openInput (index, receiver);
+    }
+    virtual std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal)
+    {
+        juce::ignoreUnused (refusal);
+        return openOutput (index);
+    }
 
     // True when ports must be opened on the message thread (the real layer).
     virtual bool opensOnMessageThread() const { return false; }

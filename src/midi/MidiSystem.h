@@ -21,6 +21,21 @@ public:
     virtual std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
                                                               const juce::String& listedName) = 0;
 
+    // The same, saying in `refusal` why a port did not open (untouched where the system cannot tell).
+    virtual std::unique_ptr<MidiInputConnection> openInputOrSayWhy (const juce::String& identifier,
+                                                                    const juce::String& listedName,
+                                                                    MidiReceiver& receiver, OpenRefusal& refusal)
+    {
+        juce::ignoreUnused (refusal);
+        return openInput (identifier, listedName, receiver);
+    }
+    virtual std::unique_ptr<MidiOutputConnection>
+    openOutputOrSayWhy (const juce::String& identifier, const juce::String& listedName, OpenRefusal& refusal)
+    {
+        juce::ignoreUnused (refusal);
+        return openOutput (identifier, listedName);
+    }
+
     // The other programs connected to those ports, as MidiLayer::getOtherProgramsConnectedTo.
     virtual juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
                                                            const juce::String& outputIdentifier)

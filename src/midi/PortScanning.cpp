@@ -325,6 +325,7 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     {
         InputList opened;
         const int numInputs = getInputNames().size();
+        forgetHeldInputs();
 
         for (int i = 0; i < numInputs; ++i)
         {

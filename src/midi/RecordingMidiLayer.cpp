@@ -125,8 +125,15 @@ juce::StringArray RecordingMidiLayer::getOtherProgramsConnectedTo (const juce::S
 
 std::unique_ptr<MidiInputConnection> RecordingMidiLayer::openInput (int index, MidiReceiver& receiver)
 {
+    OpenRefusal ignored;
+    return openInputOrSayWhy (index, receiver, ignored);
+}
+
+std::unique_ptr<MidiInputConnection> RecordingMidiLayer::openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                                            OpenRefusal& refusal)
+{
     auto input = std::make_unique<RecordingInput> (*this, receiver);
-    auto connection = inner.openInput (index, input->asReceiver());
+    auto connection = inner.openInputOrSayWhy (index, input->asReceiver(), refusal);
     if (connection == nullptr)
         return {};
     input->attach (std::move (connection));
@@ -135,7 +142,13 @@ std::unique_ptr<MidiInputConnection> RecordingMidiLayer::openInput (int index, M
 
 std::unique_ptr<MidiOutputConnection> RecordingMidiLayer::openOutput (int index)
 {
-    auto connection = inner.openOutput (index);
+    OpenRefusal ignored;
+    return openOutputOrSayWhy (index, ignored);
+}
+
+std::unique_ptr<MidiOutputConnection> RecordingMidiLayer::openOutputOrSayWhy (int index, OpenRefusal& refusal)
+{
+    auto connection = inner.openOutputOrSayWhy (index, refusal);
     if (connection == nullptr)
         return {};
     return std::make_unique<RecordingOutput> (*this, std::move (connection));

@@ -37,6 +37,9 @@ public:
                                                    const juce::String& outputIdentifier) override;
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
+    std::unique_ptr<MidiInputConnection> openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                            OpenRefusal& refusal) override;
+    std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal) override;
     bool opensOnMessageThread() const override { return inner.opensOnMessageThread(); }
 
     // UpdateObserver

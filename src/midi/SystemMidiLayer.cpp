@@ -95,6 +95,19 @@ juce::StringArray SystemMidiLayer::getOutputNames()
 
 std::unique_ptr<MidiInputConnection> SystemMidiLayer::openInput (int index, MidiReceiver& receiver)
 {
+    OpenRefusal ignored;
+    return openInputOrSayWhy (index, receiver, ignored);
+}
+
+std::unique_ptr<MidiOutputConnection> SystemMidiLayer::openOutput (int index)
+{
+    OpenRefusal ignored;
+    return openOutputOrSayWhy (index, ignored);
+}
+
+std::unique_ptr<MidiInputConnection> SystemMidiLayer::openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                                         OpenRefusal& refusal)
+{
     juce::String identifier, name;
     {
         std::lock_guard<std::mutex> guard (lock);
@@ -104,10 +117,10 @@ std::unique_ptr<MidiInputConnection> SystemMidiLayer::openInput (int index, Midi
         name = inputs.names[index];
     }
 
-    return system.openInput (identifier, name, receiver);
+    return system.openInputOrSayWhy (identifier, name, receiver, refusal);
 }
 
-std::unique_ptr<MidiOutputConnection> SystemMidiLayer::openOutput (int index)
+std::unique_ptr<MidiOutputConnection> SystemMidiLayer::openOutputOrSayWhy (int index, OpenRefusal& refusal)
 {
     juce::String identifier, name;
     {
@@ -118,6 +131,6 @@ std::unique_ptr<MidiOutputConnection> SystemMidiLayer::openOutput (int index)
         name = outputs.names[index];
     }
 
-    return system.openOutput (identifier, name);
+    return system.openOutputOrSayWhy (identifier, name, refusal);
 }
 } // namespace vfu

@@ -33,6 +33,9 @@ public:
     }
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
+    std::unique_ptr<MidiInputConnection> openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                            OpenRefusal& refusal) override;
+    std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal) override;
     bool opensOnMessageThread() const override { return onMessageThread; }
 
     // The names of a port list seen for the first time: repeated names get " (2)", " (3)"... in

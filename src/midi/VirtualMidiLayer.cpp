@@ -19,6 +19,7 @@ struct VirtualMidiLayer::Port
     int generation = 0; // advances whenever the pair leaves the lists, killing older connections
     std::vector<juce::MidiMessage> sent;
     juce::StringArray otherPrograms; // connected to this pair besides the updater
+    juce::String inputHeldResult, outputHeldResult; // non-empty while another program holds the port
 };
 
 class VirtualMidiLayer::InputConnection final : public MidiInputConnection
@@ -195,6 +196,28 @@ bool VirtualMidiLayer::arePortsPresent (const juce::String& name) const
     return port != nullptr && port->present;
 }
 
+void VirtualMidiLayer::setHeldByAnotherProgram (const juce::String& name, const juce::String& inputResult,
+                                                const juce::String& outputResult)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    if (auto* port = findPort (name))
+    {
+        port->inputHeldResult = inputResult;
+        port->outputHeldResult = outputResult;
+    }
+}
+
+bool VirtualMidiLayer::isHeld (const Port& port, bool input, const juce::String& reportedName, OpenRefusal* refusal)
+{
+    const auto& result = input ? port.inputHeldResult : port.outputHeldResult;
+    if (result.isEmpty())
+        return false;
+
+    if (refusal != nullptr)
+        *refusal = { true, reportedName, result };
+    return true;
+}
+
 void VirtualMidiLayer::setOtherProgramsConnected (const juce::String& name, const juce::StringArray& programs)
 {
     std::lock_guard<std::mutex> guard (portsLock);
@@ -291,32 +314,54 @@ juce::StringArray VirtualMidiLayer::getOutputNames()
 
 std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInput (int index, MidiReceiver& receiver)
 {
-    std::lock_guard<std::mutex> guard (portsLock);
-    auto* port = findPresentPort (index);
-    return port != nullptr ? openInputOn (*port, port->name, receiver) : nullptr;
+    OpenRefusal ignored;
+    return openInputOrSayWhy (index, receiver, ignored);
 }
 
 std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutput (int index)
 {
+    OpenRefusal ignored;
+    return openOutputOrSayWhy (index, ignored);
+}
+
+std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                                          OpenRefusal& refusal)
+{
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPresentPort (index);
-    return port != nullptr ? openOutputOn (*port, port->name) : nullptr;
+    if (port == nullptr || isHeld (*port, true, port->name, &refusal))
+        return nullptr;
+    return openInputOn (*port, port->name, receiver);
 }
 
-std::unique_ptr<MidiInputConnection>
-VirtualMidiLayer::openInputNamed (const juce::String& name, const juce::String& reportedName, MidiReceiver& receiver)
+std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutputOrSayWhy (int index, OpenRefusal& refusal)
+{
+    std::lock_guard<std::mutex> guard (portsLock);
+    auto* port = findPresentPort (index);
+    if (port == nullptr || isHeld (*port, false, port->name, &refusal))
+        return nullptr;
+    return openOutputOn (*port, port->name);
+}
+
+std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInputNamed (const juce::String& name,
+                                                                       const juce::String& reportedName,
+                                                                       MidiReceiver& receiver, OpenRefusal* refusal)
 {
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPort (name);
-    return port != nullptr && port->present ? openInputOn (*port, reportedName, receiver) : nullptr;
+    if (port == nullptr || !port->present || isHeld (*port, true, reportedName, refusal))
+        return nullptr;
+    return openInputOn (*port, reportedName, receiver);
 }
 
-std::unique_ptr<MidiOutputConnection> VirtualMidiLayer::openOutputNamed (const juce::String& name,
-                                                                         const juce::String& reportedName)
+std::unique_ptr<MidiOutputConnection>
+VirtualMidiLayer::openOutputNamed (const juce::String& name, const juce::String& reportedName, OpenRefusal* refusal)
 {
     std::lock_guard<std::mutex> guard (portsLock);
     auto* port = findPort (name);
-    return port != nullptr && port->present ? openOutputOn (*port, reportedName) : nullptr;
+    if (port == nullptr || !port->present || isHeld (*port, false, reportedName, refusal))
+        return nullptr;
+    return openOutputOn (*port, reportedName);
 }
 
 std::unique_ptr<MidiInputConnection> VirtualMidiLayer::openInputOn (Port& port, const juce::String& reportedName,
@@ -445,6 +490,20 @@ std::unique_ptr<MidiOutputConnection> VirtualMidiSystem::openOutput (const juce:
                                                                      const juce::String& listedName)
 {
     return available ? layer.openOutputNamed (identifier, listedName) : nullptr;
+}
+
+std::unique_ptr<MidiInputConnection> VirtualMidiSystem::openInputOrSayWhy (const juce::String& identifier,
+                                                                           const juce::String& listedName,
+                                                                           MidiReceiver& receiver, OpenRefusal& refusal)
+{
+    return available ? layer.openInputNamed (identifier, listedName, receiver, &refusal) : nullptr;
+}
+
+std::unique_ptr<MidiOutputConnection> VirtualMidiSystem::openOutputOrSayWhy (const juce::String& identifier,
+                                                                             const juce::String& listedName,
+                                                                             OpenRefusal& refusal)
+{
+    return available ? layer.openOutputNamed (identifier, listedName, &refusal) : nullptr;
 }
 
 juce::StringArray VirtualMidiSystem::getOtherProgramsConnectedTo (const juce::String& inputIdentifier,

@@ -57,6 +57,12 @@ public:
     // updater, as a DAW would be; an empty list connects none.
     void setOtherProgramsConnected (const juce::String& name, const juce::StringArray& programs);
 
+    // Makes another program hold the input or the output of `name` (or both) as WinMM gives a port to
+    // one program at a time: opening it fails with that result ("MMSYSERR_ALLOCATED") until it is
+    // freed with an empty result. Connections already open stay open.
+    void setHeldByAnotherProgram (const juce::String& name, const juce::String& inputResult,
+                                  const juce::String& outputResult);
+
     // Device to host: delivered after the delay (clock milliseconds) on the layer's thread to every
     // started input of that port, if the port pair has not left the lists in between.
     void sendToHost (const juce::String& name, const juce::MidiMessage& message, int delayMilliseconds = 0);
@@ -85,8 +91,9 @@ public:
 
     // Opens the ports of that name (null when absent); the connection reports `reportedName`.
     std::unique_ptr<MidiInputConnection> openInputNamed (const juce::String& name, const juce::String& reportedName,
-                                                         MidiReceiver& receiver);
-    std::unique_ptr<MidiOutputConnection> openOutputNamed (const juce::String& name, const juce::String& reportedName);
+                                                         MidiReceiver& receiver, OpenRefusal* refusal = nullptr);
+    std::unique_ptr<MidiOutputConnection> openOutputNamed (const juce::String& name, const juce::String& reportedName,
+                                                           OpenRefusal* refusal = nullptr);
 
     // MidiLayer
     juce::StringArray getInputNames() override;
@@ -96,6 +103,9 @@ public:
                                                    const juce::String& outputIdentifier) override;
     std::unique_ptr<MidiInputConnection> openInput (int index, MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (int index) override;
+    std::unique_ptr<MidiInputConnection> openInputOrSayWhy (int index, MidiReceiver& receiver,
+                                                            OpenRefusal& refusal) override;
+    std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal) override;
     bool opensOnMessageThread() const override { return openOnMessageThread; }
 
 private:
@@ -105,6 +115,7 @@ private:
     class DeliveryThread;
 
     Port* findPresentPort (int index);
+    static bool isHeld (const Port& port, bool input, const juce::String& reportedName, OpenRefusal* refusal);
     std::unique_ptr<MidiInputConnection> openInputOn (Port& port, const juce::String& reportedName,
                                                       MidiReceiver& receiver);
     std::unique_ptr<MidiOutputConnection> openOutputOn (Port& port, const juce::String& reportedName);
@@ -147,6 +158,11 @@ public:
                                                     MidiReceiver& receiver) override;
     std::unique_ptr<MidiOutputConnection> openOutput (const juce::String& identifier,
                                                       const juce::String& listedName) override;
+    std::unique_ptr<MidiInputConnection> openInputOrSayWhy (const juce::String& identifier,
+                                                            const juce::String& listedName, MidiReceiver& receiver,
+                                                            OpenRefusal& refusal) override;
+    std::unique_ptr<MidiOutputConnection>
+    openOutputOrSayWhy (const juce::String& identifier, const juce::String& listedName, OpenRefusal& refusal) override;
     juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
                                                    const juce::String& outputIdentifier) override;
     bool isAvailable (juce::String& problem) override;

@@ -33,10 +33,15 @@ juce::String describe (Result result)
     }
 }
 
+OpenRefusal refusalFor (Result openResult, const juce::String& listedName)
+{
+    return { openResult == results::allocated || openResult == results::noMemory, listedName, describe (openResult) };
+}
+
 LongBuffer::LongBuffer (const juce::uint8* data, int length) : size ((juce::uint32) juce::jmax (0, length))
 {
-    bytes.malloc (juce::jmax<size_t> (1, size));
-    if (size > 0)
+    bytes.calloc (juce::jmax<size_t> (1, size));
+    if (size > 0 && data != nullptr)
         std::memcpy (bytes.get(), data, size);
 }
 } // namespace vfu::winmm

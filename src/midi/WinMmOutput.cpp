@@ -217,30 +217,12 @@ void WinMmOutput::noteFailure (const juce::String& what)
 
 WinMmOutputListing listWinMmOutputs (const winmm::Calls& calls)
 {
-    WinMmOutputListing listing;
-    if (!calls.getNumberOfDevices)
-        return listing;
-
-    const auto count = calls.getNumberOfDevices();
-    for (juce::uint32 device = 0; device < count; ++device)
-    {
-        // A port whose description cannot be read is not listed (JUCE leaves it out as well).
-        juce::String name;
-        if (calls.getName (device, name) != results::noError)
-            continue;
-
-        const auto interfaceName = calls.getInterfaceName (device);
-        listing.identifiers.add (interfaceName.isNotEmpty() ? interfaceName : name);
-        listing.devices.add (device);
-    }
-
-    listing.identifiers.appendNumbersToDuplicates (false, false, juce::CharPointer_UTF8 ("-"),
-                                                   juce::CharPointer_UTF8 (""));
-    return listing;
+    return listWinMmPorts (calls);
 }
 
 std::unique_ptr<MidiOutputConnection> openWinMmOutput (const winmm::Calls& calls, const juce::String& identifier,
-                                                       const juce::String& listedName, int completionMilliseconds)
+                                                       const juce::String& listedName, int completionMilliseconds,
+                                                       OpenRefusal* refusal)
 {
     if (!calls.open)
         return {};
@@ -252,25 +234,31 @@ std::unique_ptr<MidiOutputConnection> openWinMmOutput (const winmm::Calls& calls
     if (index < 0)
         return {};
 
+    auto result = results::noError;
     for (int attempt = 0; attempt < openAttempts; ++attempt)
     {
         winmm::Handle handle = nullptr;
-        const auto result = calls.open (listing.devices[index], handle);
+        result = calls.open (listing.devices[index], handle);
         if (result == results::noError)
             return std::make_unique<WinMmOutput> (calls, handle, listedName, completionMilliseconds);
         if (result != results::allocated || attempt == openAttempts - 1)
             break;
         juce::Thread::sleep (100);
     }
+
+    if (refusal != nullptr)
+        *refusal = winmm::refusalFor (result, listedName);
     return {};
 }
 
-std::unique_ptr<MidiOutputConnection> openWinMmOutput (const juce::String& identifier, const juce::String& listedName)
+std::unique_ptr<MidiOutputConnection> openWinMmOutput (const juce::String& identifier, const juce::String& listedName,
+                                                       OpenRefusal* refusal)
 {
 #if JUCE_WINDOWS
-    return openWinMmOutput (winmm::systemCalls(), identifier, listedName);
+    return openWinMmOutput (winmm::systemCalls(), identifier, listedName, WinMmOutput::defaultCompletionMilliseconds,
+                            refusal);
 #else
-    juce::ignoreUnused (identifier, listedName);
+    juce::ignoreUnused (identifier, listedName, refusal);
     return {};
 #endif
 }

@@ -2,6 +2,7 @@
 
 #include "midi/MidiLayer.h"
 #include "midi/WinMmCalls.h"
+#include "midi/WinMmListing.h"
 
 #include <memory>
 
@@ -66,21 +67,18 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WinMmOutput)
 };
 
-// The identifiers of the WinMM outputs exactly as JUCE 7.0.5 lists them (the device interface
-// name, or the port's name when the driver has none; repeats get "-2", "-3"...), each with the
-// WinMM device number behind it.
-struct WinMmOutputListing
-{
-    juce::StringArray identifiers;
-    juce::Array<juce::uint32> devices;
-};
+// The WinMM outputs as JUCE lists them, each with its device number (WinMmListing.h).
+using WinMmOutputListing = WinMmListing;
 WinMmOutputListing listWinMmOutputs (const winmm::Calls& calls);
 
-// Opens the output JUCE lists under `identifier`; null when there is none or it will not open.
+// Opens the output listed now under `identifier`, by its device number; null when there is none or
+// it will not open, and then `refusal` (if given) says why.
 std::unique_ptr<MidiOutputConnection>
 openWinMmOutput (const winmm::Calls& calls, const juce::String& identifier, const juce::String& listedName,
-                 int completionMilliseconds = WinMmOutput::defaultCompletionMilliseconds);
+                 int completionMilliseconds = WinMmOutput::defaultCompletionMilliseconds,
+                 OpenRefusal* refusal = nullptr);
 
 // The same with Windows' own calls; null on other systems.
-std::unique_ptr<MidiOutputConnection> openWinMmOutput (const juce::String& identifier, const juce::String& listedName);
+std::unique_ptr<MidiOutputConnection> openWinMmOutput (const juce::String& identifier, const juce::String& listedName,
+                                                       OpenRefusal* refusal = nullptr);
 } // namespace vfu

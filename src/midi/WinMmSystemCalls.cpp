@@ -65,6 +65,100 @@ juce::String interfaceNameOf (juce::uint32 device)
     return juce::String (name, (size_t) juce::numElementsInArray (name));
 }
 
+// The driver's reports for an input, passed to its handler (the open's instance data). Runs on the
+// driver's thread.
+void CALLBACK inputCallback (HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR)
+{
+    auto* handler = reinterpret_cast<InputHandler*> (instance);
+    const auto bufferOf = [param1]
+    {
+        auto* header = reinterpret_cast<MIDIHDR*> (param1);
+        return header != nullptr ? reinterpret_cast<LongBuffer*> (header->dwUser) : nullptr;
+    };
+
+    switch (message)
+    {
+        case MIM_DATA:
+            handler->shortMessage ((juce::uint32) param1);
+            break;
+        case MIM_LONGDATA:
+            if (auto* buffer = bufferOf())
+                handler->longData (*buffer, (juce::uint32) reinterpret_cast<MIDIHDR*> (param1)->dwBytesRecorded);
+            break;
+        case MIM_ERROR:
+            handler->badMessage (false, nullptr);
+            break;
+        case MIM_LONGERROR:
+            handler->badMessage (true, bufferOf());
+            break;
+        default:
+            break; // MIM_OPEN, MIM_CLOSE, MIM_MOREDATA
+    }
+}
+
+HMIDIIN toInputHandle (Handle handle)
+{
+    return static_cast<HMIDIIN> (handle);
+}
+
+juce::String inputInterfaceNameOf (juce::uint32 device)
+{
+    const auto id = reinterpret_cast<HMIDIIN> ((UINT_PTR) device);
+    ULONG size = 0;
+    if (midiInMessage (id, DRV_QUERYDEVICEINTERFACESIZE, (DWORD_PTR) &size, 0) != MMSYSERR_NOERROR)
+        return {};
+
+    WCHAR name[512] = {};
+    if (!juce::isPositiveAndBelow (size, sizeof (name)) ||
+        midiInMessage (id, DRV_QUERYDEVICEINTERFACE, (DWORD_PTR) name, sizeof (name)) != MMSYSERR_NOERROR)
+        return {};
+
+    return juce::String (name, (size_t) juce::numElementsInArray (name));
+}
+
+InputCalls makeSystemInputCalls()
+{
+    InputCalls calls;
+    calls.getNumberOfDevices = [] { return (juce::uint32) midiInGetNumDevs(); };
+    calls.getName = [] (juce::uint32 device, juce::String& name)
+    {
+        MIDIINCAPSW caps = {};
+        const auto result = midiInGetDevCapsW (device, &caps, sizeof (caps));
+        if (result == MMSYSERR_NOERROR)
+            name = juce::String (caps.szPname, (size_t) juce::numElementsInArray (caps.szPname));
+        return (Result) result;
+    };
+    calls.getInterfaceName = inputInterfaceNameOf;
+    calls.open = [] (juce::uint32 device, InputHandler& handler, Handle& handle)
+    {
+        HMIDIIN opened = nullptr;
+        const auto result =
+            midiInOpen (&opened, device, (DWORD_PTR) &inputCallback, (DWORD_PTR) &handler, CALLBACK_FUNCTION);
+        handle = opened;
+        return (Result) result;
+    };
+    calls.prepare = [] (Handle handle, LongBuffer& buffer)
+    {
+        auto* header = new (buffer.systemRecord) MIDIHDR();
+        header->lpData = buffer.bytes.get();
+        header->dwBufferLength = (DWORD) buffer.size;
+        header->dwUser = (DWORD_PTR) &buffer;
+        return (Result) midiInPrepareHeader (toInputHandle (handle), header, sizeof (MIDIHDR));
+    };
+    calls.addBuffer = [] (Handle handle, LongBuffer& buffer)
+    {
+        headerOf (buffer).dwBytesRecorded = 0;
+        return (Result) midiInAddBuffer (toInputHandle (handle), &headerOf (buffer), sizeof (MIDIHDR));
+    };
+    calls.unprepare = [] (Handle handle, LongBuffer& buffer)
+    { return (Result) midiInUnprepareHeader (toInputHandle (handle), &headerOf (buffer), sizeof (MIDIHDR)); };
+    calls.start = [] (Handle handle) { return (Result) midiInStart (toInputHandle (handle)); };
+    calls.stop = [] (Handle handle) { return (Result) midiInStop (toInputHandle (handle)); };
+    calls.reset = [] (Handle handle) { return (Result) midiInReset (toInputHandle (handle)); };
+    calls.close = [] (Handle handle) { return (Result) midiInClose (toInputHandle (handle)); };
+    return calls;
+}
+
 Calls makeSystemCalls()
 {
     Calls calls;
@@ -110,10 +204,22 @@ const Calls& systemCalls()
     static const Calls calls = makeSystemCalls();
     return calls;
 }
+
+const InputCalls& systemInputCalls()
+{
+    static const InputCalls calls = makeSystemInputCalls();
+    return calls;
+}
 #else
 const Calls& systemCalls()
 {
     static const Calls none;
+    return none;
+}
+
+const InputCalls& systemInputCalls()
+{
+    static const InputCalls none;
     return none;
 }
 #endif

@@ -1,6 +1,7 @@
 #include "packages/FirmwarePackageStore.h"
 
 #include "core/FileKind.h"
+#include "packages/ProgramArchive.h"
 #include "core/Log.h"
 #include "core/TextFromBytes.h"
 #include "packages/SysexSequence.h"
@@ -202,17 +203,20 @@ struct FirmwarePackageStore::Impl
 
         zip::ArchiveLayout layout;
 
+        // Up to a signed Windows program's certificate table, which follows the archive.
+        auto archiveSource = ProgramArchive::createArchiveSource (programFile);
         {
-            juce::FileInputStream input (programFile);
-            if (!input.openedOk())
+            std::unique_ptr<juce::InputStream> input (archiveSource != nullptr ? archiveSource->createInputStream()
+                                                                               : nullptr);
+            if (input == nullptr)
                 return addRejection (path, "unreadable");
 
-            auto result = zip::readLayout (input, layout);
+            auto result = zip::readLayout (*input, layout);
             if (result.failed())
                 return addRejection (path, result.getErrorMessage());
         }
 
-        programArchive = std::make_unique<juce::ZipFile> (programFile);
+        programArchive = std::make_unique<juce::ZipFile> (archiveSource.release());
         if (!zip::matchesZipFile (layout, *programArchive))
         {
             programArchive.reset();

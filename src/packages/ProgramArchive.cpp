@@ -33,7 +33,77 @@ bool addToOffset (juce::uint8* field, juce::int64 base)
     writeInt (field, (juce::uint32) moved);
     return true;
 }
+// A Portable Executable's certificate table: the fifth data directory of its optional header,
+// whose address is a file offset (unlike the others, which are addresses in memory).
+constexpr int securityDirectory = 4;
+
+bool readAt (juce::InputStream& input, juce::int64 position, juce::uint8* into, int size)
+{
+    return input.setPosition (position) && input.read (into, size) == size;
+}
+
+class ProgramPartSource final : public juce::InputSource
+{
+public:
+    ProgramPartSource (const juce::File& f, juce::int64 l) : file (f), length (l) {}
+
+    juce::InputStream* createInputStream() override
+    {
+        auto input = std::make_unique<juce::FileInputStream> (file);
+        if (!input->openedOk())
+            return nullptr;
+        return new juce::SubregionStream (input.release(), 0, length, true);
+    }
+
+    juce::InputStream* createInputStreamFor (const juce::String&) override { return nullptr; }
+    juce::int64 hashCode() const override { return file.hashCode64() ^ length; }
+
+private:
+    const juce::File file;
+    const juce::int64 length;
+};
 } // namespace
+
+juce::int64 getLengthBeforeSignature (juce::InputStream& program)
+{
+    const auto total = program.getTotalLength();
+    juce::uint8 dos[64], pe[24];
+    if (!readAt (program, 0, dos, 64) || dos[0] != 'M' || dos[1] != 'Z')
+        return total;
+
+    const auto peOffset = (juce::int64) readInt (dos + 0x3c);
+    if (!readAt (program, peOffset, pe, 24) || std::memcmp (pe, "PE\0\0", 4) != 0)
+        return total;
+
+    // The optional header follows the 20-byte file header; its data directories lie further in for
+    // PE32+ (64-bit) than for PE32.
+    const auto optional = peOffset + 24;
+    juce::uint8 magic[2];
+    if (!readAt (program, optional, magic, 2))
+        return total;
+    const auto kind = readShort (magic);
+    if (kind != 0x10b && kind != 0x20b)
+        return total;
+
+    const auto countAt = optional + (kind == 0x20b ? 108 : 92);
+    juce::uint8 count[4], directory[8];
+    if (!readAt (program, countAt, count, 4) || readInt (count) <= (juce::uint32) securityDirectory ||
+        !readAt (program, countAt + 4 + 8 * securityDirectory, directory, 8))
+        return total;
+
+    // Only a table that ends the file: the archive then ends right before it.
+    const auto tableOffset = (juce::int64) readInt (directory);
+    const auto tableSize = (juce::int64) readInt (directory + 4);
+    return tableOffset > 0 && tableSize > 0 && tableOffset + tableSize == total ? tableOffset : total;
+}
+
+std::unique_ptr<juce::InputSource> createArchiveSource (const juce::File& program)
+{
+    juce::FileInputStream input (program);
+    if (!input.openedOk())
+        return {};
+    return std::make_unique<ProgramPartSource> (program, getLengthBeforeSignature (input));
+}
 
 juce::Result relocate (juce::MemoryBlock& archive, juce::int64 base)
 {

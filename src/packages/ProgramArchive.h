@@ -17,6 +17,16 @@ juce::Result relocate (juce::MemoryBlock& archive, juce::int64 base);
 // when it carries none).
 juce::int64 getSizeWithoutArchive (const juce::File& program);
 
+// How much of the program file holds the program and its archive: all of it, or, for a Windows
+// program signed after the archive was appended, what comes before its certificate table (the
+// Authenticode signature, written at the very end: a few KB, tens of KB with a timestamped chain).
+// Reading the archive only from that part finds its end record however large the signature is.
+juce::int64 getLengthBeforeSignature (juce::InputStream& program);
+
+// The part above of the program file, for juce::ZipFile and the archive checks; each stream it
+// creates opens the file afresh. Null when the file cannot be read.
+std::unique_ptr<juce::InputSource> createArchiveSource (const juce::File& program);
+
 // Appends the archive to the program so that the whole file opens as a ZIP archive, replacing
 // one appended earlier. Writes in place, so the file keeps its permissions.
 juce::Result appendTo (const juce::File& program, const juce::MemoryBlock& archive);

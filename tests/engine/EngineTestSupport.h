@@ -48,9 +48,10 @@ public:
 
     // The reports around the guarded phase, recorded only when asked for (withGuardReports), so
     // that the line lists of the other tests stay as they are.
+    // The port-in-use line belongs to every test's list; the guarded phase's lines only when asked for.
     void noticeChanged (Notice which, juce::String text) override
     {
-        if (withGuardReports)
+        if (withGuardReports || which == Notice::portInUse)
             add ("noticeChanged|" + juce::String ((int) which) + "|" + text);
     }
 

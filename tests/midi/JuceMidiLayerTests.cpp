@@ -12,8 +12,8 @@ struct CountingReceiver final : public MidiReceiver
     std::atomic<int> messages{ 0 };
 };
 
-// JUCE's devices open on the message thread; the ALSA sequencer is reached directly.
-#if JUCE_LINUX
+// JUCE's devices open on the message thread; the ALSA sequencer and WinMM are reached directly.
+#if JUCE_LINUX || JUCE_WINDOWS
 constexpr bool opensOnMessageThread = false;
 #else
 constexpr bool opensOnMessageThread = true;

@@ -73,6 +73,51 @@ TEST (ProgramArchive, a_bundled_program_lists_exactly_the_delivered_version)
     EXPECT_EQ (image.getSize(), vfu::DeliveredPackage::imageSize);
 }
 
+// A Windows program signed after bundling: its certificate table (here 80 KiB, as a long chain with
+// a timestamp can be) follows the archive, past the 64 KiB in which an end record is looked for.
+TEST (ProgramArchive, a_signed_windows_program_keeps_its_archive_before_a_large_certificate_table)
+{
+    const auto program = vfu::test::createTemporaryFolder ("signed").getChildFile ("program.exe");
+    juce::MemoryBlock header (0x200, true);
+    auto* bytes = static_cast<juce::uint8*> (header.getData());
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[0x3c] = 0x40; // the PE header's offset
+    std::memcpy (bytes + 0x40, "PE\0\0", 4);
+    bytes[0x58] = 0x0b; // PE32+ optional header
+    bytes[0x59] = 0x02;
+    bytes[0x58 + 108] = 16; // data directories
+    ASSERT_TRUE (program.replaceWithData (header.getData(), header.getSize()));
+    ASSERT_TRUE (vfu::ProgramArchive::appendTo (program, vfu::DeliveredPackage::createProgramArchive()).wasOk());
+
+    const auto tableOffset = (juce::uint32) program.getSize();
+    const juce::uint32 tableSize = 80 * 1024;
+    juce::MemoryBlock table (tableSize);
+    juce::Random random (31);
+    random.fillBitsRandomly (table.getData(), table.getSize());
+    {
+        juce::FileOutputStream out (program);
+        ASSERT_TRUE (out.openedOk());
+        out.setPosition (tableOffset);
+        out.write (table.getData(), table.getSize());
+        out.setPosition (0x58 + 112 + 8 * 4); // the certificate table's entry
+        out.writeInt ((int) tableOffset);
+        out.writeInt ((int) tableSize);
+    }
+
+    juce::FileInputStream input (program);
+    EXPECT_EQ (vfu::ProgramArchive::getLengthBeforeSignature (input), (juce::int64) tableOffset);
+
+    FirmwarePackageStore store;
+    store.collect (program, {});
+    EXPECT_EQ (store.getFirmwareVersions(), juce::StringArray ("2.2.1"));
+    ASSERT_TRUE (store.setFirmwareVersion ("2.2.1"));
+    juce::MemoryBlock image;
+    juce::String entryName, versionText;
+    EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
+               FirmwarePackageStore::ImageReadResult::ok);
+}
+
 TEST (ProgramArchive, bundling_again_replaces_the_archive_instead_of_appending_a_second)
 {
     const auto program = copyOfThisProgram ("twice");

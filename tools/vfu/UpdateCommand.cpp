@@ -179,6 +179,7 @@ public:
     // The engine reports the time left just before each progress step, which shows it.
     void timeLeftChanged (double seconds) override { secondsLeft = seconds; }
 
+    // A notice is printed when it appears; its withdrawal only goes into the JSON lines.
     void noticeChanged (Notice which, juce::String text) override
     {
         endBar();
