@@ -3,6 +3,7 @@
 #include "CommandRegistry.h"
 
 #include "core/TextFromBytes.h"
+#include "definitions/DefinitionFile.h"
 #include "definitions/DefinitionLint.h"
 #include "definitions/DefinitionReport.h"
 #include "definitions/InbuiltDefinitions.h"
@@ -25,8 +26,12 @@ struct LintCommandOptions
 juce::String readDocumentText (const juce::File& file)
 {
     juce::MemoryBlock bytes;
-    if (!file.loadFileAsData (bytes))
-        vfu::tool::fail ("Cannot read " + file.getFullPathName());
+    juce::String refusal;
+    if (!vfu::definitions::readDocumentFileBytes (file, bytes, refusal))
+    {
+        vfu::tool::printLine (refusal);
+        vfu::tool::fail ("The definition document was rejected.");
+    }
 
     return vfu::textFromBytes (static_cast<const char*> (bytes.getData()), bytes.getSize());
 }
