@@ -270,6 +270,8 @@ private:
     PollResult pollOnce (const juce::String& mode, bool& polled);
     void applyTransition (const State& state, PollResult result, const PollingStateList& transitions);
     void idleBriefly();
+    void paceEntryWithoutPause();
+    void countEntryWithoutPause (const State& state, juce::int64 entryStart);
 
     void sendSysEx (const State& state, const State::SendSysExInstruction& instruction);
     // `beforeSending` runs once the output is open, right before the message goes out.
@@ -296,6 +298,7 @@ private:
     std::atomic<juce::int64> stateEntryTime { 0 };
     std::atomic<double> progress { 0.0 };
     std::atomic<int> completedStateEntries { 0 };
+    int entriesWithoutPause = 0; // engine thread only
 
     // Wakes the engine from its idle passes when a request or a restart arrives.
     juce::WaitableEvent wakeEvent;
