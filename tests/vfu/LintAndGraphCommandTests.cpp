@@ -91,6 +91,10 @@ TEST (VfuDefinitionFrontEnds, refuse_entities_fifos_and_devices_with_the_loaders
     const auto ran = runVfu ({ "run", "--simulate", "quillbox:2.1.0", "--definitions", "/dev/zero" });
     EXPECT_EQ (ran.exitCode, 1);
     EXPECT_TRUE (ran.output.contains ("The definition document '/dev/zero' is not a regular file.")) << ran.output;
+
+    const auto listed = runVfu ({ "packages", "--device", "Quillbox", "--definition", "/dev/zero" });
+    EXPECT_EQ (listed.exitCode, 1);
+    EXPECT_TRUE (listed.output.contains ("The definition document '/dev/zero' is not a regular file.")) << listed.output;
 #endif
 }
 

@@ -3,6 +3,7 @@
 #include "CommandRegistry.h"
 
 #include "core/TextFromBytes.h"
+#include "definitions/DefinitionFile.h"
 #include "definitions/DefinitionTransitions.h"
 #include "definitions/FirmwareUpdater.h"
 #include "definitions/InbuiltDefinitions.h"
@@ -144,10 +145,12 @@ juce::StringArray requiredImagesFor (const PackagesOptions& options)
     {
         const auto file = resolve (options.definition);
         juce::MemoryBlock bytes;
+        juce::String refusal;
         if (!file.existsAsFile())
             vfu::tool::failUsage ("No such file: " + file.getFullPathName());
-        if (!file.loadFileAsData (bytes))
-            vfu::tool::fail ("Cannot read " + file.getFullPathName());
+        // Bounded, and never a FIFO or a device, as the app's loader reads it.
+        if (!vfu::definitions::readDocumentFileBytes (file, bytes, refusal))
+            vfu::tool::fail (refusal);
         text = vfu::textFromBytes (bytes.getData(), bytes.getSize());
     }
 
