@@ -99,7 +99,8 @@ class Linter
 public:
     Linter (FirmwareUpdater& updaterToCheck, const ElementLines& elementLines, const LintOptions& lintOptions)
         : updater (updaterToCheck), machine (*updaterToCheck.getMachine()), lines (elementLines), options (lintOptions),
-          moves (findMoves (updaterToCheck)), reachable (findReachableStates())
+          moves (findMoves (updaterToCheck)), reachable (findReachableStates()),
+          cycles (findCyclesWithoutPause (updaterToCheck))
     {
     }
 
@@ -142,10 +143,10 @@ private:
         return found;
     }
 
-    std::set<juce::String> findReachableStates() const
+    std::set<juce::String> findReachableStates (const juce::String& start) const
     {
-        std::set<juce::String> found{ machine.initialStateName };
-        std::deque<juce::String> queue{ machine.initialStateName };
+        std::set<juce::String> found{ start };
+        std::deque<juce::String> queue{ start };
 
         while (!queue.empty())
         {
@@ -162,6 +163,125 @@ private:
         return found;
     }
 
+    std::set<juce::String> findReachableStates() const { return findReachableStates (machine.initialStateName); }
+
+    // Whether a state moves on as soon as its instructions have run, without a pause: the last
+    // GotoState at its own level that names a state names another one (so it never polls nor waits
+    // for a button), and no Wait of some time or SendSysEx (which waits or transfers) stands there.
+    static bool movesOnAtOnce (const Machine& machine, const State& state)
+    {
+        juce::String target;
+
+        for (const auto& instruction : state.instructions)
+        {
+            const auto* item = instruction.get();
+
+            if (const auto* wait = dynamic_cast<const State::WaitInstruction*> (item))
+            {
+                if (wait->time > 0.0f)
+                    return false;
+            }
+            else if (dynamic_cast<const State::SendSysExInstruction*> (item) != nullptr)
+            {
+                return false;
+            }
+            else if (const auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (item))
+            {
+                if (machine.getState (gotoState->state) != nullptr)
+                    target = gotoState->state;
+            }
+        }
+
+        return target.isNotEmpty() && target != state.name;
+    }
+
+    // The cycles that the engine can run through states that each move on at once, keyed by the
+    // state that closes each: "'A' -> 'B' -> 'A'". At least one is named wherever such states lead
+    // into each other.
+    static std::map<juce::String, juce::String> findCyclesWithoutPause (const FirmwareUpdater& updaterToCheck)
+    {
+        const auto& machine = *updaterToCheck.getMachine();
+        std::map<juce::String, std::vector<juce::String>> next, previous;
+
+        for (const auto& transition : listTransitions (updaterToCheck))
+            if (transition.kind == TransitionKind::gotoState && transition.takeable && transition.targetExists &&
+                transition.to != transition.from && movesOnAtOnce (machine, *machine.getState (transition.from)) &&
+                movesOnAtOnce (machine, *machine.getState (transition.to)))
+            {
+                next[transition.from].push_back (transition.to);
+                previous[transition.to].push_back (transition.from);
+            }
+
+        // States whose moves all end somewhere are set aside, until every state left has a move to
+        // another one left: from any of these, moves run into a cycle.
+        std::map<juce::String, size_t> movesLeft;
+        std::deque<juce::String> ending;
+
+        for (const auto& [name, state] : machine.states)
+        {
+            movesLeft[name] = next[name].size();
+            if (movesLeft[name] == 0)
+                ending.push_back (name);
+        }
+
+        for (; !ending.empty(); ending.pop_front())
+            for (const auto& from : previous[ending.front()])
+                if (--movesLeft[from] == 0)
+                    ending.push_back (from);
+
+        std::map<juce::String, juce::String> found;
+        std::set<juce::String> walked;
+
+        for (const auto& [name, state] : machine.states)
+        {
+            std::vector<juce::String> path;
+            std::map<juce::String, size_t> onPath;
+
+            for (auto current = name; movesLeft[current] > 0 && walked.insert (current).second;)
+            {
+                onPath[current] = path.size();
+                path.push_back (current);
+
+                const auto& targets = next[current];
+                const auto target = *std::find_if (targets.begin(), targets.end(),
+                                                   [&] (const juce::String& t) { return movesLeft[t] > 0; });
+
+                if (onPath.count (target) > 0)
+                {
+                    juce::StringArray names;
+                    for (auto i = onPath[target]; i < path.size(); ++i)
+                        names.add (quoted (path[i]));
+                    names.add (quoted (target));
+                    found[current] = names.joinIntoString (" -> ");
+                    break;
+                }
+
+                current = target;
+            }
+        }
+
+        return found;
+    }
+
+    // Whether a firmware transfer at a state's own level (one inside a Check may be skipped) can
+    // follow in this state or in one the engine can reach from it.
+    bool canTransferAfter (const State& state)
+    {
+        const auto cached = transferFollows.find (state.name);
+        if (cached != transferFollows.end())
+            return cached->second;
+
+        bool found = false;
+
+        for (const auto& name : findReachableStates (state.name))
+            for (const auto& instruction : machine.getState (name)->instructions)
+                if (const auto* sendSysEx = dynamic_cast<const State::SendSysExInstruction*> (instruction.get()))
+                    found = found || isFirmwareTransfer (*sendSysEx);
+
+        transferFollows[state.name] = found;
+        return found;
+    }
+
     bool hasWayOut (const State& state) const
     {
         const auto [first, last] = moves.equal_range (state.name);
@@ -173,6 +293,12 @@ private:
         if (reachable.count (state.name) == 0)
             warn (lintCode::unreachableState, state, element,
                   "no transition, button, GotoState or time-out that the engine can take leads to this state");
+
+        const auto cycle = cycles.find (state.name);
+        if (cycle != cycles.end())
+            warn (lintCode::cycleWithoutPause, state, element,
+                  "GotoState moves run in a cycle with no poll, wait or button: " + cycle->second +
+                      "; the engine enters these states one after another without end");
 
         if (!hasWayOut (state))
             warn (lintCode::noWayOut, state, element,
@@ -220,6 +346,8 @@ private:
                                      lintGotoState (state, child);
                                  else if (tag == "SendSysEx")
                                      lintSendSysEx (state, child);
+                                 else if (tag == "Wait")
+                                     lintValue (state, child, "time");
                                  else if (tag == "PollingState")
                                      lintPollingState (state, child, firstLines, produced,
                                                        "polling mode " + quoted (state.getAttribute ("pollingMode")));
@@ -294,6 +422,21 @@ private:
 
         if (options.checkImages && isFirmwareTransfer (instruction))
             lintImage (state, element, instruction.messageKind);
+
+        lintValue (state, element, "waitTime");
+
+        if (instruction.messageKind == "erase" && !canTransferAfter (state))
+            warn (lintCode::eraseWithoutTransfer, state, element,
+                  "the erase can be sent, but no firmware transfer that always runs (one inside a Check may be "
+                  "skipped) can follow it: the instrument would be left erased");
+    }
+
+    void lintValue (const State& state, const juce::XmlElement& element, const char* attributeName)
+    {
+        const auto clamped = describeClampedValue (attributeName, element.getStringAttribute (attributeName));
+
+        if (clamped.isNotEmpty())
+            warn (lintCode::valueOutOfRange, state, element, clamped);
     }
 
     void lintImage (const State& state, const juce::XmlElement& element, const juce::String& messageKind)
@@ -363,6 +506,8 @@ private:
     const LintOptions& options;
     const std::multimap<juce::String, juce::String> moves;
     const std::set<juce::String> reachable;
+    const std::map<juce::String, juce::String> cycles; // by the state that closes each
+    std::map<juce::String, bool> transferFollows;      // by erasing state
     std::vector<LintWarning> warnings;
     std::map<juce::String, juce::StringArray> missingEntries; // by message kind and version
 };

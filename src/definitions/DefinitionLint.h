@@ -6,7 +6,8 @@
 
 // Finds what the loader lets through but makes a definition wrong: targets that name no state,
 // states nothing leads to or that lead nowhere, transitions that can never fire, images no
-// package carries, names the engine or the panel do not know. `vfu lint` prints these.
+// package carries, names the engine or the panel do not know, values the loader clamps, GotoState
+// cycles that never pause, erases no transfer can follow. `vfu lint` prints these.
 namespace vfu::definitions
 {
 // The stable codes of the warnings.
@@ -21,6 +22,9 @@ inline constexpr const char* deadCheck = "dead-check";
 inline constexpr const char* unknownField = "unknown-field";
 inline constexpr const char* duplicatePollingState = "duplicate-polling-state";
 inline constexpr const char* timeoutToSelf = "timeout-to-self";
+inline constexpr const char* valueOutOfRange = "value-out-of-range";
+inline constexpr const char* cycleWithoutPause = "cycle-without-pause";
+inline constexpr const char* eraseWithoutTransfer = "erase-without-transfer";
 } // namespace lintCode
 
 struct LintWarning

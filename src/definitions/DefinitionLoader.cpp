@@ -1,5 +1,6 @@
 #include "definitions/FirmwareUpdater.h"
 
+#include "definitions/DefinitionFile.h"
 #include "definitions/DefinitionValues.h"
 #include "definitions/DocumentNesting.h"
 #include "definitions/DefinitionTransitions.h"
@@ -25,6 +26,9 @@ const char* const quitNote = "\nThe app will quit.";
 
 const char* const rootMessage = "<FirmwareUpdaters> must be the root element.\n\nThe app will quit.";
 const char* const deviceNameMessage = "deviceName argument is missing or empty.\n";
+
+// Definition documents need no entities of their own; JUCE's reader expands them without a bound.
+const char* const entityDeclarationMessage = "<!ENTITY> declarations are not supported.\n\nThe app will quit.";
 
 const char* const communicationModeLine = "communicationMode argument is missing or empty.\n";
 const char* const midiDeviceIdMissingLine = "MIDIDeviceID argument is missing or empty.\n";
@@ -105,6 +109,10 @@ void rejectUnreadableText (const juce::String& documentText)
     const auto markup = vfu::definitions::scanMarkup (documentText, vfu::definitions::maximumElementNesting);
     if (markup.nestedTooDeep || markup.instructionInContent)
         throw Exception (rootMessage);
+
+    // An entity can hold itself (expanded until the stack ends) or elements nested beyond the limit.
+    if (markup.entityDeclaration)
+        throw Exception (entityDeclarationMessage);
 }
 
 // A file's text. JUCE reads a file that is not UTF-8 as Windows-1252 text, but its XML reader
@@ -112,7 +120,10 @@ void rejectUnreadableText (const juce::String& documentText)
 juce::String readDocumentFile (const juce::File& definitionFile)
 {
     juce::MemoryBlock bytes;
-    definitionFile.loadFileAsData (bytes);
+    juce::String refusal;
+    if (!vfu::definitions::readDocumentFileBytes (definitionFile, bytes, refusal))
+        throw Exception (refusal);
+
     const auto* data = static_cast<const char*> (bytes.getData());
     const auto size = bytes.getSize();
 
@@ -152,9 +163,20 @@ bool namesState (const StatesMachine& machine, const juce::XmlElement& pollingSt
     return machine.getState (pollingState.getStringAttribute ("gotoState")) != nullptr;
 }
 
+// Values beyond what the engine keeps are clamped by the model; the log says so.
+void logClampedValue (const State& state, const juce::XmlElement& element, const char* attributeName)
+{
+    const auto clamped = vfu::definitions::describeClampedValue (attributeName, element.getStringAttribute (attributeName));
+
+    if (clamped.isNotEmpty())
+        writeLog ("State '" + state.name + "' : " + element.getTagName() + " " + clamped);
+}
+
 std::unique_ptr<State::Instruction> parseSendSysEx (const juce::XmlElement& element, const StatesMachine& machine,
                                                     const State& state)
 {
+    logClampedValue (state, element, "waitTime");
+
     auto instruction = std::make_unique<State::SendSysExInstruction> (
         element.getStringAttribute ("messageKind"), element.getStringAttribute ("endPollingMode"),
         vfu::definitions::readInteger (element.getStringAttribute ("packetSize")),
@@ -212,6 +234,7 @@ State::InstructionList parseInstructions (const juce::XmlElement& element, const
             }
             else if (tag == "Wait")
             {
+                logClampedValue (state, child, "time");
                 instructions.push_back (std::make_unique<State::WaitInstruction> (
                     vfu::definitions::readDecimal (child.getStringAttribute ("time"))));
             }

@@ -1,5 +1,7 @@
 #include "definitions/FirmwareUpdater.h"
 
+#include "definitions/DefinitionValues.h"
+
 using State = FirmwareUpdater::StatesMachine::State;
 
 State::TextFieldInstruction::TextFieldInstruction (juce::String nameToUse, juce::String textToShow,
@@ -22,11 +24,14 @@ State::SendSysExInstruction::SendSysExInstruction (juce::String kind, juce::Stri
     : messageKind (std::move (kind)), endPollingMode (std::move (pollingModeAfterTransfer)),
       packetSize ((bytesPerPacket < 32 || bytesPerPacket > 256) ? 256 : bytesPerPacket),
       // Written as "not greater than" so that a NaN also falls back to the default.
-      waitTime (!(pauseTerm > 0.0f) ? 0.5f : pauseTerm)
+      waitTime (!(pauseTerm > 0.0f) ? 0.5f : juce::jmin (pauseTerm, vfu::definitions::longestPacketPauseMilliseconds))
 {
 }
 
-State::WaitInstruction::WaitInstruction (float seconds) : time (!(seconds > 0.0f) ? 0.0f : seconds) {}
+State::WaitInstruction::WaitInstruction (float seconds)
+    : time (!(seconds > 0.0f) ? 0.0f : juce::jmin (seconds, vfu::definitions::longestWaitSeconds))
+{
+}
 
 State::GotoStateInstruction::GotoStateInstruction (juce::String stateToEnter) : state (std::move (stateToEnter)) {}
 

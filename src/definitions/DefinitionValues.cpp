@@ -62,6 +62,19 @@ float readDecimal (const juce::String& text)
     return std::isfinite (value) ? value : 0.0f;
 }
 
+juce::String describeClampedValue (const juce::String& attributeName, const juce::String& text)
+{
+    const bool wait = attributeName == "time";
+    const auto longest = wait ? longestWaitSeconds : longestPacketPauseMilliseconds;
+
+    if (!(readDecimal (text) > longest))
+        return {};
+
+    const auto limit = juce::String ((juce::int64) longest) + (wait ? " s" : " ms");
+    return attributeName + " '" + text + "' is more than the longest " + (wait ? "wait" : "pause after a packet") +
+           ", " + limit + ": " + limit + " is used";
+}
+
 PollResult readPollResult (const juce::String& value)
 {
     const auto lowerCase = value.toLowerCase();

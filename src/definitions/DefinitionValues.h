@@ -20,6 +20,16 @@ int readInteger (const juce::String& text);
 // (such as "0 or less becomes 0.5") can be bypassed by a non-finite number.
 float readDecimal (const juce::String& text);
 
+// The longest Wait time (seconds) and SendSysEx waitTime (milliseconds a packet) the engine keeps:
+// the waits are whole milliseconds in an int, so larger values would overflow (a Wait of 3e6 s
+// would not wait at all). Larger values are clamped to these at load, as packetSize is.
+constexpr float longestWaitSeconds = 2.0e6f;
+constexpr float longestPacketPauseMilliseconds = 2.0e9f;
+
+// For a Wait "time" or a SendSysEx "waitTime" attribute whose value is clamped, what happens
+// ("time '3e6' is more than the longest wait, 2000000 s: 2000000 s is used"); empty otherwise.
+juce::String describeClampedValue (const juce::String& attributeName, const juce::String& text);
+
 // The poll result that a PollingState value names, compared in lower case; a value that names
 // none of them gives NoDevice.
 PollResult readPollResult (const juce::String& value);

@@ -24,6 +24,14 @@ void skipPast (CharPointer& p, const char* terminator)
         p += index + (int) std::strlen (terminator);
 }
 
+// Moves p (at an opening of openingLength characters) past the terminator that follows the opening:
+// the reader looks for a comment's or instruction's end after its opening, so "<!-->" ends nothing.
+void skipPastAfter (CharPointer& p, int openingLength, const char* terminator)
+{
+    p += openingLength;
+    skipPast (p, terminator);
+}
+
 // Moves p (at "<!") past the declaration, counting nested brackets as the XML reader does.
 void skipDeclaration (CharPointer& p)
 {
@@ -36,6 +44,14 @@ void skipDeclaration (CharPointer& p)
         else if (*p == '>')
             --open;
     }
+}
+
+// Notes an entity declaration in a declaration (p at its "<!", end just past it), standing alone or
+// inside a document type's internal subset.
+void noteDeclaration (CharPointer p, CharPointer end, MarkupFindings& findings)
+{
+    if (juce::String (p, end).containsIgnoreCase ("<!ENTITY"))
+        findings.entityDeclaration = true;
 }
 
 // Moves p (at "<") past the tag; true when the tag closes itself ("/>").
@@ -176,19 +192,21 @@ MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth)
         }
         else if (startsWith (p, "<!--"))
         {
-            skipPast (p, "-->");
+            skipPastAfter (p, 4, "-->");
         }
         else if (startsWith (p, "<![CDATA["))
         {
-            skipPast (p, "]]>");
+            skipPastAfter (p, 9, "]]>");
         }
         else if (startsWith (p, "<?"))
         {
-            skipPast (p, "?>");
+            skipPastAfter (p, 2, "?>");
         }
         else if (startsWith (p, "<!"))
         {
+            const auto start = p;
             skipDeclaration (p);
+            noteDeclaration (start, p, findings);
         }
         else if (startsWith (p, "</"))
         {
@@ -231,11 +249,11 @@ std::vector<StartTag> findStartTags (const juce::String& xmlText)
                 ++line;
 
         if (startsWith (p, "<!--"))
-            skipPast (p, "-->");
+            skipPastAfter (p, 4, "-->");
         else if (startsWith (p, "<![CDATA["))
-            skipPast (p, "]]>");
+            skipPastAfter (p, 9, "]]>");
         else if (startsWith (p, "<?"))
-            skipPast (p, "?>");
+            skipPastAfter (p, 2, "?>");
         else if (startsWith (p, "<!"))
             skipDeclaration (p);
         else if (startsWith (p, "</"))

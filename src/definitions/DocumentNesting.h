@@ -19,12 +19,18 @@ struct MarkupFindings
 {
     bool nestedTooDeep = false;        // elements nest deeper than the depth asked for
     bool instructionInContent = false; // "<?" after the first element's start, outside comments and CDATA
+    bool entityDeclaration = false;    // "<!ENTITY" (any case) as a declaration or inside one
 };
 
 // JUCE's XML reader loops forever (and, keeping empty text, allocates without end) on a processing
 // instruction inside an element followed by text. Only the prolog (before the first element) may
 // hold instructions; later, "<?" refuses the document unless it stands in a comment or a CDATA
 // section (or anywhere, in a document with a document type declaration or a tag holding a "<").
+// Comments and instructions end at the first "-->" or "?>" after their opening, as in JUCE's reader,
+// so that the depth counted is the depth it builds. The reader expands a document's own entities
+// recursively and parses their text as elements, which no scan of the text can follow: entity
+// declarations (JUCE reads them from a document type's internal subset) are reported, and the
+// loader refuses them.
 MarkupFindings scanMarkup (const juce::String& xmlText, int maximumDepth);
 
 // Whether elements in the XML text nest deeper than maximumDepth.

@@ -277,6 +277,8 @@ private:
     PollResult pollOnce (const juce::String& mode, bool& polled);
     void applyTransition (const State& state, PollResult result, const PollingStateList& transitions);
     void idleBriefly();
+    void paceEntryWithoutPause();
+    void countEntryWithoutPause (const State& state, juce::int64 entryStart);
 
     void sendSysEx (const State& state, const State::SendSysExInstruction& instruction);
     // `beforeSending` runs once the output is open, right before the message goes out.
@@ -322,6 +324,7 @@ private:
     std::atomic<double> progress { 0.0 };
     std::atomic<int> completedStateEntries { 0 };
     juce::StringArray reportedPortsInUse; // engine thread only
+    int entriesWithoutPause = 0; // engine thread only
 
     // The images read and checked before the erase (or by the first transfer since the initial
     // state), which the transfers send; null until then and again in the initial state. Engine

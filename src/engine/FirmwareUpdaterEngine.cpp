@@ -165,6 +165,8 @@ void FirmwareUpdater::run()
         pendingState = runningMachine->getState (runningMachine->initialStateName);
     }
 
+    entriesWithoutPause = 0;
+
     // Every way out of the run ends the guarded phase: a stop, the destructor's stop, an error.
     struct GuardEnd
     {
@@ -192,8 +194,13 @@ void FirmwareUpdater::run()
             continue;
         }
 
+        paceEntryWithoutPause();
+        const auto entryStart = clock.now();
+
         if (! enterState (*pending))
             continue;
+
+        countEntryWithoutPause (*pending, entryStart);
 
         // The mode is that of the pending state at this point: a GotoState may have moved it.
         const auto* modeState = getPendingState();
@@ -377,4 +384,22 @@ void FirmwareUpdater::applyTransition (const State& state, PollResult result, co
 void FirmwareUpdater::idleBriefly()
 {
     wakeEvent.wait (idlePassMilliseconds);
+}
+
+// An entry whose instructions moved on at once (a GotoState, no poll, no wait) is followed by the
+// next entry without a pause. More such entries in a row than the machine has states can only be a
+// cycle (two "none" states that GotoState each other): each further entry first waits one idle pass
+// on the engine's clock, as a pass that polls nothing does, instead of spinning a core. Chains
+// without a cycle keep their timing.
+void FirmwareUpdater::paceEntryWithoutPause()
+{
+    if (runningMachine != nullptr && entriesWithoutPause > (int) runningMachine->states.size())
+        clock.wait (wakeEvent, idlePassMilliseconds);
+}
+
+// A state that stays (to poll, or for a button) or whose instructions took an idle pass's time paused.
+void FirmwareUpdater::countEntryWithoutPause (const State& state, juce::int64 entryStart)
+{
+    const bool paused = isStillIn (state) || clock.now() - entryStart >= idlePassMilliseconds;
+    entriesWithoutPause = paused ? 0 : entriesWithoutPause + 1;
 }

@@ -9,7 +9,8 @@ namespace
 {
 // JUCE's JSON parser recurses once per nesting level and reads numbers into 64-bit integers without
 // a bound; a recording never nests deeper than this nor writes longer numbers, and refusing such
-// text first keeps a hostile line from exhausting the stack or overflowing the parser.
+// text first keeps a hostile line from exhausting the stack or overflowing the parser. Strings are
+// JSON's: double-quoted, with backslash escapes.
 constexpr int maximumNesting = 8;
 constexpr int maximumDigits = 15;
 
@@ -42,6 +43,10 @@ juce::String checkBeforeParsing (const char* text, size_t size)
         }
         else if (c == '"')
             inString = true;
+        // JUCE's reader also takes single-quoted strings, which JSON has not and this scan would
+        // not see the end of: brackets inside one would go uncounted.
+        else if (c == '\'')
+            return "not JSON";
         else if (c == '{' || c == '[')
         {
             if (++depth > maximumNesting)

@@ -234,6 +234,49 @@ TEST (DefinitionLint, finds_time_outs_that_lead_back_to_the_state_itself)
                      .empty());
 }
 
+TEST (DefinitionLint, finds_clamped_values_and_GotoState_cycles_that_never_pause)
+{
+    const juce::String states (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
+  <Wait time="3e6"/>
+  <SendSysEx messageKind="panel update state" waitTime="3e9"/>
+  <Button name="InstallCancel" text="Go" state="enabled" gotoState="A"/>
+</State>
+<State name="A" pollingMode="none"><GotoState state="B"/></State>
+<State name="B" pollingMode="none"><Wait time="0"/><GotoState state="A"/></State>)xml");
+
+    const auto warnings = lintStates (states);
+    EXPECT_EQ (summarise (warnings), (Lines{ "value-out-of-range Idle/Wait@5", "value-out-of-range Idle/SendSysEx@6",
+                                             "cycle-without-pause B/State@10" }));
+    ASSERT_EQ (warnings.size(), 3u);
+    EXPECT_EQ (warnings[0].message, "time '3e6' is more than the longest wait, 2000000 s: 2000000 s is used");
+    EXPECT_TRUE (warnings[2].message.contains ("'A' -> 'B' -> 'A'")) << warnings[2].message;
+
+    // A wait of some time in the cycle is a pause.
+    EXPECT_EQ (summarise (lintStates (states.replace ("<Wait time=\"0\"/>", "<Wait time=\"0.5\"/>"))),
+               (Lines{ "value-out-of-range Idle/Wait@5", "value-out-of-range Idle/SendSysEx@6" }));
+}
+
+TEST (DefinitionLint, finds_an_erase_that_no_firmware_transfer_can_follow)
+{
+    const juce::String states (R"xml(<State name="Idle" pollingMode="MIDI Device inquiry">
+  <PollingState value="Bootloader detected" gotoState="Erase"/>
+</State>
+<State name="Erase" pollingMode="MIDI Device inquiry">
+  <SendSysEx messageKind="erase"/>
+  <PollingState value="Bootloader detected" gotoState="Download"/>
+</State>
+<State name="Download" pollingMode="MIDI ports">
+  <Check name="versionNumber" value="false"><SendSysEx messageKind="quillbox-fw-$(version)"/></Check>
+  <PollingState value="Device detected" gotoState="Idle"/>
+</State>)xml");
+
+    // The image inside a Check may be skipped, so the instrument could be left erased.
+    EXPECT_EQ (summarise (lintStates (states)), (Lines{ "erase-without-transfer Erase/SendSysEx@8" }));
+    EXPECT_TRUE (lintStates (states.replace ("<Check name=\"versionNumber\" value=\"false\">", "")
+                                 .replace ("</Check>", ""))
+                     .empty());
+}
+
 TEST (DefinitionLint, finds_firmware_images_that_a_given_package_lacks)
 {
     const auto folder = createTemporaryFolder ("lint-packages");

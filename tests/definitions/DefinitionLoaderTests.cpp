@@ -164,6 +164,8 @@ TEST (DefinitionLoader, builds_each_instruction_with_its_attributes)
 
 TEST (DefinitionLoader, applies_the_packet_size_and_wait_time_rules)
 {
+    vfu::LogCollector log;
+
     struct Case
     {
         const char* attributes;
@@ -186,6 +188,7 @@ TEST (DefinitionLoader, applies_the_packet_size_and_wait_time_rules)
         { R"xml(waitTime="nan")xml", 256, 0.5f },
         { R"xml(waitTime="inf")xml", 256, 0.5f },
         { R"xml(waitTime="1e40")xml", 256, 0.5f }, // beyond the float range
+        { R"xml(waitTime="3e9")xml", 256, 2.0e9f }, // its pause in milliseconds would overflow an int
     };
 
     for (const auto& c : cases)
@@ -198,15 +201,20 @@ TEST (DefinitionLoader, applies_the_packet_size_and_wait_time_rules)
         EXPECT_EQ (send->packetSize, c.packetSize) << c.attributes;
         EXPECT_FLOAT_EQ (send->waitTime, c.waitTime) << c.attributes;
     }
+
+    EXPECT_EQ (log.getLines(), juce::StringArray ("State 'Idle' : SendSysEx waitTime '3e9' is more than the longest "
+                                                  "pause after a packet, 2000000000 ms: 2000000000 ms is used"));
 }
 
 TEST (DefinitionLoader, stores_a_wait_time_of_zero_or_less_as_zero)
 {
     const auto updater = loadText (documentWithStates (R"xml(<State name="Idle" pollingMode="x">
-        <Wait time="-2"/><Wait/><Wait time="0.001"/><Wait time="-inf"/></State>)xml"));
+        <Wait time="-2"/><Wait/><Wait time="0.001"/><Wait time="-inf"/><Wait time="3e6"/></State>)xml"));
     const auto& list = stateOf (*updater, "Idle").instructions;
 
-    ASSERT_EQ (list.size(), 4u);
+    ASSERT_EQ (list.size(), 5u);
+    // Longer than the engine's whole milliseconds can hold: clamped, as a Wait of 2e6 s still waits.
+    EXPECT_EQ (instructionAt<State::WaitInstruction> (list, 4)->time, 2.0e6f);
     EXPECT_EQ (instructionAt<State::WaitInstruction> (list, 0)->time, 0.0f);
     EXPECT_EQ (instructionAt<State::WaitInstruction> (list, 1)->time, 0.0f);
     EXPECT_FLOAT_EQ (instructionAt<State::WaitInstruction> (list, 2)->time, 0.001f);

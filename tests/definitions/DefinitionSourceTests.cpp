@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#if !JUCE_WINDOWS
+#include <sys/stat.h>
+#endif
+
 using namespace vfu::test;
 using vfu::definitions::createFirmwareUpdaterForApplication;
 
@@ -126,4 +130,31 @@ TEST (DefinitionSource, loads_an_authored_file_with_byte_order_mark_comments_and
     const auto* instructions = instructionAt<FirmwareUpdater::State::TextFieldInstruction> (idle.instructions, 1);
     ASSERT_NE (instructions, nullptr);
     EXPECT_EQ (instructions->text.trim(), "Connect the Quillbox & power it on.");
+}
+
+TEST (DefinitionSource, refuses_a_definition_file_that_is_not_a_regular_file_or_is_too_large)
+{
+    const auto folder = createTemporaryFolder ("exe");
+    const auto file = folder.getChildFile ("StateMachines.xml");
+    ASSERT_TRUE (file.replaceWithText (fileDefinition + juce::String::repeatedString (" ", 9 * 1024 * 1024)));
+    EXPECT_EQ (rejectionFor (folder),
+               "The definition document '" + file.getFullPathName() + "' is larger than 8 MB.\n\nThe app will quit.");
+
+#if !JUCE_WINDOWS
+    // A FIFO would block the read until a writer comes; a device never ends.
+    ASSERT_TRUE (file.deleteFile());
+    ASSERT_EQ (mkfifo (file.getFullPathName().toRawUTF8(), 0600), 0);
+    EXPECT_EQ (rejectionFor (folder),
+               "The definition document '" + file.getFullPathName() + "' is not a regular file.\n\nThe app will quit.");
+
+    try
+    {
+        FirmwareUpdater updater (juce::File ("/dev/zero"), "Quillbox", false, nullptr, {}, withoutProgramArchive());
+        ADD_FAILURE() << "accepted";
+    }
+    catch (const FirmwareUpdater::FirmwareUpdaterException& e)
+    {
+        EXPECT_EQ (e.message, "The definition document '/dev/zero' is not a regular file.\n\nThe app will quit.");
+    }
+#endif
 }

@@ -125,3 +125,35 @@ TEST (DocumentNesting, a_comment_that_the_reader_would_not_see_as_one_hides_no_i
                             + documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>").fromFirstOccurrenceOf ("?>", false, false)),
                expected);
 }
+
+TEST (DocumentNesting, refuses_entity_declarations_which_the_reader_would_expand_without_end)
+{
+    const juce::String expected ("<!ENTITY> declarations are not supported.\n\nThe app will quit.");
+    const auto body = documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><Print text=\"&a;\"/></State>")
+                          .fromFirstOccurrenceOf ("?>", false, false);
+
+    // An entity that holds itself, and one whose text, used as content, nests elements far beyond the limit.
+    EXPECT_EQ (rejectionOf ("<!DOCTYPE FirmwareUpdaters [<!ENTITY a \"XY&a;\">]>" + body), expected);
+    const auto deep = juce::String::repeatedString ("<Check>", 60000) + juce::String::repeatedString ("</Check>", 60000);
+    EXPECT_EQ (rejectionOf ("<!DOCTYPE FirmwareUpdaters [<!entity a '" + deep + "'>]>" +
+                            body.replace ("<Print text=\"&a;\"/>", "&a;")),
+               expected);
+
+    // Other declarations still load.
+    EXPECT_EQ (rejectionOf ("<!DOCTYPE FirmwareUpdaters [<!ELEMENT State ANY>]><!-- <!ENTITY> -->" +
+                            body.replace ("&a;", "&lt;&#65;")),
+               "accepted");
+}
+
+TEST (DocumentNesting, ends_comments_and_instructions_where_the_reader_does)
+{
+    // The reader looks for "-->" (or "?>") after "<!--" (or "<?"): "<!-->" ends nothing, and
+    // nesting after the real end must be counted, not taken for a quoted value.
+    const auto deep = juce::String::repeatedString ("<Check>", 300) + juce::String::repeatedString ("</Check>", 300);
+    const juce::String malformed ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
+
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><!--><Print text=\"-->" + deep +
+                                                "<Print text=\"\"/></State>")),
+               malformed);
+    EXPECT_TRUE (isNestedDeeperThan ("<a><?><b t=\"?><c><d><e>\"/></a>", 3));
+}

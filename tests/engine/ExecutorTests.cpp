@@ -77,6 +77,31 @@ TEST (Executor, a_Wait_sleeps_its_time_on_the_clock_and_a_none_state_then_follow
     EXPECT_EQ (harness.layer.getNumMessagesSentTo ("Test Port"), 0);
 }
 
+TEST (Executor, two_none_states_that_GotoState_each_other_pause_between_entries_instead_of_spinning)
+{
+    // No callback: reports are dropped, so nothing but the engine itself paces the entries.
+    vfu::ScaledClock clock (5.0);
+    vfu::VirtualMidiLayer layer (clock);
+    MIDIPortsSelector selector (layer, clock);
+    vfu::UpdaterEnvironment environment;
+    environment.portsSelector = &selector;
+    environment.clock = &clock;
+    environment.programFile = juce::File();
+    FirmwareUpdater updater (makeDocument ("<State name=\"A\" pollingMode=\"none\"><GotoState state=\"B\"/></State>"
+                                           "<State name=\"B\" pollingMode=\"none\"><GotoState state=\"A\"/></State>"),
+                             "Test", false, nullptr, {}, environment);
+
+    const auto start = clock.now();
+    updater.startThread();
+    juce::Thread::sleep (200);
+    ASSERT_TRUE (updater.stopThread (2000));
+    const auto elapsed = clock.now() - start;
+
+    // After as many entries as the machine has states, each waits an idle pass (10 clock ms).
+    EXPECT_GT (updater.getCompletedStateEntries(), 3);
+    EXPECT_LE (updater.getCompletedStateEntries(), elapsed / 10 + 4);
+}
+
 TEST (Executor, checks_versionNumber_as_an_exact_text_comparison_and_ignores_other_checks)
 {
     auto folder = createTemporaryFolder ("check");

@@ -157,6 +157,9 @@ TEST (RecordingReader, refuses_what_it_cannot_read_with_the_line_and_the_reason)
         { header + "{\"t\": 1, \"note\": 3}\n", "line 2: a line of no known kind" },
         { header + "{\"t\": 1, \"state\": \"A\", \"n\": 30000000000000000000}\n",
           "line 2: a number with too many digits" },
+        // JUCE reads single-quoted strings, which would hide these brackets from a JSON scan.
+        { header + "{\"t\": 1, \"state\": ['\"', " + juce::String::repeatedString ("[", 65000) + "\n",
+          "line 2: not JSON" },
     };
 
     for (auto& [text, expected] : cases)
@@ -174,6 +177,10 @@ TEST (RecordingReader, refuses_what_it_cannot_read_with_the_line_and_the_reason)
     juce::String error;
     EXPECT_FALSE (vfu::recording::parse (invalid, sizeof (invalid), recording, error));
     EXPECT_EQ (error, "line 1: not UTF-8 text");
+
+    // Inside a JSON string a single quote is just a character.
+    const auto quoted = (header + "{\"t\": 1, \"state\": \"Bob's ['\"}\n").toStdString();
+    EXPECT_TRUE (vfu::recording::parse (quoted.data(), quoted.size(), recording, error)) << error;
 }
 
 TEST (RecordingReplay,

@@ -8,6 +8,10 @@
 
 #include <cstdlib>
 
+#if !JUCE_WINDOWS
+#include <sys/stat.h>
+#endif
+
 namespace
 {
 using Outcome = vfu::test::VfuRun;
@@ -61,6 +65,37 @@ TEST (VfuLintCommand, exits_4_with_warnings_0_without_and_1_for_a_rejected_docum
         << rejected.output;
 
     EXPECT_EQ (runVfu ({ "lint", "--package", file.getSiblingFile ("none.vfw").getFullPathName() }).exitCode, 2);
+}
+
+TEST (VfuDefinitionFrontEnds, refuse_entities_fifos_and_devices_with_the_loaders_message)
+{
+    // A recursive entity crashed the reader; the refusal comes first now.
+    const auto folder = vfu::test::createTemporaryFolder ("vfu-hostile");
+    const auto entity = folder.getChildFile ("entity.xml");
+    entity.replaceWithText ("<!DOCTYPE FirmwareUpdaters [<!ENTITY a \"XY&a;\">]>\n<FirmwareUpdaters a=\"&a;\"/>");
+    const auto checked = runVfu ({ "check-definitions", entity.getFullPathName() });
+    EXPECT_EQ (checked.exitCode, 1) << checked.output;
+    EXPECT_TRUE (checked.output.startsWith ("<!ENTITY> declarations are not supported.\n\nThe app will quit."))
+        << checked.output;
+
+#if !JUCE_WINDOWS
+    // A FIFO blocked the read, /dev/zero was read until memory ran out.
+    const auto fifo = folder.getChildFile ("fifo.xml");
+    ASSERT_EQ (mkfifo (fifo.getFullPathName().toRawUTF8(), 0600), 0);
+    const auto linted = runVfu ({ "lint", fifo.getFullPathName() });
+    EXPECT_EQ (linted.exitCode, 1);
+    EXPECT_TRUE (linted.output.startsWith ("The definition document '" + fifo.getFullPathName() +
+                                           "' is not a regular file.\n\nThe app will quit."))
+        << linted.output;
+
+    const auto ran = runVfu ({ "run", "--simulate", "quillbox:2.1.0", "--definitions", "/dev/zero" });
+    EXPECT_EQ (ran.exitCode, 1);
+    EXPECT_TRUE (ran.output.contains ("The definition document '/dev/zero' is not a regular file.")) << ran.output;
+
+    const auto listed = runVfu ({ "packages", "--device", "Quillbox", "--definition", "/dev/zero" });
+    EXPECT_EQ (listed.exitCode, 1);
+    EXPECT_TRUE (listed.output.contains ("The definition document '/dev/zero' is not a regular file.")) << listed.output;
+#endif
 }
 
 TEST (VfuGraphCommand, writes_dot_itself_and_says_when_graphviz_is_missing)

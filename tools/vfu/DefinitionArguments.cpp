@@ -2,6 +2,7 @@
 #include "CommandRegistry.h"
 
 #include "core/TextFromBytes.h"
+#include "definitions/DefinitionFile.h"
 #include "definitions/DocumentNesting.h"
 #include "definitions/InbuiltDefinitions.h"
 
@@ -9,10 +10,13 @@ namespace vfu::tool
 {
 namespace
 {
+// Through the loader's bounded reader: a FIFO or a device must not block the device-model check
+// before the loader can refuse it.
 juce::String readText (const juce::File& file)
 {
     juce::MemoryBlock bytes;
-    if (!file.loadFileAsData (bytes))
+    juce::String refusal;
+    if (!definitions::readDocumentFileBytes (file, bytes, refusal))
         return {};
     return textFromBytes (bytes.getData(), bytes.getSize());
 }

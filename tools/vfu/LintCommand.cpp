@@ -4,6 +4,7 @@
 #include "DefinitionArguments.h"
 
 #include "core/TextFromBytes.h"
+#include "definitions/DefinitionFile.h"
 #include "definitions/DefinitionLint.h"
 #include "definitions/DefinitionReport.h"
 #include "definitions/InbuiltDefinitions.h"
@@ -26,8 +27,12 @@ struct LintCommandOptions
 juce::String readDocumentText (const juce::File& file)
 {
     juce::MemoryBlock bytes;
-    if (!file.loadFileAsData (bytes))
-        vfu::tool::fail ("Cannot read " + file.getFullPathName());
+    juce::String refusal;
+    if (!vfu::definitions::readDocumentFileBytes (file, bytes, refusal))
+    {
+        vfu::tool::printLine (refusal);
+        vfu::tool::fail ("The definition document was rejected.");
+    }
 
     return vfu::textFromBytes (static_cast<const char*> (bytes.getData()), bytes.getSize());
 }
@@ -107,6 +112,9 @@ const vfu::tool::CommandRegistration lint ({
     "  unknown-field            a TextField or Button name the panel does not have\n"
     "  duplicate-polling-state  a PollingState shadowed by an earlier one for the same result\n"
     "  timeout-to-self          the state's time-out leads back to the state itself\n"
+    "  value-out-of-range       a Wait time or SendSysEx waitTime beyond what the engine keeps (clamped)\n"
+    "  cycle-without-pause      GotoStates run in a cycle with no poll, wait or button in it\n"
+    "  erase-without-transfer   an erase that no firmware transfer (outside a Check) can follow\n"
     "\n"
     "Images are looked for only in the packages given with --package (files, or folders of .vfw\n"
     "files); packages that fail their check are named on stderr.",

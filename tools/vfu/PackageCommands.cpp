@@ -4,6 +4,7 @@
 #include "DefinitionArguments.h"
 
 #include "core/TextFromBytes.h"
+#include "definitions/DefinitionFile.h"
 #include "definitions/DefinitionTransitions.h"
 #include "definitions/FirmwareUpdater.h"
 #include "definitions/InbuiltDefinitions.h"
@@ -165,8 +166,10 @@ juce::StringArray requiredImagesFor (const PackagesOptions& options)
     {
         const auto file = vfu::tool::resolveDefinitionFile (options.definition);
         juce::MemoryBlock bytes;
-        if (!file.loadFileAsData (bytes))
-            vfu::tool::fail ("Cannot read " + file.getFullPathName());
+        juce::String refusal;
+        // Bounded, and never a FIFO or a device, as the app's loader reads it.
+        if (!vfu::definitions::readDocumentFileBytes (file, bytes, refusal))
+            vfu::tool::fail (refusal);
         text = vfu::textFromBytes (bytes.getData(), bytes.getSize());
     }
 
