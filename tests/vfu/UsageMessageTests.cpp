@@ -28,7 +28,8 @@ TEST (VfuUsage, names_an_unknown_option_or_command_in_one_form_and_gives_help_by
     {
         const auto outcome = runVfu (c.arguments);
         EXPECT_EQ (outcome.exitCode, 2) << c.arguments.joinIntoString (" ");
-        EXPECT_TRUE (outcome.output.contains (c.expected)) << outcome.output;
+        // Windows' console writes CR LF line ends.
+        EXPECT_TRUE (outcome.output.replace ("\r\n", "\n").contains (c.expected)) << outcome.output;
         EXPECT_FALSE (outcome.output.contains ("Run with --help")) << outcome.output;
     }
 
