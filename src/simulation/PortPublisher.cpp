@@ -1,6 +1,6 @@
 #include "simulation/PortPublisher.h"
 
-#include "midi/JuceMidiLayer.h"
+#include "midi/NativeMidiSystem.h"
 
 namespace vfu::simulation
 {
@@ -33,7 +33,7 @@ private:
 
 class SystemPortPublisher final : public PortPublisher
 {
-    JuceMidiSystem system; // also keeps the MIDI system's own error printing quiet
+    NativeMidiSystem native = createNativeMidiSystem(); // also keeps the MIDI system's own error printing quiet
 
 public:
     std::unique_ptr<Ports> publish (const juce::String& name, Receiver& receiver, juce::String& problem) override
@@ -51,7 +51,7 @@ public:
 
         if (input == nullptr || output == nullptr)
         {
-            if (system.isAvailable (problem))
+            if (native.system->isAvailable (problem))
                 problem = "the MIDI system refused to create the ports";
             return {};
         }

@@ -1,4 +1,4 @@
-#include "midi/AlsaSequencerConnection.h"
+#include "midi/native/alsa/AlsaSequencerConnection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The sequencer events that the ALSA output sends a message as, built without a sequencer.
-#include "midi/AlsaSequencerEvents.h"
+#include "midi/native/alsa/AlsaSequencerEvents.h"
 
 #include <gtest/gtest.h>
 

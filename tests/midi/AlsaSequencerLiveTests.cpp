@@ -1,4 +1,4 @@
-#include "midi/AlsaSequencerSystem.h"
+#include "midi/native/alsa/AlsaSequencerSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // gives, buffers queued again, the close order, and ports another program holds.
 #include "MidiTestSupport.h"
 #include "midi/SystemMidiLayer.h"
-#include "midi/WinMmInput.h"
-#include "midi/WinMmSystem.h"
+#include "midi/native/winmm/WinMmInput.h"
+#include "midi/native/winmm/WinMmSystem.h"
 
 #include <condition_variable>
 #include <deque>

@@ -1,6 +1,6 @@
 #include "MidiTestSupport.h"
 #include "engine/SysexSender.h"
-#include "midi/WinMmOutput.h"
+#include "midi/native/winmm/WinMmOutput.h"
 
 #include <map>
 #include <mutex>

@@ -5,6 +5,7 @@
 #include "core/Log.h"
 #include "core/Clock.h"
 #include "midi/JuceMidiLayer.h"
+#include "core/VersionNumber.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"
 #include "simulation/SimulationSpec.h"
@@ -96,7 +97,7 @@ int decodeReply (const DecodeOptions& options)
 int versionNumber (const juce::StringArray& texts)
 {
     for (auto& text : texts)
-        tool::printLine (juce::String (MIDIPortsSelector::parseVersionNumber (text)));
+        tool::printLine (juce::String (parseVersionNumber (text)));
     return tool::exitSuccess;
 }
 
@@ -113,7 +114,7 @@ int formatVersion (const juce::StringArray& numbers)
     }
 
     for (auto& text : numbers)
-        tool::printLine (MIDIPortsSelector::formatVersionNumber (text.getIntValue()));
+        tool::printLine (formatVersionNumber (text.getIntValue()));
     return tool::exitSuccess;
 }
 
@@ -212,9 +213,9 @@ int ports()
     const auto outputs = layer.getOutputNames();
 
     // Empty lists can mean no MIDI system at all: say so beside the (unchanged) JSON.
-    JuceMidiSystem system;
+    const auto native = createNativeMidiSystem();
     juce::String problem;
-    if (inputs.isEmpty() && outputs.isEmpty() && !system.isAvailable (problem))
+    if (inputs.isEmpty() && outputs.isEmpty() && !native.system->isAvailable (problem))
         std::cerr << "MIDI system not available (" << problem << ")" << std::endl;
 
     auto* result = new juce::DynamicObject();

@@ -55,9 +55,9 @@ juce::String onOneLine (const juce::String& text)
 // "MIDI system not available" line says it).
 juce::String findMidiSystemProblem()
 {
-    JuceMidiSystem system;
+    const auto native = createNativeMidiSystem();
     juce::String problem;
-    return system.isAvailable (problem) ? juce::String() : "MIDI system not available (" + problem + ")";
+    return native.system->isAvailable (problem) ? juce::String() : "MIDI system not available (" + problem + ")";
 }
 
 // Prints what the updater reports: the instructions each time they change, the state names, and

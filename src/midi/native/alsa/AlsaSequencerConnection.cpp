@@ -1,4 +1,4 @@
-#include "midi/AlsaSequencerConnection.h"
+#include "midi/native/alsa/AlsaSequencerConnection.h"
 
 #if JUCE_LINUX
 #include <cstdarg>

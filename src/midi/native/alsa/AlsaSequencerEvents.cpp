@@ -1,4 +1,4 @@
-#include "midi/AlsaSequencerEvents.h"
+#include "midi/native/alsa/AlsaSequencerEvents.h"
 
 #if JUCE_LINUX
 // ALSA's event macros assign negated flag masks to byte fields.

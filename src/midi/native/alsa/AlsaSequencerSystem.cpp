@@ -1,8 +1,8 @@
-#include "midi/AlsaSequencerSystem.h"
+#include "midi/native/alsa/AlsaSequencerSystem.h"
 
 #include "core/Log.h"
-#include "midi/AlsaSequencerConnection.h"
-#include "midi/AlsaSequencerEvents.h"
+#include "midi/native/alsa/AlsaSequencerConnection.h"
+#include "midi/native/alsa/AlsaSequencerEvents.h"
 
 namespace vfu
 {

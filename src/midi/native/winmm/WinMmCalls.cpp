@@ -1,4 +1,4 @@
-#include "midi/WinMmCalls.h"
+#include "midi/native/winmm/WinMmCalls.h"
 
 namespace vfu::winmm
 {

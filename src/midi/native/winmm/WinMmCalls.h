@@ -68,7 +68,7 @@ struct Calls
     std::function<Result (Handle)> reset;                                    // midiOutReset
 };
 
-// Windows' own calls; an empty table on other systems.
+// Windows' own calls (WinMmSystemCalls.cpp, built on Windows only).
 const Calls& systemCalls();
 
 // What an input's driver reports, on a thread of its own. A handler must not call any WinMM

@@ -1,4 +1,4 @@
-#include "midi/WinMmInput.h"
+#include "midi/native/winmm/WinMmInput.h"
 
 #include "core/Log.h"
 

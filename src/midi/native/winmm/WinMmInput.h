@@ -1,8 +1,8 @@
 #pragma once
 
 #include "midi/MidiLayer.h"
-#include "midi/WinMmCalls.h"
-#include "midi/WinMmListing.h"
+#include "midi/native/winmm/WinMmCalls.h"
+#include "midi/native/winmm/WinMmListing.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "midi/WinMmCalls.h"
+#include "midi/native/winmm/WinMmCalls.h"
 
 namespace vfu
 {

@@ -1,4 +1,4 @@
-#include "midi/WinMmOutput.h"
+#include "midi/native/winmm/WinMmOutput.h"
 
 #include "core/Log.h"
 

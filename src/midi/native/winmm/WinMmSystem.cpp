@@ -1,7 +1,7 @@
-#include "midi/WinMmSystem.h"
+#include "midi/native/winmm/WinMmSystem.h"
 
-#include "midi/WinMmInput.h"
-#include "midi/WinMmOutput.h"
+#include "midi/native/winmm/WinMmInput.h"
+#include "midi/native/winmm/WinMmOutput.h"
 
 namespace vfu
 {

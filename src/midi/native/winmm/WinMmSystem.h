@@ -1,7 +1,7 @@
 #pragma once
 
 #include "midi/MidiSystem.h"
-#include "midi/WinMmCalls.h"
+#include "midi/native/winmm/WinMmCalls.h"
 
 namespace vfu
 {

@@ -1,6 +1,5 @@
-#include "midi/WinMmCalls.h"
+#include "midi/native/winmm/WinMmCalls.h"
 
-#if JUCE_WINDOWS
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -17,11 +16,9 @@
 #define DRV_QUERYDEVICEINTERFACE (DRV_RESERVED + 12)
 #define DRV_QUERYDEVICEINTERFACESIZE (DRV_RESERVED + 13)
 #endif
-#endif
 
 namespace vfu::winmm
 {
-#if JUCE_WINDOWS
 static_assert (results::noError == MMSYSERR_NOERROR && results::error == MMSYSERR_ERROR &&
                results::badDeviceId == MMSYSERR_BADDEVICEID && results::allocated == MMSYSERR_ALLOCATED &&
                results::invalidHandle == MMSYSERR_INVALHANDLE && results::noDriver == MMSYSERR_NODRIVER &&
@@ -210,17 +207,4 @@ const InputCalls& systemInputCalls()
     static const InputCalls calls = makeSystemInputCalls();
     return calls;
 }
-#else
-const Calls& systemCalls()
-{
-    static const Calls none;
-    return none;
-}
-
-const InputCalls& systemInputCalls()
-{
-    static const InputCalls none;
-    return none;
-}
-#endif
 } // namespace vfu::winmm

@@ -1,6 +1,4 @@
-#include "midi/JuceMidiLayer.h"
-
-#include "midi/AlsaSequencerConnection.h"
+#include "midi/native/juce/JuceMidiSystem.h"
 
 namespace vfu
 {
@@ -71,112 +69,40 @@ private:
 
 } // namespace
 
-JuceMidiSystem::JuceMidiSystem()
-{
-#if JUCE_LINUX
-    // ALSA would print a line each time the sequencer fails to open; the layer logs that state once.
-    alsa::silenceSequencerOpenErrors();
-#endif
-}
-
 juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getInputs()
 {
-#if JUCE_LINUX
-    return alsaSystem.getInputs();
-#elif JUCE_WINDOWS
-    return winMmSystem.getInputs();
-#else
     return juce::MidiInput::getAvailableDevices();
-#endif
 }
 
 juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs()
 {
-#if JUCE_LINUX
-    return alsaSystem.getOutputs();
-#elif JUCE_WINDOWS
-    return winMmSystem.getOutputs();
-#else
     return juce::MidiOutput::getAvailableDevices();
-#endif
-}
-
-juce::StringArray JuceMidiSystem::getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
-                                                               const juce::String& outputIdentifier)
-{
-#if JUCE_LINUX
-    return alsaSystem.getOtherProgramsConnectedTo (inputIdentifier, outputIdentifier);
-#else
-    juce::ignoreUnused (inputIdentifier, outputIdentifier);
-    return {};
-#endif
 }
 
 std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInput (const juce::String& identifier,
                                                                 const juce::String& listedName, MidiReceiver& receiver)
 {
-    OpenRefusal ignored;
-    return openInputOrSayWhy (identifier, listedName, receiver, ignored);
-}
-
-std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
-                                                                  const juce::String& listedName)
-{
-    OpenRefusal ignored;
-    return openOutputOrSayWhy (identifier, listedName, ignored);
-}
-
-std::unique_ptr<MidiInputConnection> JuceMidiSystem::openInputOrSayWhy (const juce::String& identifier,
-                                                                        const juce::String& listedName,
-                                                                        MidiReceiver& receiver, OpenRefusal& refusal)
-{
-#if JUCE_LINUX
-    juce::ignoreUnused (refusal);
-    return alsaSystem.openInput (identifier, listedName, receiver);
-#elif JUCE_WINDOWS
-    // JUCE's WinMM input passes SysEx on in the pieces the driver gives and says nothing when
-    // another program holds the port (see WinMmInput.h).
-    return winMmSystem.openInputOrSayWhy (identifier, listedName, receiver, refusal);
-#else
-    juce::ignoreUnused (refusal);
     auto adapter = std::make_unique<ReceiverAdapter> (receiver, listedName);
     auto input = juce::MidiInput::openDevice (identifier, adapter.get());
     if (input == nullptr)
         return {};
 
     return std::make_unique<JuceInputConnection> (std::move (input), std::move (adapter), listedName);
-#endif
 }
 
-std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutputOrSayWhy (const juce::String& identifier,
-                                                                          const juce::String& listedName,
-                                                                          OpenRefusal& refusal)
+std::unique_ptr<MidiOutputConnection> JuceMidiSystem::openOutput (const juce::String& identifier,
+                                                                  const juce::String& listedName)
 {
-#if JUCE_LINUX
-    // JUCE's ALSA output cannot send a SysEx message in pieces (see AlsaSequencerConnection.h).
-    juce::ignoreUnused (refusal);
-    return alsaSystem.openOutput (identifier, listedName);
-#elif JUCE_WINDOWS
-    // JUCE's WinMM output sends short pieces as short messages and cannot report a failure (see WinMmOutput.h).
-    return winMmSystem.openOutputOrSayWhy (identifier, listedName, refusal);
-#else
-    juce::ignoreUnused (refusal);
     auto output = juce::MidiOutput::openDevice (identifier);
     if (output == nullptr)
         return {};
 
     return std::make_unique<JuceOutputConnection> (std::move (output), listedName);
-#endif
 }
 
 bool JuceMidiSystem::isAvailable (juce::String& problem)
 {
-#if JUCE_LINUX
-    // The process's one sequencer client, opened at most once a second while it fails.
-    return alsaSystem.isAvailable (problem);
-#else
     juce::ignoreUnused (problem);
-#endif
     return true;
 }
 } // namespace vfu
