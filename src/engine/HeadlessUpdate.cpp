@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "engine/GuardedSignals.h"
+#include "core/VersionNumber.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <juce_events/juce_events.h>
@@ -355,7 +356,7 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
         if (!identified)
             return finish (Outcome::failed, "the instrument was not identified in its firmware after the transfer");
 
-        if (MIDIPortsSelector::parseVersionNumber (version) != MIDIPortsSelector::parseVersionNumber (selectedVersion))
+        if (parseVersionNumber (version) != parseVersionNumber (selectedVersion))
             return finish (Outcome::failed,
                            "the instrument reports " + version + ", the package is " + selectedVersion);
 

@@ -1,6 +1,6 @@
 #include "packages/FirmwareImage.h"
 
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
 
 namespace vfu::FirmwareImage
 {
@@ -34,7 +34,7 @@ juce::uint32 checksum (const juce::uint8* data, size_t size)
 
 juce::MemoryBlock generate (juce::uint16 deviceId, const juce::String& versionText, size_t size)
 {
-    const auto number = MIDIPortsSelector::parseVersionNumber (versionText);
+    const auto number = parseVersionNumber (versionText);
 
     if (size < minimumSize || number < 0 || (juce::uint32) number > mask28)
         return {};

@@ -6,7 +6,7 @@
 #include "core/TextFromBytes.h"
 #include "packages/SysexSequence.h"
 #include "packages/ZipArchiveLayout.h"
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 
@@ -16,11 +16,11 @@ namespace
 {
 int parseVersion (const juce::String& text)
 {
-    return MIDIPortsSelector::parseVersionNumber (text);
+    return parseVersionNumber (text);
 }
 juce::String formatVersion (int number)
 {
-    return MIDIPortsSelector::formatVersionNumber (number);
+    return formatVersionNumber (number);
 }
 
 // Reads one entry whole, refusing more bytes than its header declared (or than the limit), and

@@ -1,7 +1,7 @@
 // Version texts: parseVersionNumber never fails on any text, and the round trips hold.
 #include "FuzzSupport.h"
 
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
 
 #include <cstring>
 
@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     vfu::fuzz::initialiseOnce();
 
     const auto text = vfu::fuzz::textOf (data, size);
-    const auto number = MIDIPortsSelector::parseVersionNumber (text);
+    const auto number = vfu::parseVersionNumber (text);
 
     // Formatting a parsed number and parsing it again gives the same number.
-    if (number >= 0 && MIDIPortsSelector::parseVersionNumber (MIDIPortsSelector::formatVersionNumber (number)) != number)
+    if (number >= 0 && vfu::parseVersionNumber (vfu::formatVersionNumber (number)) != number)
         __builtin_trap();
 
     // Any number from 0 up round-trips through its text, and its text is canonical.
@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
         juce::int32 raw;
         std::memcpy (&raw, data, 4);
         const int n = raw & 0x7fffffff;
-        const auto formatted = MIDIPortsSelector::formatVersionNumber (n);
-        if (MIDIPortsSelector::parseVersionNumber (formatted) != n)
+        const auto formatted = vfu::formatVersionNumber (n);
+        if (vfu::parseVersionNumber (formatted) != n)
             __builtin_trap();
-        if (MIDIPortsSelector::formatVersionNumber (MIDIPortsSelector::parseVersionNumber (formatted)) != formatted)
+        if (vfu::formatVersionNumber (vfu::parseVersionNumber (formatted)) != formatted)
             __builtin_trap();
     }
     return 0;

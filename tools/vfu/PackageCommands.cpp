@@ -11,7 +11,7 @@
 #include "packages/FirmwarePackageStore.h"
 #include "packages/FirmwarePackageWriter.h"
 #include "packages/PackageSignature.h"
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
 #include "packages/FirmwareImage.h"
 
 #include <iostream>
@@ -74,8 +74,8 @@ void warnOfOtherVersions (const std::vector<vfu::ArchiveWriter::Entry>& images, 
         const auto contents = vfu::FirmwareImage::inspect (image.data.getData(), image.data.getSize());
         if (contents.valid && contents.versionNumber != packageVersion)
             std::cerr << "Warning: " << image.name << " reports version "
-                      << MIDIPortsSelector::formatVersionNumber (contents.versionNumber) << ", the package name says "
-                      << MIDIPortsSelector::formatVersionNumber (packageVersion) << std::endl;
+                      << vfu::formatVersionNumber (contents.versionNumber) << ", the package name says "
+                      << vfu::formatVersionNumber (packageVersion) << std::endl;
     }
 }
 
@@ -146,7 +146,7 @@ int pack (const PackOptions& options)
     vfu::tool::printLine ("Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) +
                           " image(s); version " +
                           (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
-                                       : MIDIPortsSelector::formatVersionNumber (version)) +
+                                       : vfu::formatVersionNumber (version)) +
                           (signedBy.isEmpty() ? juce::String ("; unsigned") : signedBy));
     return vfu::tool::exitSuccess;
 }
@@ -230,7 +230,7 @@ int listPackages (const PackagesOptions& options)
     for (auto& finding : acceptedFindings)
     {
         auto* item = new juce::DynamicObject();
-        item->setProperty ("version", MIDIPortsSelector::formatVersionNumber (finding.versionNumber));
+        item->setProperty ("version", vfu::formatVersionNumber (finding.versionNumber));
         item->setProperty ("versionNumber", finding.versionNumber);
         item->setProperty ("source", finding.source);
         item->setProperty ("signature", finding.signature);

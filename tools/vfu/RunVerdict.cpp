@@ -1,7 +1,7 @@
 #include "RunVerdict.h"
 
 #include "engine/HeadlessUpdate.h"
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
 #include "packages/FirmwarePackageStore.h"
 
 namespace vfu::tool
@@ -64,7 +64,7 @@ RunVerdict::Result RunVerdict::judge() const
     if (!identified)
         return { 1, "result: failed: the instrument was not identified in its firmware after the transfer" };
 
-    if (MIDIPortsSelector::parseVersionNumber (identifiedVersion) != MIDIPortsSelector::parseVersionNumber (package))
+    if (parseVersionNumber (identifiedVersion) != parseVersionNumber (package))
         return { 1, "result: failed: the instrument reports " + identifiedVersion + ", the package is " + package };
 
     return { 0, "result: succeeded, installed " + identifiedVersion + " (package " + package + ")" };

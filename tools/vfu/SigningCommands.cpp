@@ -2,7 +2,7 @@
 // which key, or why its signature is refused, with the keys built into this program.
 #include "CommandRegistry.h"
 
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
 #include "packages/FirmwarePackageStore.h"
 #include "packages/PackageSignature.h"
 #include "packages/ZipArchiveLayout.h"
@@ -104,7 +104,7 @@ PackageVerdict verifyOne (const juce::File& file, const sig::Trust& trust)
     else if (!result.isAccepted())
         result.line = result.signature + ", refused: " + result.reason;
     else
-        result.line = result.signature + ", version " + MIDIPortsSelector::formatVersionNumber (result.versionNumber);
+        result.line = result.signature + ", version " + vfu::formatVersionNumber (result.versionNumber);
 
     if (result.isAccepted())
         result.reason.clear();
@@ -122,7 +122,7 @@ juce::var toJson (const juce::File& file, const PackageVerdict& verdict)
         item->setProperty ("signature", verdict.signature);
     if (verdict.isAccepted())
     {
-        item->setProperty ("version", MIDIPortsSelector::formatVersionNumber (verdict.versionNumber));
+        item->setProperty ("version", vfu::formatVersionNumber (verdict.versionNumber));
         item->setProperty ("versionNumber", verdict.versionNumber);
     }
     else
