@@ -1,125 +1,10 @@
 #include "midi/MIDIPortsSelector.h"
 
+#include "midi/InstrumentProtocol.h"
 #include "midi/JuceMidiLayer.h"
 #include "core/Log.h"
 #include "core/Clock.h"
-
-#include <limits>
-
-namespace
-{
-// Body bytes (after F0) that every identity reply starts with: universal non-real-time, all
-// devices, general information, identity reply, manufacturer 04h.
-const juce::uint8 identityReplyHeader[] = { 0x7E, 0x7F, 0x06, 0x02, 0x04 };
-constexpr int identityHeaderSize = 5;
-
-// The identity reply is decoded up to body byte 12 (four revision bytes from byte 9); the
-// Quillbox version needs bytes up to 10.
-constexpr int revisionReplySize = 13;
-constexpr int quillboxReplySize = 11;
-constexpr int identityMatchSize = 7;
-
-constexpr juce::uint16 quillboxId = 0x0008;
-constexpr juce::uint16 lumostrelId = 0x000B;
-constexpr juce::uint16 orb26Id = 0x000C;
-
-bool startsWith (const juce::uint8* body, int size, std::initializer_list<juce::uint8> prefix)
-{
-    if (size < (int) prefix.size())
-        return false;
-
-    int i = 0;
-    for (auto byte : prefix)
-        if (body[i++] != byte)
-            return false;
-
-    return true;
-}
-
-bool hasIdentityHeader (const juce::uint8* body, int size, juce::uint16 id)
-{
-    return size >= identityMatchSize &&
-           std::equal (identityReplyHeader, identityReplyHeader + identityHeaderSize, body) &&
-           body[5] == (juce::uint8) (id >> 8);
-}
-
-// How many body bytes the identity handling reads for this device ID.
-int identityReplySizeFor (juce::uint16 id)
-{
-    if (id == quillboxId)
-        return quillboxReplySize;
-
-    if (id == lumostrelId || id == orb26Id)
-        return revisionReplySize;
-
-    return identityMatchSize;
-}
-
-juce::String formatThree (int a, int b, int c)
-{
-    return juce::String (a) + "." + juce::String (b) + "." + juce::String (c);
-}
-
-// The version text of the four revision bytes b[9..12]; `ruleB` reads the 1.0.x shape of Orb 26.
-juce::String revisionText (const juce::uint8* b, bool ruleB)
-{
-    if (b[9] != 0)
-        return formatThree (b[10], b[11], b[12]) + "p" + juce::String (b[9]);
-
-    if (!ruleB && b[10] == 0 && b[11] == 0x3F)
-        return "1.0." + juce::String (b[12]);
-
-    if (ruleB && b[10] == 0 && b[12] == 0x3F)
-        return "1.0." + juce::String (b[11]);
-
-    return formatThree (b[10], b[11], b[12]);
-}
-
-// The leading decimal integer of a token: leading blanks and a sign allowed, reading stops at the
-// first non-digit, no digits give 0. Saturates instead of overflowing.
-juce::int64 leadingInteger (const juce::String& token)
-{
-    auto p = token.getCharPointer().findEndOfWhitespace();
-    bool negative = false;
-
-    if (*p == '-' || *p == '+')
-    {
-        negative = *p == '-';
-        ++p;
-    }
-
-    juce::int64 value = 0;
-    while (juce::CharacterFunctions::isDigit (*p))
-    {
-        value = juce::jmin<juce::int64> (value * 10 + (*p - '0'), std::numeric_limits<int>::max());
-        ++p;
-    }
-
-    return negative ? -value : value;
-}
-
-// Panel state reply byte to the poll outcome it reports; 0 for bytes that leave it unchanged.
-int panelStateFromByte (juce::uint8 byte)
-{
-    switch (byte)
-    {
-        case 0:
-            return PanelNoUpdate;
-        case 1:
-            return PanelErased;
-        case 2:
-            return PanelFirmwareSending;
-        case 3:
-            return PanelFirmwareSucceeded;
-        case 4:
-            return PanelNoUpdate;
-        case 5:
-            return PanelUpdateFailed;
-        default:
-            return 0;
-    }
-}
-} // namespace
+#include "core/VersionNumber.h"
 
 MIDIPortsSelector::MIDIPortsSelector (vfu::MidiLayer& layerToUse, vfu::Clock& clockToUse)
     : midiLayer (layerToUse), clock (clockToUse)
@@ -142,25 +27,17 @@ MIDIPortsSelector& MIDIPortsSelector::getProgramWideInstance()
 
 const juce::MidiMessage& MIDIPortsSelector::getIdentityRequest()
 {
-    static const juce::uint8 body[] = { 0x7E, 0x7F, 0x06, 0x01 };
-    static const auto message = juce::MidiMessage::createSysExMessage (body, (int) sizeof (body));
-    return message;
+    return vfu::protocol::identityRequest();
 }
 
 const juce::MidiMessage& MIDIPortsSelector::getAlternativeDeviceInquiry()
 {
-    static const juce::uint8 body[] = { 0x04, 0x0C, 0x16, 0x01 };
-    static const auto message = juce::MidiMessage::createSysExMessage (body, (int) sizeof (body));
-    return message;
+    return vfu::protocol::alternativeDeviceInquiry();
 }
 
 juce::MidiMessage MIDIPortsSelector::createPanelStateRequest (juce::uint16 deviceId)
 {
-    juce::uint8 body[15] = {};
-    body[0] = 0x04;
-    body[1] = (juce::uint8) (deviceId & 0x7F);
-    body[2] = 0x31;
-    return juce::MidiMessage::createSysExMessage (body, (int) sizeof (body));
+    return vfu::protocol::panelStateRequest (deviceId);
 }
 
 // ----- Replies -----
@@ -172,18 +49,9 @@ void MIDIPortsSelector::handleIncomingMidiMessage (juce::MidiInput* source, cons
 
 void MIDIPortsSelector::handleIncomingMidi (const juce::String& sourceName, const juce::MidiMessage& message)
 {
-    const auto* raw = message.getRawData();
-    const int rawSize = message.getRawDataSize();
-
-    if (rawSize < 1 || raw[0] != 0xF0)
+    const auto body = vfu::protocol::bodyOf (message.getRawData(), message.getRawDataSize());
+    if (body.data == nullptr)
         return;
-
-    // The body is what follows F0, without the closing F7 when there is one; rules that read past
-    // its end never match.
-    const auto* body = raw + 1;
-    int size = rawSize - 1;
-    if (size > 0 && body[size - 1] == 0xF7)
-        --size;
 
     juce::uint16 id;
     {
@@ -191,24 +59,21 @@ void MIDIPortsSelector::handleIncomingMidi (const juce::String& sourceName, cons
         id = deviceID;
     }
 
-    if (hasIdentityHeader (body, size, id) && body[6] == (id & 0x7F) && size >= identityReplySizeFor (id))
+    if (vfu::protocol::isIdentityReplyFrom (body, id))
     {
-        handleIdentityReply (sourceName, id, body, size);
+        handleIdentityReply (sourceName, id, body);
     }
-    else if (startsWith (body, size, { 0x04, 0x0C, 0x16 }))
+    else if (vfu::protocol::isAlternativeReply (body))
     {
         std::lock_guard<std::mutex> guard (lock);
         alternativeReplyReceived = true;
     }
-    else if (size >= 5 && startsWith (body, size, { 0x04, 0x0C, 0x31, 0x01 }))
+    else if (auto state = vfu::protocol::readPanelStateReply (body))
     {
-        if (auto state = panelStateFromByte (body[4]))
-        {
-            std::lock_guard<std::mutex> guard (lock);
-            panelState = state;
-        }
+        std::lock_guard<std::mutex> guard (lock);
+        panelState = state;
     }
-    else if (hasIdentityHeader (body, size, id) && body[6] == 0x0F)
+    else if (vfu::protocol::isBootloaderIdentityReply (body, id))
     {
         deviceDetected = true;
         setFirmwareVersion ({});
@@ -217,55 +82,33 @@ void MIDIPortsSelector::handleIncomingMidi (const juce::String& sourceName, cons
     }
 }
 
-void MIDIPortsSelector::handleIdentityReply (const juce::String& sourceName, juce::uint16 id, const juce::uint8* b,
-                                             int /*size: checked by the caller*/)
+void MIDIPortsSelector::handleIdentityReply (const juce::String& sourceName, juce::uint16 id,
+                                             const vfu::protocol::SysExBody& body)
 {
+    using Kind = vfu::protocol::IdentityReading::Kind;
+
     deviceDetected = true;
     selectInputFromReply (sourceName);
 
-    if (id == quillboxId)
-    {
-        if (b[7] == 0 && b[8] == 0)
-        {
-            const auto n = (int) (juce::uint16) ((b[10] << 7) | b[9]);
-            setFirmwareVersion (formatThree (n / 100, (n / 10) % 10, n % 10));
-            bootloaderDetected = false;
-        }
-    }
-    else if (id == lumostrelId)
-    {
-        const bool bootloaderMember = b[7] == 0 && b[8] == 1;
-        const bool bootloaderRevision =
-            b[7] == 0 && b[8] == 0 && b[9] == 0 && b[10] == 0 && b[11] == 0x64 && b[12] == 0;
-
-        if (bootloaderMember || bootloaderRevision)
-        {
-            setFirmwareVersion ({});
-            bootloaderDetected = true;
-        }
-        else if (b[7] == 0 && b[8] == 0)
-        {
-            setFirmwareVersion (revisionText (b, false));
-            bootloaderDetected = false;
-        }
-    }
-    else if (id == orb26Id)
-    {
-        if (b[7] == 0 && b[8] == 0)
-        {
-            setFirmwareVersion (revisionText (b, true));
-            bootloaderDetected = false;
-        }
-    }
-    else
-    {
+    const auto reading = vfu::protocol::readIdentityReply (id, body);
+    if (reading.kind == Kind::unknownModel)
         return; // detected, but no version and no log line
+
+    if (reading.kind == Kind::firmware)
+    {
+        setFirmwareVersion (reading.version);
+        bootloaderDetected = false;
+    }
+    else if (reading.kind == Kind::bootloader)
+    {
+        setFirmwareVersion ({});
+        bootloaderDetected = true;
     }
 
     auto line = "DeviceID " + juce::String::toHexString ((int) id).paddedLeft ('0', 4).toUpperCase() +
                 " detected (firmware version : " + getFirmwareVersion();
 
-    if (id == lumostrelId)
+    if (id == vfu::protocol::lumostrelId)
         line << ", bootloader = " << (bootloaderDetected ? "true" : "false");
 
     writeLog (line + ")");
@@ -308,31 +151,12 @@ void MIDIPortsSelector::selectInputFromReply (const juce::String& sourceName)
 
 int MIDIPortsSelector::parseVersionNumber (const juce::String& versionText)
 {
-    juce::StringArray tokens;
-    tokens.addTokens (versionText, ".p", "");
-
-    auto part = [&tokens] (int i) { return i < tokens.size() ? leadingInteger (tokens[i]) : 0; };
-
-    const juce::int64 number =
-        part (0) * 1000000 + part (1) * 10000 + part (2) * 100 + (tokens.size() == 4 ? part (3) : 99);
-
-    return (int) juce::jlimit<juce::int64> (std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), number);
+    return vfu::parseVersionNumber (versionText);
 }
 
 juce::String MIDIPortsSelector::formatVersionNumber (int versionNumber)
 {
-    const juce::int64 n = versionNumber;
-    const auto major = n / 1000000;
-    const auto minor = (n - major * 1000000) / 10000;
-    const auto patch = (n - (major * 100 + minor) * 10000) / 100;
-    const auto suffix = n - ((major * 100 + minor) * 100 + patch) * 100;
-
-    auto text = juce::String (major) + "." + juce::String (minor) + "." + juce::String (patch);
-
-    if (suffix != 99)
-        text << "p" << juce::String (suffix);
-
-    return text;
+    return vfu::formatVersionNumber (versionNumber);
 }
 
 // ----- Detection results -----

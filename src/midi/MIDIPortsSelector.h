@@ -13,12 +13,17 @@
 namespace vfu
 {
 class Clock;
+namespace protocol
+{
+struct SysExBody;
 }
+} // namespace vfu
 
 // The program-wide MIDI port choice and device detection: sends the identity, alternative and
 // panel state requests, classifies every reply, and performs the polls the engine asks for.
-// Identity protocol in MIDIPortsSelector.cpp, port scanning and polls in PortScanning.cpp,
-// device opening (on the message thread for the real layer) in DeviceOpening.cpp.
+// Replies in MIDIPortsSelector.cpp (their bytes are read in InstrumentProtocol.cpp), port scanning
+// and polls in PortScanning.cpp, device opening (on the message thread for the real layer) in
+// DeviceOpening.cpp.
 class MIDIPortsSelector : public juce::MidiInputCallback, public vfu::MidiReceiver
 {
 public:
@@ -92,7 +97,7 @@ public:
 private:
     using InputList = std::vector<std::unique_ptr<vfu::MidiInputConnection>>;
 
-    void handleIdentityReply (const juce::String& sourceName, juce::uint16 id, const juce::uint8* body, int size);
+    void handleIdentityReply (const juce::String& sourceName, juce::uint16 id, const vfu::protocol::SysExBody& body);
     void selectInputFromReply (const juce::String& sourceName);
     void setFirmwareVersion (const juce::String& version);
     juce::String getOutputChoice() const;
@@ -102,6 +107,18 @@ private:
     void setInputChoice (int index, const vfu::MidiLayer::PortList& ports);
     int findChosenInput();
     PollResult inquire (const juce::String& outputName, const juce::String& outputIdentifier, int waitMilliseconds);
+
+    // The steps of pollDevice: identity requests with every input open (Auto) or only the chosen
+    // one, each asking the outputs until one answers.
+    struct InquiryOutcome
+    {
+        PollResult result = NoDevice;
+        bool stopped = false; // the worker was asked to stop: the poll ends as aborted
+    };
+    void startPoll (juce::uint16 deviceId);
+    InquiryOutcome scanAllInputs();
+    InquiryOutcome scanChosenInput();
+    InquiryOutcome askOutputs (bool rememberOutput);
 
     PollResult confirmApplicationFirmware (bool checkPanelMode);
     std::unique_ptr<vfu::MidiInputConnection> openAndStartInput (int index);

@@ -2,12 +2,12 @@
 
 #include "core/Log.h"
 #include "core/Clock.h"
+#include "midi/InstrumentProtocol.h"
 
 #include <juce_events/juce_events.h>
 
 namespace
 {
-constexpr juce::uint16 orb26Id = 0x000C;
 const juce::String autoChoice{ "Auto" };
 
 // The index of a chosen port in a list: by its identifier; once that is gone, a port that appeared
@@ -271,102 +271,106 @@ juce::StringArray MIDIPortsSelector::getOtherProgramsConnectedToChosenPorts()
 
 PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanelMode)
 {
+    startPoll (deviceId);
+
+    const auto outcome = inputPortIndex.load() == -1 ? scanAllInputs() : scanChosenInput();
+    if (outcome.stopped)
+        return Aborted;
+
+    if (outcome.result == DeviceDetected && getDeviceID() == vfu::protocol::orb26Id)
+        return confirmApplicationFirmware (checkPanelMode);
+
+    return outcome.result;
+}
+
+void MIDIPortsSelector::startPoll (juce::uint16 deviceId)
+{
     {
         std::lock_guard<std::mutex> guard (lock);
         deviceID = deviceId;
     }
     deviceDetected = false;
+}
 
-    PollResult result = NoDevice;
-    bool stopped = false;
+// Every input open while the outputs are asked: the reply selects the input it came on.
+MIDIPortsSelector::InquiryOutcome MIDIPortsSelector::scanAllInputs()
+{
+    InputList opened;
+    const int numInputs = getInputNames().size();
+    forgetHeldInputs();
 
-    // One identity request per output until one answers; a request that found the worker asked to
-    // stop ends the poll as aborted.
-    auto askOutputs = [this, &stopped] (bool rememberOutput) -> PollResult
+    for (int i = 0; i < numInputs; ++i)
     {
-        juce::String choice, identifier;
-        {
-            std::lock_guard<std::mutex> guard (lock);
-            choice = outputPortName;
-            identifier = outputPortIdentifier;
-        }
-
-        if (choice != autoChoice)
-        {
-            const auto r = inquire (choice, identifier, deviceInquiryWaitMilliseconds);
-            stopped = r == Aborted;
-            return isFinding (r) ? r : NoDevice;
-        }
-
-        const auto ports = midiLayer.getOutputPorts();
-        for (int i = 0; i < ports.names.size(); ++i)
-        {
-            const auto& name = ports.names[i];
-            const auto r = inquire (name, ports.identifiers[i], deviceInquiryWaitMilliseconds);
-
-            if (r == Aborted)
-            {
-                stopped = true;
-                break;
-            }
-
-            if (isFinding (r))
-            {
-                if (rememberOutput)
-                    setOutputChoice (name, ports.identifiers[i], ports.identifiers);
-                return r;
-            }
-        }
-
-        return NoDevice;
-    };
-
-    if (inputPortIndex.load() == -1)
-    {
-        InputList opened;
-        const int numInputs = getInputNames().size();
-        forgetHeldInputs();
-
-        for (int i = 0; i < numInputs; ++i)
-        {
-            if (workerShouldStop())
-            {
-                stopAndClose (opened);
-                return Aborted;
-            }
-
-            if (auto input = openAndStartInput (i))
-                opened.push_back (std::move (input));
-        }
-
-        if (!opened.empty())
-            result = askOutputs (false);
-
-        stopAndClose (opened);
-    }
-    else
-    {
-        // A chosen input that is not listed (its instrument restarting) opens nothing: no other
-        // port answers in its place.
-        const int index = findChosenInput();
-
-        writeLog ("Scanning MIDI input [" + getInputPortName() + "]");
-
         if (workerShouldStop())
-            return Aborted;
+        {
+            stopAndClose (opened);
+            return { Aborted, true };
+        }
 
-        auto input = index >= 0 ? openAndStartInput (index) : nullptr;
-        result = askOutputs (true);
-        stopAndClose (input);
+        if (auto input = openAndStartInput (i))
+            opened.push_back (std::move (input));
     }
 
-    if (stopped)
-        return Aborted;
+    InquiryOutcome outcome;
+    if (!opened.empty())
+        outcome = askOutputs (false);
 
-    if (result == DeviceDetected && getDeviceID() == orb26Id)
-        result = confirmApplicationFirmware (checkPanelMode);
+    stopAndClose (opened);
+    return outcome;
+}
 
-    return result;
+// A chosen input that is not listed (its instrument restarting) opens nothing: no other port
+// answers in its place.
+MIDIPortsSelector::InquiryOutcome MIDIPortsSelector::scanChosenInput()
+{
+    const int index = findChosenInput();
+
+    writeLog ("Scanning MIDI input [" + getInputPortName() + "]");
+
+    if (workerShouldStop())
+        return { Aborted, true };
+
+    auto input = index >= 0 ? openAndStartInput (index) : nullptr;
+    const auto outcome = askOutputs (true);
+    stopAndClose (input);
+    return outcome;
+}
+
+// One identity request per output until one answers; a request that found the worker asked to
+// stop ends the poll as aborted.
+MIDIPortsSelector::InquiryOutcome MIDIPortsSelector::askOutputs (bool rememberOutput)
+{
+    juce::String choice, identifier;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        choice = outputPortName;
+        identifier = outputPortIdentifier;
+    }
+
+    if (choice != autoChoice)
+    {
+        const auto r = inquire (choice, identifier, deviceInquiryWaitMilliseconds);
+        return { isFinding (r) ? r : NoDevice, r == Aborted };
+    }
+
+    const auto ports = midiLayer.getOutputPorts();
+    for (int i = 0; i < ports.names.size(); ++i)
+    {
+        const auto& name = ports.names[i];
+        const auto r = inquire (name, ports.identifiers[i], deviceInquiryWaitMilliseconds);
+
+        if (r == Aborted)
+            return { NoDevice, true };
+
+        if (isFinding (r))
+        {
+            if (rememberOutput)
+                setOutputChoice (name, ports.identifiers[i], ports.identifiers);
+            return { r, false };
+        }
+    }
+
+    return {};
 }
 
 PollResult MIDIPortsSelector::sendDeviceInquiry (const juce::String& outputName, int waitMilliseconds)

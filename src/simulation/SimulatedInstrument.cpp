@@ -1,16 +1,17 @@
 #include "simulation/SimulatedInstrument.h"
 
 #include "packages/FirmwareImage.h"
-#include "midi/MIDIPortsSelector.h"
+#include "core/VersionNumber.h"
+#include "midi/InstrumentProtocol.h"
 
 namespace vfu::simulation
 {
 namespace
 {
 const ModelInfo models[] = {
-    { Model::quillbox, "Quillbox", "quillbox", 0x0008, "2.1.0" },
-    { Model::lumostrel, "Lumostrel", "lumostrel", 0x000B, "1.0.9" },
-    { Model::orb26, "Orb 26", "orb26", 0x000C, "1.0.9" },
+    { Model::quillbox, "Quillbox", "quillbox", protocol::quillboxId, "2.1.0" },
+    { Model::lumostrel, "Lumostrel", "lumostrel", protocol::lumostrelId, "1.0.9" },
+    { Model::orb26, "Orb 26", "orb26", protocol::orb26Id, "1.0.9" },
 };
 
 // Images larger than this are not collected further (a runaway stream without F7).
@@ -53,29 +54,6 @@ std::optional<VersionParts> splitVersion (const juce::String& text)
     return v;
 }
 
-std::vector<juce::uint8> sysEx (std::initializer_list<juce::uint8> body)
-{
-    std::vector<juce::uint8> message;
-    message.reserve (body.size() + 2);
-    message.push_back (0xF0);
-    for (auto b : body)
-        message.push_back (b);
-    message.push_back (0xF7);
-    return message;
-}
-
-bool bodyStartsWith (const std::vector<juce::uint8>& m, std::initializer_list<juce::uint8> prefix)
-{
-    if (m.size() < prefix.size() + 2)
-        return false;
-
-    size_t i = 1;
-    for (auto b : prefix)
-        if (m[i++] != b)
-            return false;
-
-    return true;
-}
 } // namespace
 
 const ModelInfo& getModelInfo (Model model)
@@ -408,8 +386,10 @@ void SimulatedInstrument::imageCutShort (const juce::String& problem)
 
 void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
 {
+    const auto body = protocol::bodyOf (m.data(), (int) m.size());
+
     // Identity request, addressed to any device number.
-    if (m.size() == 6 && m[1] == 0x7E && m[3] == 0x06 && m[4] == 0x01)
+    if (protocol::isIdentityRequest (body))
     {
         ++identityRequests;
         report (InstrumentEvent::Kind::received, "identity request");
@@ -417,28 +397,28 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
         return;
     }
 
-    if (bodyStartsWith (m, { 0x04, 0x0C, 0x16, 0x01 }))
+    if (protocol::isAlternativeDeviceInquiry (body))
     {
         ++alternativeInquiries;
         report (InstrumentEvent::Kind::received, "alternative device inquiry");
         // Only the normal Orb 26 firmware knows the alternative inquiry.
         if (model == Model::orb26 && mode == Mode::firmware)
-            reply (sysEx ({ 0x04, 0x0C, 0x16, 0x02 }));
+            reply (protocol::alternativeReply());
         return;
     }
 
     // The panel state request (F0 04 id 31 00 + twelve zeros) and the shorter "panel update state"
     // message both ask the panel for its state.
-    if (bodyStartsWith (m, { 0x04, id7, 0x31, 0x00 }))
+    if (protocol::isPanelStateRequest (body, id7))
     {
         ++panelStateRequests;
         report (InstrumentEvent::Kind::received, "panel state request");
         if (model == Model::orb26 && mode == Mode::firmware)
-            reply (sysEx ({ 0x04, 0x0C, 0x31, 0x01, (juce::uint8) panelStateByte }));
+            reply (protocol::panelStateReply ((juce::uint8) panelStateByte));
         return;
     }
 
-    if (m.size() == 5 && bodyStartsWith (m, { 0x04, id7, 0x11 }))
+    if (body.size == 3 && body.startsWith ({ 0x04, id7, 0x11 }))
     {
         report (InstrumentEvent::Kind::received,
                 mode == Mode::bootloader ? "erase" : "erase (ignored outside the bootloader)");
@@ -453,7 +433,7 @@ void SimulatedInstrument::handleSysEx (const std::vector<juce::uint8>& m)
         return;
     }
 
-    if (bodyStartsWith (m, { 0x04, id7, FirmwareImage::imageCommand }))
+    if (body.startsWith ({ 0x04, id7, FirmwareImage::imageCommand }))
     {
         handleImage (m);
         return;
@@ -484,7 +464,7 @@ void SimulatedInstrument::handleImage (const std::vector<juce::uint8>& image)
         }
 
         lastImageProblem = {};
-        installedVersion = MIDIPortsSelector::formatVersionNumber (contents.versionNumber);
+        installedVersion = formatVersionNumber (contents.versionNumber);
         validFirmware = true;
         ++imagesInstalled;
         report (InstrumentEvent::Kind::installed, installedVersion);
@@ -530,11 +510,11 @@ void SimulatedInstrument::sendIdentityReply()
     if (mode == Mode::bootloader && model != Model::orb26)
     {
         if (model == Model::quillbox || bootloaderShape == BootloaderShape::identityReply)
-            reply (sysEx ({ 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x0F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00 }));
+            reply (protocol::identityReply (protocol::bootloaderDeviceByte, {}));
         else if (bootloaderShape == BootloaderShape::memberBytes)
-            reply (sysEx ({ 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, id7, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00 }));
+            reply (protocol::identityReply (id7, { 0x00, 0x01, 0x00, 0x00, 0x00, 0x00 }));
         else
-            reply (sysEx ({ 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, id7, 0x00, 0x00, 0x00, 0x00, 0x64, 0x00 }));
+            reply (protocol::identityReply (id7, { 0x00, 0x00, 0x00, 0x00, 0x64, 0x00 }));
         return;
     }
 
@@ -543,11 +523,7 @@ void SimulatedInstrument::sendIdentityReply()
     if (!revision)
         revision = std::array<juce::uint8, 6>{};
 
-    std::vector<juce::uint8> message{ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, id7 };
-    for (auto b : *revision)
-        message.push_back (b);
-    message.push_back (0xF7);
-    reply (std::move (message));
+    reply (protocol::identityReply (id7, *revision));
 }
 
 void SimulatedInstrument::reply (std::vector<juce::uint8> message)
