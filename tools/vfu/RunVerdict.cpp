@@ -2,6 +2,7 @@
 
 #include "engine/HeadlessUpdate.h"
 #include "core/VersionNumber.h"
+#include "midi/MIDIPortsSelector.h"
 #include "packages/FirmwarePackageStore.h"
 
 namespace vfu::tool
