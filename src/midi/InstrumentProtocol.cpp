@@ -90,11 +90,10 @@ juce::MidiMessage fromBody (std::initializer_list<juce::uint8> body)
 
 std::vector<juce::uint8> sysEx (std::initializer_list<juce::uint8> body)
 {
-    std::vector<juce::uint8> message;
-    message.reserve (body.size() + 2);
-    message.push_back (0xF0);
-    message.insert (message.end(), body);
-    message.push_back (0xF7);
+    std::vector<juce::uint8> message (body.size() + 2);
+    message.front() = 0xF0;
+    std::copy (body.begin(), body.end(), message.begin() + 1);
+    message.back() = 0xF7;
     return message;
 }
 } // namespace
@@ -158,8 +157,10 @@ bool isPanelStateRequest (const SysExBody& body, juce::uint8 deviceByte)
 
 std::vector<juce::uint8> identityReply (juce::uint8 deviceByte, const std::array<juce::uint8, 6>& memberAndRevision)
 {
-    auto message = sysEx ({ 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, deviceByte });
-    message.insert (message.end() - 1, memberAndRevision.begin(), memberAndRevision.end());
+    std::vector<juce::uint8> message{ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, deviceByte };
+    for (auto byte : memberAndRevision)
+        message.push_back (byte);
+    message.push_back (0xF7);
     return message;
 }
 
