@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/Clock.h"
+#include "definitions/PollingMode.h"
 #include "midi/JuceMidiLayer.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/VirtualMidiLayer.h"
@@ -137,7 +138,7 @@ int poll (const PollOptions& options)
     if (!spec)
         tool::failUsage (error);
 
-    const auto mode = tool::toJuce (options.mode).toLowerCase();
+    const auto mode = definitions::parsePollingMode (tool::toJuce (options.mode));
     const int times = parseCount ("--times", tool::toJuce (options.times), 1);
     const int extraPorts = parseCount ("--extra-ports", tool::toJuce (options.extraPorts), 0);
 
@@ -164,7 +165,7 @@ int poll (const PollOptions& options)
         tool::runWithMessageLoop (
             [&]
             {
-                if (mode == "scan all ports")
+                if (mode == PollingMode::scanAllPorts)
                 {
                     selector.resetInputPortToAuto();
                     selector.resetOutputPortToAuto();
@@ -174,13 +175,13 @@ int poll (const PollOptions& options)
                 for (int i = 0; i < times; ++i)
                 {
                     PollResult r;
-                    if (mode == "scan all ports" || mode == "midi device inquiry")
+                    if (mode == PollingMode::scanAllPorts || mode == PollingMode::midiDeviceInquiry)
                         r = selector.pollDevice (deviceId, false);
-                    else if (mode == "midi device inquiry 2")
+                    else if (mode == PollingMode::midiDeviceInquiry2)
                         r = selector.pollDevice (deviceId, true);
-                    else if (mode == "midi ports")
+                    else if (mode == PollingMode::midiPorts)
                         r = selector.checkSelectedPorts();
-                    else if (mode == "panel state")
+                    else if (mode == PollingMode::panelState)
                         r = selector.queryPanelState();
                     else
                         break; // "none" and anything else: no poll
