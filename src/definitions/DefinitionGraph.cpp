@@ -1,6 +1,7 @@
 #include "definitions/DefinitionGraph.h"
 
 #include "definitions/DefinitionTransitions.h"
+#include "definitions/InstructionVisit.h"
 
 #include <map>
 #include <set>
@@ -28,17 +29,15 @@ juce::String dotString (const juce::String& text)
 void collectInstructionsTexts (const State::InstructionList& instructions, juce::StringArray& texts, bool inCheck)
 {
     for (const auto& instruction : instructions)
-    {
-        if (const auto* textField = dynamic_cast<const State::TextFieldInstruction*> (instruction.get()))
-        {
-            if (textField->name == "InstructionsField" && textField->text.trim().isNotEmpty())
-                texts.add ((inCheck ? "or: " : "") + abbreviateText (textField->text, instructionsTextLength));
-        }
-        else if (const auto* check = dynamic_cast<const State::CheckInstruction*> (instruction.get()))
-        {
-            collectInstructionsTexts (check->instructions, texts, true);
-        }
-    }
+        vfu::visit (
+            *instruction,
+            [&] (const State::TextFieldInstruction& textField)
+            {
+                if (textField.name == "InstructionsField" && textField.text.trim().isNotEmpty())
+                    texts.add ((inCheck ? "or: " : "") + abbreviateText (textField.text, instructionsTextLength));
+            },
+            [&texts] (const State::CheckInstruction& check)
+            { collectInstructionsTexts (check.instructions, texts, true); });
 }
 
 juce::String nodeLabel (const State& state)

@@ -3,6 +3,7 @@
 #include "definitions/DefinitionTransitions.h"
 #include "definitions/DefinitionValues.h"
 #include "definitions/DocumentNesting.h"
+#include "definitions/InstructionVisit.h"
 #include "definitions/PanelFieldNames.h"
 #include "packages/FirmwarePackageStore.h"
 
@@ -171,28 +172,19 @@ private:
     static bool movesOnAtOnce (const Machine& machine, const State& state)
     {
         juce::String target;
+        bool pauses = false;
 
         for (const auto& instruction : state.instructions)
-        {
-            const auto* item = instruction.get();
+            vfu::visit (
+                *instruction, [&pauses] (const State::WaitInstruction& wait) { pauses = pauses || wait.time > 0.0f; },
+                [&pauses] (const State::SendSysExInstruction&) { pauses = true; },
+                [&] (const State::GotoStateInstruction& gotoState)
+                {
+                    if (machine.getState (gotoState.state) != nullptr)
+                        target = gotoState.state;
+                });
 
-            if (const auto* wait = dynamic_cast<const State::WaitInstruction*> (item))
-            {
-                if (wait->time > 0.0f)
-                    return false;
-            }
-            else if (dynamic_cast<const State::SendSysExInstruction*> (item) != nullptr)
-            {
-                return false;
-            }
-            else if (const auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (item))
-            {
-                if (machine.getState (gotoState->state) != nullptr)
-                    target = gotoState->state;
-            }
-        }
-
-        return target.isNotEmpty() && target != state.name;
+        return !pauses && target.isNotEmpty() && target != state.name;
     }
 
     // The cycles that the engine can run through states that each move on at once, keyed by the
@@ -275,8 +267,8 @@ private:
 
         for (const auto& name : findReachableStates (state.name))
             for (const auto& instruction : machine.getState (name)->instructions)
-                if (const auto* sendSysEx = dynamic_cast<const State::SendSysExInstruction*> (instruction.get()))
-                    found = found || isFirmwareTransfer (*sendSysEx);
+                vfu::visit (*instruction, [&found] (const State::SendSysExInstruction& sendSysEx)
+                            { found = found || isFirmwareTransfer (sendSysEx); });
 
         transferFollows[state.name] = found;
         return found;

@@ -276,6 +276,8 @@ void readStateAttributes (const juce::XmlElement& element, State& state)
         if (attributeName != "name")
             state.attributes.emplace (attributeName, element.getAttributeValue (i));
     }
+
+    state.pollingMode = vfu::definitions::parsePollingMode (state.getAttribute ("pollingMode"));
 }
 
 // What one accepted FirmwareUpdater element gives.

@@ -1,6 +1,7 @@
 #include "definitions/FirmwareUpdater.h"
 
 #include "definitions/DefinitionValues.h"
+#include "definitions/PollingMode.h"
 
 using State = FirmwareUpdater::StatesMachine::State;
 
@@ -22,6 +23,7 @@ State::PrintInstruction::PrintInstruction (juce::String textToPrint) : text (std
 State::SendSysExInstruction::SendSysExInstruction (juce::String kind, juce::String pollingModeAfterTransfer,
                                                    int bytesPerPacket, float pauseTerm)
     : messageKind (std::move (kind)), endPollingMode (std::move (pollingModeAfterTransfer)),
+      endPolling (vfu::definitions::parsePollingMode (endPollingMode)),
       packetSize ((bytesPerPacket < 32 || bytesPerPacket > 256) ? 256 : bytesPerPacket),
       // Written as "not greater than" so that a NaN also falls back to the default.
       waitTime (!(pauseTerm > 0.0f) ? 0.5f : juce::jmin (pauseTerm, vfu::definitions::longestPacketPauseMilliseconds))
@@ -38,6 +40,35 @@ State::GotoStateInstruction::GotoStateInstruction (juce::String stateToEnter) : 
 State::CheckInstruction::CheckInstruction (juce::String condition, bool expectedOutcome)
     : name (std::move (condition)), value (expectedOutcome)
 {
+}
+
+void State::TextFieldInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
+}
+void State::ButtonInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
+}
+void State::PrintInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
+}
+void State::SendSysExInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
+}
+void State::WaitInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
+}
+void State::GotoStateInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
+}
+void State::CheckInstruction::accept (InstructionVisitor& visitor) const
+{
+    visitor.visit (*this);
 }
 
 State::State (juce::String stateName) : name (std::move (stateName)) {}

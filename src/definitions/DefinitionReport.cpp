@@ -1,6 +1,7 @@
 #include "definitions/DefinitionReport.h"
 
 #include "definitions/InbuiltDefinitions.h"
+#include "definitions/InstructionVisit.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,58 +46,55 @@ juce::var describeInstruction (const State::Instruction& instruction)
     auto object = new juce::DynamicObject();
     juce::var result (object);
 
-    if (auto* textField = dynamic_cast<const State::TextFieldInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "TextField");
-        object->setProperty ("name", textField->name);
-        object->setProperty ("text", textField->text);
-        object->setProperty ("visible", textField->visible);
-    }
-    else if (auto* button = dynamic_cast<const State::ButtonInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "Button");
-        object->setProperty ("name", button->name);
-        object->setProperty ("text", button->text);
-        object->setProperty ("state", button->state);
-        object->setProperty ("gotoState", button->gotoState);
-    }
-    else if (auto* print = dynamic_cast<const State::PrintInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "Print");
-        object->setProperty ("text", print->text);
-        object->setProperty ("flag", print->getFlag());
-    }
-    else if (auto* sendSysEx = dynamic_cast<const State::SendSysExInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "SendSysEx");
-        object->setProperty ("messageKind", sendSysEx->messageKind);
-        object->setProperty ("endPollingMode", sendSysEx->endPollingMode);
-        object->setProperty ("packetSize", sendSysEx->packetSize);
-        object->setProperty ("waitTime", toShortestDouble (sendSysEx->waitTime));
-        object->setProperty ("pollingStates", describePollingStates (sendSysEx->pollingStates));
-    }
-    else if (auto* wait = dynamic_cast<const State::WaitInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "Wait");
-        object->setProperty ("time", toShortestDouble (wait->time));
-    }
-    else if (auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "GotoState");
-        object->setProperty ("state", gotoState->state);
-    }
-    else if (auto* check = dynamic_cast<const State::CheckInstruction*> (&instruction))
-    {
-        object->setProperty ("kind", "Check");
-        object->setProperty ("name", check->name);
-        object->setProperty ("value", check->value);
-        object->setProperty ("instructions", describeInstructions (check->instructions));
-    }
-    else
-    {
-        jassertfalse; // an instruction class this report does not know yet
-        object->setProperty ("kind", "Unknown");
-    }
+    vfu::visit (
+        instruction,
+        [object] (const State::TextFieldInstruction& textField)
+        {
+            object->setProperty ("kind", "TextField");
+            object->setProperty ("name", textField.name);
+            object->setProperty ("text", textField.text);
+            object->setProperty ("visible", textField.visible);
+        },
+        [object] (const State::ButtonInstruction& button)
+        {
+            object->setProperty ("kind", "Button");
+            object->setProperty ("name", button.name);
+            object->setProperty ("text", button.text);
+            object->setProperty ("state", button.state);
+            object->setProperty ("gotoState", button.gotoState);
+        },
+        [object] (const State::PrintInstruction& print)
+        {
+            object->setProperty ("kind", "Print");
+            object->setProperty ("text", print.text);
+            object->setProperty ("flag", print.getFlag());
+        },
+        [object] (const State::SendSysExInstruction& sendSysEx)
+        {
+            object->setProperty ("kind", "SendSysEx");
+            object->setProperty ("messageKind", sendSysEx.messageKind);
+            object->setProperty ("endPollingMode", sendSysEx.endPollingMode);
+            object->setProperty ("packetSize", sendSysEx.packetSize);
+            object->setProperty ("waitTime", toShortestDouble (sendSysEx.waitTime));
+            object->setProperty ("pollingStates", describePollingStates (sendSysEx.pollingStates));
+        },
+        [object] (const State::WaitInstruction& wait)
+        {
+            object->setProperty ("kind", "Wait");
+            object->setProperty ("time", toShortestDouble (wait.time));
+        },
+        [object] (const State::GotoStateInstruction& gotoState)
+        {
+            object->setProperty ("kind", "GotoState");
+            object->setProperty ("state", gotoState.state);
+        },
+        [object] (const State::CheckInstruction& check)
+        {
+            object->setProperty ("kind", "Check");
+            object->setProperty ("name", check.name);
+            object->setProperty ("value", check.value);
+            object->setProperty ("instructions", describeInstructions (check.instructions));
+        });
 
     return result;
 }

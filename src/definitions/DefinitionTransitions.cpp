@@ -1,6 +1,7 @@
 #include "definitions/DefinitionTransitions.h"
 
 #include "definitions/DefinitionValues.h"
+#include "definitions/InstructionVisit.h"
 #include "definitions/PanelFieldNames.h"
 
 namespace vfu::definitions
@@ -17,23 +18,10 @@ std::set<PollResult> resultsBetween (PollResult first, PollResult last)
     return results;
 }
 
-template <typename Function> void forEachSendSysEx (const State::InstructionList& instructions, Function&& function)
+// A firmware transfer followed by a polling the engine runs.
+bool transferPollsAfter (const State::SendSysExInstruction& instruction)
 {
-    for (const auto& instruction : instructions)
-    {
-        if (const auto* sendSysEx = dynamic_cast<const State::SendSysExInstruction*> (instruction.get()))
-            function (*sendSysEx);
-        else if (const auto* check = dynamic_cast<const State::CheckInstruction*> (instruction.get()))
-            forEachSendSysEx (check->instructions, function);
-    }
-}
-
-// The polling modes that the post-send polling knows.
-bool pollsAfterTransfer (const State::SendSysExInstruction& instruction)
-{
-    const auto mode = instruction.endPollingMode.toLowerCase();
-    return isFirmwareTransfer (instruction) &&
-           (mode == "midi device inquiry" || mode == "midi device inquiry 2" || mode == "midi ports");
+    return isFirmwareTransfer (instruction) && pollsAfterTransfer (instruction.endPolling);
 }
 
 struct TransitionCollector
@@ -58,53 +46,51 @@ struct TransitionCollector
     void addInstructions (const State::InstructionList& instructions, const juce::String& condition, bool runs)
     {
         for (const auto& instruction : instructions)
-        {
-            const auto* item = instruction.get();
-
-            if (const auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (item))
-            {
-                add (gotoState->state, TransitionKind::gotoState, condition, runs);
-            }
-            else if (const auto* button = dynamic_cast<const State::ButtonInstruction*> (item))
-            {
-                if (button->gotoState.isNotEmpty())
-                    add (button->gotoState, TransitionKind::button, button->text,
-                         runs && condition.isEmpty() && getPanelButtonNames().contains (button->name));
-            }
-            else if (const auto* sendSysEx = dynamic_cast<const State::SendSysExInstruction*> (item))
-            {
-                addList (sendSysEx->pollingStates, TransitionKind::afterTransfer,
-                         runs ? getResultsForTransferList (*sendSysEx) : std::set<PollResult>());
-            }
-            else if (const auto* check = dynamic_cast<const State::CheckInstruction*> (item))
-            {
-                const auto checkText =
-                    "if " + check->name + " is " + (check->value ? juce::String ("true") : juce::String ("false"));
-                addInstructions (check->instructions, condition.isEmpty() ? checkText : condition + ", " + checkText,
-                                 runs && check->name == "versionNumber");
-            }
-        }
+            vfu::visit (
+                *instruction,
+                [&] (const State::GotoStateInstruction& gotoState)
+                { add (gotoState.state, TransitionKind::gotoState, condition, runs); },
+                [&] (const State::ButtonInstruction& button)
+                {
+                    if (button.gotoState.isNotEmpty())
+                        add (button.gotoState, TransitionKind::button, button.text,
+                             runs && condition.isEmpty() && getPanelButtonNames().contains (button.name));
+                },
+                [&] (const State::SendSysExInstruction& sendSysEx)
+                {
+                    addList (sendSysEx.pollingStates, TransitionKind::afterTransfer,
+                             runs ? getResultsForTransferList (sendSysEx) : std::set<PollResult>());
+                },
+                [&] (const State::CheckInstruction& check)
+                {
+                    const auto checkText =
+                        "if " + check.name + " is " + (check.value ? juce::String ("true") : juce::String ("false"));
+                    addInstructions (check.instructions, condition.isEmpty() ? checkText : condition + ", " + checkText,
+                                     runs && check.name == "versionNumber");
+                });
     }
 };
 } // namespace
 
-std::set<PollResult> getResultsOfPollingMode (const juce::String& pollingMode)
+std::set<PollResult> getResultsOfPollingMode (PollingMode mode)
 {
-    const auto mode = pollingMode.toLowerCase();
-
-    if (mode == "midi device inquiry" || mode == "scan all ports")
-        return resultsBetween (PollResult::NoDevice, PollResult::BootloaderDetected);
-
-    if (mode == "midi device inquiry 2")
-        return resultsBetween (PollResult::NoDevice, PollResult::PanelModeDetected);
-
-    if (mode == "midi ports")
-        return resultsBetween (PollResult::NoDevice, PollResult::DeviceDetected);
-
-    // The panel state poll returns the last state the instrument reported, or Aborted.
-    if (mode == "panel state")
-        return resultsBetween (PollResult::PanelNoUpdate, PollResult::PanelUpdateFailed);
-
+    switch (mode)
+    {
+        case PollingMode::midiDeviceInquiry:
+        case PollingMode::scanAllPorts:
+            return resultsBetween (PollResult::NoDevice, PollResult::BootloaderDetected);
+        case PollingMode::midiDeviceInquiry2:
+            return resultsBetween (PollResult::NoDevice, PollResult::PanelModeDetected);
+        case PollingMode::midiPorts:
+            return resultsBetween (PollResult::NoDevice, PollResult::DeviceDetected);
+        case PollingMode::panelState:
+            // The panel state poll returns the last state the instrument reported, or Aborted.
+            return resultsBetween (PollResult::PanelNoUpdate, PollResult::PanelUpdateFailed);
+        case PollingMode::absent:
+        case PollingMode::none:
+        case PollingMode::unknown:
+            break;
+    }
     return {};
 }
 
@@ -118,30 +104,29 @@ juce::StringArray getFirmwareImageKinds (const FirmwareUpdater::StatesMachine& m
     juce::StringArray kinds;
 
     for (auto& [name, state] : machine.states)
-        forEachSendSysEx (state->instructions,
-                          [&kinds] (const State::SendSysExInstruction& instruction)
-                          {
-                              if (isFirmwareTransfer (instruction))
-                                  kinds.addIfNotAlreadyThere (instruction.messageKind);
-                          });
+        vfu::visitAll (state->instructions,
+                       [&kinds] (const State::SendSysExInstruction& instruction)
+                       {
+                           if (isFirmwareTransfer (instruction))
+                               kinds.addIfNotAlreadyThere (instruction.messageKind);
+                       });
 
     return kinds;
 }
 
 std::set<PollResult> getResultsForStateList (const State& state)
 {
-    auto results = getResultsOfPollingMode (state.getAttribute ("pollingMode"));
+    auto results = getResultsOfPollingMode (state.pollingMode);
 
-    forEachSendSysEx (state.instructions,
-                      [&results] (const State::SendSysExInstruction& instruction)
-                      {
-                          if (pollsAfterTransfer (instruction) &&
-                              instruction.endPollingMode.toLowerCase() == "midi device inquiry 2")
-                          {
-                              const auto more = getResultsOfPollingMode (instruction.endPollingMode);
-                              results.insert (more.begin(), more.end());
-                          }
-                      });
+    vfu::visitAll (state.instructions,
+                   [&results] (const State::SendSysExInstruction& instruction)
+                   {
+                       if (transferPollsAfter (instruction) && usesStateListAfterTransfer (instruction.endPolling))
+                       {
+                           const auto more = getResultsOfPollingMode (instruction.endPolling);
+                           results.insert (more.begin(), more.end());
+                       }
+                   });
 
     return results;
 }
@@ -153,9 +138,9 @@ std::set<PollResult> getResultsForTransferList (const State::SendSysExInstructio
 
     std::set<PollResult> results{ PollResult::NoDevice };
 
-    if (pollsAfterTransfer (instruction) && instruction.endPollingMode.toLowerCase() != "midi device inquiry 2")
+    if (transferPollsAfter (instruction) && !usesStateListAfterTransfer (instruction.endPolling))
     {
-        const auto more = getResultsOfPollingMode (instruction.endPollingMode);
+        const auto more = getResultsOfPollingMode (instruction.endPolling);
         results.insert (more.begin(), more.end());
     }
 
@@ -164,10 +149,10 @@ std::set<PollResult> getResultsForTransferList (const State::SendSysExInstructio
 
 bool canTimeOut (const State& state)
 {
-    bool polls = !getResultsOfPollingMode (state.getAttribute ("pollingMode")).empty();
+    bool polls = !getResultsOfPollingMode (state.pollingMode).empty();
 
-    forEachSendSysEx (state.instructions, [&polls] (const State::SendSysExInstruction& instruction)
-                      { polls = polls || pollsAfterTransfer (instruction); });
+    vfu::visitAll (state.instructions, [&polls] (const State::SendSysExInstruction& instruction)
+                   { polls = polls || transferPollsAfter (instruction); });
 
     return polls;
 }

@@ -13,7 +13,7 @@ using State = FirmwareUpdater::StatesMachine::State;
 
 // The poll results that one poll in the polling mode can return (Aborted left out: it never
 // triggers a transition). Empty for a mode that polls nothing ("none").
-std::set<PollResult> getResultsOfPollingMode (const juce::String& pollingMode);
+std::set<PollResult> getResultsOfPollingMode (PollingMode mode);
 
 // Whether a SendSysEx sends a firmware image, rather than the erase or panel update command.
 bool isFirmwareTransfer (const State::SendSysExInstruction& instruction);

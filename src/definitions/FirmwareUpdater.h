@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include "definitions/PollingMode.h"
 #include "engine/FirmwareUpdaterCallback.h"
 #include "engine/ReportChannel.h"
 #include "engine/UpdateGuard.h"
@@ -22,6 +23,7 @@ namespace vfu
 {
 class Clock;
 class FirmwarePackageStore;
+class SysexSender;
 struct CheckedImages;
 } // namespace vfu
 
@@ -54,10 +56,14 @@ public:
         class State
         {
         public:
+            class InstructionVisitor;
+
+            // One instruction of a state; `vfu::visit` (InstructionVisit.h) tells the kinds apart.
             class Instruction
             {
             public:
                 virtual ~Instruction() = default;
+                virtual void accept (InstructionVisitor& visitor) const = 0;
             };
 
             using InstructionList = std::vector<std::unique_ptr<Instruction>>;
@@ -67,6 +73,7 @@ public:
             public:
                 TextFieldInstruction (juce::String name, juce::String text, bool visible);
                 ~TextFieldInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 juce::String name;
                 juce::String text;
@@ -78,6 +85,7 @@ public:
             public:
                 ButtonInstruction (juce::String name, juce::String text, juce::String state, juce::String gotoState);
                 ~ButtonInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 juce::String name;
                 juce::String text;
@@ -90,6 +98,7 @@ public:
             public:
                 explicit PrintInstruction (juce::String text);
                 ~PrintInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 juce::String text;
 
@@ -104,9 +113,11 @@ public:
                 // 256; a wait time of 0 or less becomes 0.5.
                 SendSysExInstruction (juce::String messageKind, juce::String endPollingMode, int packetSize, float waitTime);
                 ~SendSysExInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 juce::String messageKind;
-                juce::String endPollingMode;
+                juce::String endPollingMode; // the document's text, as reports print it
+                PollingMode endPolling;      // that text read
                 int packetSize;
                 float waitTime;
                 PollingStateList pollingStates;
@@ -118,6 +129,7 @@ public:
                 // A time of 0 or less is stored as 0.
                 explicit WaitInstruction (float time);
                 ~WaitInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 float time;
             };
@@ -127,6 +139,7 @@ public:
             public:
                 explicit GotoStateInstruction (juce::String state);
                 ~GotoStateInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 juce::String state;
             };
@@ -136,10 +149,25 @@ public:
             public:
                 CheckInstruction (juce::String name, bool value);
                 ~CheckInstruction() override = default;
+                void accept (InstructionVisitor& visitor) const override;
 
                 juce::String name;
                 bool value;
                 InstructionList instructions;
+            };
+
+            // One call per instruction kind; each does nothing unless overridden.
+            class InstructionVisitor
+            {
+            public:
+                virtual ~InstructionVisitor() = default;
+                virtual void visit (const TextFieldInstruction&) {}
+                virtual void visit (const ButtonInstruction&) {}
+                virtual void visit (const PrintInstruction&) {}
+                virtual void visit (const SendSysExInstruction&) {}
+                virtual void visit (const WaitInstruction&) {}
+                virtual void visit (const GotoStateInstruction&) {}
+                virtual void visit (const CheckInstruction&) {}
             };
 
             explicit State (juce::String name);
@@ -151,6 +179,7 @@ public:
 
             juce::String name;
             std::map<juce::String, juce::String> attributes;
+            PollingMode pollingMode = PollingMode::absent; // the pollingMode attribute read
             InstructionList instructions;
             PollingStateList pollingStates;
 
@@ -269,12 +298,13 @@ private:
     void movePendingState (const State& from, const State* target);
     void movePendingState (const State& from, const juce::String& targetName);
     juce::String takeRequestedState();
+    juce::String peekRequestedState() const; // the request, left in place
     bool hasRequestedState() const;
 
     bool enterState (const State& state);
     void executeInstructions (const State& state, const State::InstructionList& instructions);
-    void runPollingLoop (const State& state, const juce::String& mode);
-    PollResult pollOnce (const juce::String& mode, bool& polled);
+    void runPollingLoop (const State& state, PollingMode mode);
+    PollResult pollOnce (PollingMode mode, bool& polled);
     void applyTransition (const State& state, PollResult result, const PollingStateList& transitions);
     void idleBriefly();
     void paceEntryWithoutPause();
@@ -289,7 +319,21 @@ private:
     // (FirmwareUpdaterPorts.cpp); engine thread.
     void reportPortsInUse();
     void waitAfterErase();
+    // The firmware transfer, step by step.
+    struct TransferOutcome;
     void transferFirmware (const State& state, const State::SendSysExInstruction& instruction);
+    bool takeImageToSend (const State& state, const State::SendSysExInstruction& instruction, juce::String& entryName,
+                          juce::MemoryBlock& image);
+    TransferOutcome sendImage (const State::SendSysExInstruction& instruction, const juce::String& entryName,
+                               juce::MemoryBlock image);
+    TransferOutcome watchTransfer (vfu::SysexSender& sender, const State::SendSysExInstruction& instruction,
+                                   const juce::String& entryName, size_t imageSize);
+    PollResult checkTransferConnection (const vfu::SysexSender& sender, const juce::String& entryName);
+    int reportTransferProgress (const juce::String& entryName, const State::SendSysExInstruction& instruction,
+                                size_t imageSize, juce::uint32 sent, int lastPercentage);
+    void moveAfterTransfer (const State& state, const State::SendSysExInstruction& instruction,
+                            const TransferOutcome& outcome);
+    void pollAfterSending (const State& state, const State::SendSysExInstruction& instruction);
     // Reads and checks every image of the selected package into checkedImages; false (logged after
     // logPrefix, checkedImages unchanged) when that fails.
     bool readCheckedImages (const juce::String& logPrefix);

@@ -1,6 +1,7 @@
 // The executor: runs the state machine of one device model on the engine thread.
 #include "definitions/FirmwareUpdater.h"
 
+#include "definitions/InstructionVisit.h"
 #include "core/Log.h"
 #include "midi/UpdateObserver.h"
 #include "midi/MIDIPortsSelector.h"
@@ -71,6 +72,12 @@ juce::String FirmwareUpdater::takeRequestedState()
     return std::exchange (requestedState, {});
 }
 
+juce::String FirmwareUpdater::peekRequestedState() const
+{
+    const std::lock_guard<std::mutex> sl (requestLock);
+    return requestedState;
+}
+
 bool FirmwareUpdater::hasRequestedState() const
 {
     const std::lock_guard<std::mutex> sl (requestLock);
@@ -86,9 +93,12 @@ void FirmwareUpdater::buttonPressed (const juce::String& buttonName)
     // The last matching Button with a target wins; whether it is enabled is not consulted.
     juce::String target;
     for (const auto& instruction : state->instructions)
-        if (const auto* button = dynamic_cast<const State::ButtonInstruction*> (instruction.get()))
-            if (button->name == buttonName && button->gotoState.isNotEmpty())
-                target = button->gotoState;
+        vfu::visit (*instruction,
+                    [&] (const State::ButtonInstruction& button)
+                    {
+                        if (button.name == buttonName && button.gotoState.isNotEmpty())
+                            target = button.gotoState;
+                    });
 
     if (target.isEmpty())
         return;
@@ -204,17 +214,17 @@ void FirmwareUpdater::run()
 
         // The mode is that of the pending state at this point: a GotoState may have moved it.
         const auto* modeState = getPendingState();
-        auto mode = modeState != nullptr ? modeState->getAttribute ("pollingMode").toLowerCase() : juce::String();
+        auto mode = modeState != nullptr ? modeState->pollingMode : PollingMode::absent;
 
-        if (mode == "scan all ports")
+        if (mode == PollingMode::scanAllPorts)
         {
             portsSelector.resetInputPortToAuto();
             portsSelector.resetOutputPortToAuto();
-            mode = "midi device inquiry";
+            mode = PollingMode::midiDeviceInquiry;
             writeLog ("Scan all ports");
         }
 
-        if (mode.isNotEmpty())
+        if (mode != PollingMode::absent)
             runPollingLoop (*pending, mode);
     }
 }
@@ -263,48 +273,38 @@ void FirmwareUpdater::executeInstructions (const State& state, const State::Inst
         if (threadShouldExit())
             return;
 
-        const auto* item = instruction.get();
-
-        if (const auto* textField = dynamic_cast<const State::TextFieldInstruction*> (item))
-        {
-            reportTextFieldChanged (textField->name,
-                                    textField->text.replace ("?(version)", portsSelector.getFirmwareVersion()),
-                                    textField->visible);
-        }
-        else if (const auto* button = dynamic_cast<const State::ButtonInstruction*> (item))
-        {
-            reportButtonChanged (button->name, button->text, button->state == "enabled");
-        }
-        else if (const auto* print = dynamic_cast<const State::PrintInstruction*> (item))
-        {
-            reportPrintMessage (print->text, print->getFlag());
-        }
-        else if (const auto* sendSysExInstruction = dynamic_cast<const State::SendSysExInstruction*> (item))
-        {
-            sendSysEx (state, *sendSysExInstruction);
-        }
-        else if (const auto* wait = dynamic_cast<const State::WaitInstruction*> (item))
-        {
-            endGuardAtVerdict();
-            clock.sleepUnlessThreadExits ((int) (wait->time * 1000.0f));
-        }
-        else if (const auto* gotoState = dynamic_cast<const State::GotoStateInstruction*> (item))
-        {
-            movePendingState (state, gotoState->state);
-        }
-        else if (const auto* check = dynamic_cast<const State::CheckInstruction*> (item))
-        {
-            if (check->name == "versionNumber")
+        vfu::visit (
+            *instruction,
+            [this] (const State::TextFieldInstruction& textField)
             {
-                const bool equal = portsSelector.getFirmwareVersion() == packages->getSelectedVersionText();
-                if (equal == check->value)
-                    executeInstructions (state, check->instructions);
-            }
-        }
+                reportTextFieldChanged (textField.name,
+                                        textField.text.replace ("?(version)", portsSelector.getFirmwareVersion()),
+                                        textField.visible);
+            },
+            [this] (const State::ButtonInstruction& button)
+            { reportButtonChanged (button.name, button.text, button.state == "enabled"); },
+            [this] (const State::PrintInstruction& print) { reportPrintMessage (print.text, print.getFlag()); },
+            [this, &state] (const State::SendSysExInstruction& send) { sendSysEx (state, send); },
+            [this] (const State::WaitInstruction& wait)
+            {
+                endGuardAtVerdict();
+                clock.sleepUnlessThreadExits ((int) (wait.time * 1000.0f));
+            },
+            [this, &state] (const State::GotoStateInstruction& gotoState)
+            { movePendingState (state, gotoState.state); },
+            [this, &state] (const State::CheckInstruction& check)
+            {
+                if (check.name == "versionNumber")
+                {
+                    const bool equal = portsSelector.getFirmwareVersion() == packages->getSelectedVersionText();
+                    if (equal == check.value)
+                        executeInstructions (state, check.instructions);
+                }
+            });
     }
 }
 
-void FirmwareUpdater::runPollingLoop (const State& state, const juce::String& mode)
+void FirmwareUpdater::runPollingLoop (const State& state, PollingMode mode)
 {
     while (isStillIn (state))
     {
@@ -339,22 +339,29 @@ void FirmwareUpdater::runPollingLoop (const State& state, const juce::String& mo
     }
 }
 
-PollResult FirmwareUpdater::pollOnce (const juce::String& mode, bool& polled)
+PollResult FirmwareUpdater::pollOnce (PollingMode mode, bool& polled)
 {
     polled = true;
 
-    if (mode == "midi device inquiry" || mode == "midi device inquiry 2")
+    switch (mode)
     {
-        const auto result = portsSelector.pollDevice (midiDeviceId, mode == "midi device inquiry 2");
-        noteInquiryResult (result);
-        return result;
+        case PollingMode::midiDeviceInquiry:
+        case PollingMode::midiDeviceInquiry2:
+        {
+            const auto result = portsSelector.pollDevice (midiDeviceId, mode == PollingMode::midiDeviceInquiry2);
+            noteInquiryResult (result);
+            return result;
+        }
+        case PollingMode::midiPorts:
+            return portsSelector.checkSelectedPorts();
+        case PollingMode::panelState:
+            return portsSelector.queryPanelState();
+        case PollingMode::absent:
+        case PollingMode::scanAllPorts: // run() has turned it into the device inquiry
+        case PollingMode::none:
+        case PollingMode::unknown:
+            break;
     }
-
-    if (mode == "midi ports")
-        return portsSelector.checkSelectedPorts();
-
-    if (mode == "panel state")
-        return portsSelector.queryPanelState();
 
     polled = false;
     return PollResult::Aborted;

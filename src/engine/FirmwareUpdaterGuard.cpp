@@ -1,6 +1,7 @@
 // The guarded phase and the notice of an instrument left waiting for firmware.
 #include "definitions/FirmwareUpdater.h"
 
+#include "definitions/InstructionVisit.h"
 #include "core/Log.h"
 
 namespace
@@ -9,26 +10,14 @@ using State = FirmwareUpdater::State;
 
 bool sendsSysEx (const State::InstructionList& instructions)
 {
-    for (const auto& instruction : instructions)
-    {
-        if (dynamic_cast<const State::SendSysExInstruction*> (instruction.get()) != nullptr)
-            return true;
-        if (const auto* check = dynamic_cast<const State::CheckInstruction*> (instruction.get()))
-            if (sendsSysEx (check->instructions))
-                return true;
-    }
-    return false;
+    bool sends = false;
+    vfu::visitAll (instructions, [&sends] (const State::SendSysExInstruction&) { sends = true; });
+    return sends;
 }
 
 void collectButtons (const State::InstructionList& instructions, std::vector<const State::ButtonInstruction*>& buttons)
 {
-    for (const auto& instruction : instructions)
-    {
-        if (const auto* button = dynamic_cast<const State::ButtonInstruction*> (instruction.get()))
-            buttons.push_back (button);
-        else if (const auto* check = dynamic_cast<const State::CheckInstruction*> (instruction.get()))
-            collectButtons (check->instructions, buttons);
-    }
+    vfu::visitAll (instructions, [&buttons] (const State::ButtonInstruction& button) { buttons.push_back (&button); });
 }
 } // namespace
 

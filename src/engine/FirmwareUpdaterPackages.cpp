@@ -1,5 +1,6 @@
 // The FirmwareUpdater's package table operations, held by its FirmwarePackageStore.
 #include "definitions/FirmwareUpdater.h"
+#include "definitions/DefinitionTransitions.h"
 #include "midi/MIDIPortsSelector.h"
 #include "midi/UpdateObserver.h"
 #include "packages/FirmwarePackageStore.h"
@@ -35,23 +36,6 @@ bool FirmwareUpdater::setFirmwareVersion (const juce::String& versionText)
 
 namespace
 {
-void collectFirmwareKinds (const FirmwareUpdater::State::InstructionList& instructions, juce::StringArray& kinds)
-{
-    using State = FirmwareUpdater::State;
-    for (auto& instruction : instructions)
-    {
-        if (auto* send = dynamic_cast<const State::SendSysExInstruction*> (instruction.get()))
-        {
-            if (send->messageKind != "erase" && send->messageKind != "panel update state")
-                kinds.addIfNotAlreadyThere (send->messageKind);
-        }
-        else if (auto* check = dynamic_cast<const State::CheckInstruction*> (instruction.get()))
-        {
-            collectFirmwareKinds (check->instructions, kinds);
-        }
-    }
-}
-
 // Tells the observer the SHA-256 of each image the machine's SendSysEx instructions can send from the
 // selected package, read as a transfer reads them.
 void notifyPackageSelected (const FirmwareUpdater& updater, vfu::UpdateObserver& observer)
@@ -59,8 +43,7 @@ void notifyPackageSelected (const FirmwareUpdater& updater, vfu::UpdateObserver&
     auto* packages = &updater.getPackageStore();
     juce::StringArray kinds;
     if (const auto* machine = updater.getMachine())
-        for (auto& [name, state] : machine->states)
-            collectFirmwareKinds (state->instructions, kinds);
+        kinds = vfu::definitions::getFirmwareImageKinds (*machine);
 
     std::vector<vfu::UpdateObserver::ImageDigest> images;
     for (auto& kind : kinds)

@@ -124,18 +124,37 @@ void FirmwareUpdater::waitAfterErase()
     }
 }
 
+// What watching a transfer found, for the move that follows it.
+struct FirmwareUpdater::TransferOutcome
+{
+    bool connectionBroken = false;
+    PollResult lastPollResult = PollResult::Aborted; // the port check that ended the watching
+    double progress = 0.0;                           // the share of the image sent when it ended
+};
+
+// Finds the checked image, sends it, then moves on after the transfer.
 void FirmwareUpdater::transferFirmware (const State& state, const State::SendSysExInstruction& instruction)
 {
-    auto transfer = std::make_shared<vfu::SysexSender::Transfer>();
-    const auto prefix = "SendSysEx '" + instruction.messageKind + "' : ";
+    juce::String entryName;
+    juce::MemoryBlock image;
 
-    // The first transfer since the initial state reads and checks the images itself when no erase
-    // did; from then on the transfers send those checked bytes.
-    if (checkedImages == nullptr && !readCheckedImages (prefix))
+    if (!takeImageToSend (state, instruction, entryName, image))
         return;
 
+    const auto outcome = sendImage (instruction, entryName, std::move (image));
+    moveAfterTransfer (state, instruction, outcome);
+}
+
+// The first transfer since the initial state reads and checks the images itself when no erase
+// did; from then on the transfers send those checked bytes. False when nothing is to be sent.
+bool FirmwareUpdater::takeImageToSend (const State& state, const State::SendSysExInstruction& instruction,
+                                       juce::String& entryName, juce::MemoryBlock& image)
+{
+    if (checkedImages == nullptr && !readCheckedImages ("SendSysEx '" + instruction.messageKind + "' : "))
+        return false;
+
     const auto versionText = checkedImages->versionText;
-    const auto entryName = instruction.messageKind.replace ("$(version)", versionText) + ".syx";
+    entryName = instruction.messageKind.replace ("$(version)", versionText) + ".syx";
     const auto checked = checkedImages->images.find (entryName);
 
     if (checked == checkedImages->images.end() || versionText != packages->getSelectedVersionText())
@@ -145,119 +164,150 @@ void FirmwareUpdater::transferFirmware (const State& state, const State::SendSys
                                         ? "no entry '" + entryName + "' among the images checked"
                                         : "the selected version is no longer " + versionText +
                                               ", whose images were checked");
-        return;
+        return false;
     }
 
-    transfer->image = checked->second;
-    const auto imageSize = transfer->image.getSize();
+    image = checked->second;
+    return true;
+}
+
+// Opens the output and sends the image on a sender thread, watched until it ends, breaks or a
+// request arrives; without an output nothing is sent and nothing breaks. On return the output is
+// closed and the image released, unless a sender that could not be stopped still holds them.
+FirmwareUpdater::TransferOutcome FirmwareUpdater::sendImage (const State::SendSysExInstruction& instruction,
+                                                             const juce::String& entryName, juce::MemoryBlock image)
+{
+    auto transfer = std::make_shared<vfu::SysexSender::Transfer>();
+    transfer->image = std::move (image);
     transfer->output = portsSelector.openSelectedOutput();
     reportPortsInUse();
-
-    bool connectionBroken = false;
-    PollResult lastPollResult = PollResult::Aborted;
-    double transferProgress = 0.0;
     progress = 0.0;
+
+    if (transfer->output == nullptr)
+        return {};
 
     // A recording layer is told which messages are pieces of the image.
     auto* observer = dynamic_cast<vfu::UpdateObserver*> (&portsSelector.getMidiLayer());
-    if (transfer->output != nullptr && observer != nullptr)
+    if (observer != nullptr)
         observer->imageTransferStarting (entryName, transfer->image);
 
-    if (transfer->output != nullptr)
+    // A machine that sends no erase overwrites the firmware with its first image.
+    beginGuard();
+
+    auto sender = std::make_unique<vfu::SysexSender> (transfer, instruction.waitTime, instruction.packetSize, clock);
+    const auto outcome = watchTransfer (*sender, instruction, entryName, transfer->image.getSize());
+
+    const auto stopTimeout = threadShouldExit() ? senderStopTimeoutWhileExitingMs : senderStopTimeoutMs;
+    if (!vfu::SysexSender::stopAndRelease (std::move (sender), stopTimeout))
+        writeLog ("Sender thread timed out waiting for exit!");
+
+    if (observer != nullptr)
+        observer->imageTransferEnded();
+
+    return outcome;
+}
+
+FirmwareUpdater::TransferOutcome FirmwareUpdater::watchTransfer (vfu::SysexSender& sender,
+                                                                 const State::SendSysExInstruction& instruction,
+                                                                 const juce::String& entryName, size_t imageSize)
+{
+    TransferOutcome outcome;
+    int lastPercentage = -1;
+
+    // A sender that ended at once on a packet it could not send is watched once, to report that.
+    bool watching = !sender.isFinished() || sender.getSendFailure() != vfu::MidiSendResult::sent;
+
+    while (watching && !threadShouldExit())
     {
-        // A machine that sends no erase overwrites the firmware with its first image.
-        beginGuard();
+        // Read before the counter: when the sender had finished, this pass sees the final count
+        // and reports it, so a completed transfer always ends with 100 %.
+        const bool finishedBefore = sender.isFinished();
 
-        auto sender = std::make_unique<vfu::SysexSender> (transfer, instruction.waitTime, instruction.packetSize, clock);
-
-        int lastPercentage = -1;
-        // A sender that ended at once on a packet it could not send is watched once, to report that.
-        bool watching = !sender->isFinished() || sender->getSendFailure() != vfu::MidiSendResult::sent;
-
-        while (watching && ! threadShouldExit())
+        const auto request = peekRequestedState();
+        if (request.isNotEmpty())
         {
-            // Read before the counter: when the sender had finished, this pass sees the final count
-            // and reports it, so a completed transfer always ends with 100 %.
-            const bool finishedBefore = sender->isFinished();
-
-            const auto request = [this] { const std::lock_guard<std::mutex> sl (requestLock); return requestedState; }();
-            if (request.isNotEmpty())
-            {
-                writeLog ("Exit to _pendingState = '" + request + "' !!!");
-                break;
-            }
-
-            const auto sent = sender->getBytesSent();
-
-            // An empty image sends nothing and reports no progress.
-            if (imageSize > 0)
-            {
-                transferProgress = (double) sent / (double) imageSize;
-                progress = transferProgress;
-                const auto percentage = (int) (transferProgress * 100.0);
-
-                if (percentage != lastPercentage)
-                {
-                    writeLog ("Send '" + entryName + "' : " + juce::String (percentage) + " %%");
-                    // The time left first: receivers show it with the progress step that follows.
-                    reportTimeLeftChanged (getSecondsLeft (imageSize, sent, instruction));
-                    reportProgressChanged (transferProgress);
-                    lastPercentage = percentage;
-                }
-            }
-
-            // A packet that could not be sent breaks the connection as a vanished port does: the
-            // instrument did not get the whole image, whatever the port lists say.
-            const auto sendFailure = sender->getSendFailure();
-            if (sendFailure != vfu::MidiSendResult::sent)
-                writeLog (
-                    "Send '" + entryName + "' : a packet could not be sent (" +
-                    (sendFailure == vfu::MidiSendResult::destinationGone ? "its destination is gone" : "refused") +
-                    ")");
-
-            lastPollResult =
-                sendFailure == vfu::MidiSendResult::sent ? portsSelector.checkSelectedPorts() : PollResult::NoDevice;
-            if (lastPollResult != PollResult::DeviceDetected)
-            {
-                // Read again after the check: the packets sent while it ran count too.
-                if (sender->getBytesSent() > 0)
-                    writeLog ("Connection break !!!");
-
-                connectionBroken = true;
-                break;
-            }
-
-            watching = transferProgress < 1.0 && ! finishedBefore;
-            if (! watching)
-                break;
-
-            sender->waitForProgress (watchPassMilliseconds);
+            writeLog ("Exit to _pendingState = '" + request + "' !!!");
+            break;
         }
 
-        const auto stopTimeout = threadShouldExit() ? senderStopTimeoutWhileExitingMs : senderStopTimeoutMs;
-        if (! vfu::SysexSender::stopAndRelease (std::move (sender), stopTimeout))
-            writeLog ("Sender thread timed out waiting for exit!");
+        const auto sent = sender.getBytesSent();
 
-        if (observer != nullptr)
-            observer->imageTransferEnded();
+        // An empty image sends nothing and reports no progress.
+        if (imageSize > 0)
+        {
+            outcome.progress = (double) sent / (double) imageSize;
+            progress = outcome.progress;
+            lastPercentage = reportTransferProgress (entryName, instruction, imageSize, sent, lastPercentage);
+        }
+
+        outcome.lastPollResult = checkTransferConnection (sender, entryName);
+        if (outcome.lastPollResult != PollResult::DeviceDetected)
+        {
+            // Read again after the check: the packets sent while it ran count too.
+            if (sender.getBytesSent() > 0)
+                writeLog ("Connection break !!!");
+
+            outcome.connectionBroken = true;
+            break;
+        }
+
+        watching = outcome.progress < 1.0 && !finishedBefore;
+        if (!watching)
+            break;
+
+        sender.waitForProgress (watchPassMilliseconds);
     }
 
-    // Closes the output and releases the image, unless a sender that could not be stopped still
-    // holds them.
-    transfer.reset();
+    return outcome;
+}
 
-    if (connectionBroken && transferProgress > 0.0)
+// A packet that could not be sent breaks the connection as a vanished port does: the instrument did
+// not get the whole image, whatever the port lists say. Otherwise the chosen ports are checked.
+PollResult FirmwareUpdater::checkTransferConnection (const vfu::SysexSender& sender, const juce::String& entryName)
+{
+    const auto sendFailure = sender.getSendFailure();
+    if (sendFailure == vfu::MidiSendResult::sent)
+        return portsSelector.checkSelectedPorts();
+
+    writeLog ("Send '" + entryName + "' : a packet could not be sent (" +
+              (sendFailure == vfu::MidiSendResult::destinationGone ? "its destination is gone" : "refused") + ")");
+    return PollResult::NoDevice;
+}
+
+// Logs and reports a new whole percentage (the time left first: receivers show it with the
+// progress step that follows); returns the percentage now shown.
+int FirmwareUpdater::reportTransferProgress (const juce::String& entryName,
+                                             const State::SendSysExInstruction& instruction, size_t imageSize,
+                                             juce::uint32 sent, int lastPercentage)
+{
+    const auto fraction = (double) sent / (double) imageSize;
+    const auto percentage = (int) (fraction * 100.0);
+
+    if (percentage == lastPercentage)
+        return lastPercentage;
+
+    writeLog ("Send '" + entryName + "' : " + juce::String (percentage) + " %%");
+    reportTimeLeftChanged (getSecondsLeft (imageSize, sent, instruction));
+    reportProgressChanged (fraction);
+    return percentage;
+}
+
+// A connection broken after some of the image went out moves by the SendSysEx's own list; a
+// transfer that ended (or found no output) polls as its endPollingMode says.
+void FirmwareUpdater::moveAfterTransfer (const State& state, const State::SendSysExInstruction& instruction,
+                                         const TransferOutcome& outcome)
+{
+    if (!outcome.connectionBroken)
     {
-        const auto entry = instruction.pollingStates.find (lastPollResult);
+        pollAfterSending (state, instruction);
+        return;
+    }
+
+    if (outcome.progress > 0.0)
+    {
+        const auto entry = instruction.pollingStates.find (outcome.lastPollResult);
         if (entry != instruction.pollingStates.end())
             movePendingState (state, entry->second);
-    }
-    else
-    {
-        stateEntryTime = clock.now();
-
-        if (! hasRequestedState() && instruction.endPollingMode.isNotEmpty() && ! connectionBroken)
-            runPostSendPolling (state, instruction);
     }
 
     stateEntryTime = clock.now();
@@ -289,8 +339,16 @@ void FirmwareUpdater::imageUnavailableAfterCheck (const State& state, const Stat
     reportWarningShown ("The firmware could not be sent (" + why +
                         "). The instrument may be waiting for its firmware: try the update again.");
 
+    pollAfterSending (state, instruction);
+}
+
+// The time-out counts from the end of the transfer, and again from the end of the polling after it.
+// A request made meanwhile is left for the state's polling loop.
+void FirmwareUpdater::pollAfterSending (const State& state, const State::SendSysExInstruction& instruction)
+{
     stateEntryTime = clock.now();
-    if (!hasRequestedState() && instruction.endPollingMode.isNotEmpty())
+
+    if (!hasRequestedState() && instruction.endPolling != PollingMode::absent)
         runPostSendPolling (state, instruction);
 
     stateEntryTime = clock.now();
@@ -298,14 +356,17 @@ void FirmwareUpdater::imageUnavailableAfterCheck (const State& state, const Stat
 
 void FirmwareUpdater::runPostSendPolling (const State& state, const State::SendSysExInstruction& instruction)
 {
-    const auto mode = instruction.endPollingMode.toLowerCase();
+    const auto mode = instruction.endPolling;
 
     // A mode that polls nothing could never leave this loop, and requests are not taken here.
-    if (mode != "midi device inquiry" && mode != "midi device inquiry 2" && mode != "midi ports")
+    if (!vfu::definitions::pollsAfterTransfer (mode))
     {
         writeLog ("SendSysEx : endPollingMode '" + instruction.endPollingMode + "' polls nothing");
         return;
     }
+
+    const auto& transitions =
+        vfu::definitions::usesStateListAfterTransfer (mode) ? state.pollingStates : instruction.pollingStates;
 
     while (isStillIn (state))
     {
@@ -314,15 +375,8 @@ void FirmwareUpdater::runPostSendPolling (const State& state, const State::SendS
 
         const auto passStart = juce::Time::getMillisecondCounter();
 
-        if (mode == "midi device inquiry" || mode == "midi device inquiry 2")
-        {
-            const bool panelMode = mode == "midi device inquiry 2";
-            const auto result = portsSelector.pollDevice (midiDeviceId, panelMode);
-            noteInquiryResult (result);
-            applyTransition (state, result, panelMode ? state.pollingStates : instruction.pollingStates);
-        }
-        else
-            applyTransition (state, portsSelector.checkSelectedPorts(), instruction.pollingStates);
+        bool polled = false;
+        applyTransition (state, pollOnce (mode, polled), transitions);
         reportPortsInUse();
 
         if (juce::Time::getMillisecondCounter() - passStart < 10u)

@@ -368,3 +368,25 @@ TEST (FirmwareTransfer, a_break_found_by_the_check_that_ran_while_the_first_pack
     updater.stopThread (2000);
     EXPECT_TRUE (log.contains ("Connection break !!!"));
 }
+
+TEST (FirmwareTransfer, the_inquiry_2_after_a_transfer_follows_the_state_s_list_and_the_other_inquiry_the_instruction_s)
+{
+    // The recording device answers no inquiry, so the post-send poll finds no device.
+    const std::pair<const char*, const char*> cases[] = { { "midi device INQUIRY 2", "Gone" },
+                                                          { "MIDI Device inquiry", "Done" } };
+
+    for (const auto& [mode, expected] : cases)
+    {
+        const auto send = "<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"" + juce::String (mode) +
+                          "\"><PollingState value=\"No device\" gotoState=\"Done\"/></SendSysEx>";
+        TransferFixture f (
+            "<State name=\"A\" pollingMode=\"none\"><PollingState value=\"No device\" gotoState=\"Gone\"/>" + send +
+                "</State><State name=\"Done\" pollingMode=\"none\"/><State name=\"Gone\" pollingMode=\"none\"/>",
+            300);
+        f.harness.updater->startThread();
+
+        EXPECT_TRUE (f.harness.waitForState (expected)) << mode;
+        f.harness.updater->stopThread (2000);
+        EXPECT_FALSE (f.harness.callback.hasEntered (juce::String (expected) == "Gone" ? "Done" : "Gone")) << mode;
+    }
+}

@@ -6,6 +6,7 @@
 // resident memory. The default 20,000-byte image takes about 8 s.
 #include "core/Log.h"
 #include "definitions/FirmwareUpdater.h"
+#include "definitions/InstructionVisit.h"
 #include "core/Clock.h"
 #include "packages/FirmwarePackageWriter.h"
 #include "engine/SysexSender.h"
@@ -183,7 +184,11 @@ int main (int argc, char* argv[])
         {
             // The instruction as the loader stored it (packet size and wait time rules applied).
             const auto* state = updater.getMachine()->getState ("Download");
-            const auto* instruction = dynamic_cast<const FirmwareUpdater::State::SendSysExInstruction*> (state->instructions.front().get());
+            const FirmwareUpdater::State::SendSysExInstruction* instruction = nullptr;
+            vfu::visit (*state->instructions.front(),
+                        [&instruction] (const FirmwareUpdater::State::SendSysExInstruction& send)
+                        { instruction = &send; });
+            jassert (instruction != nullptr); // the benchmark's own document starts with its SendSysEx
             const auto expectedMs = vfu::SysexSender::getTotalPauseMilliseconds (imageSize, instruction->packetSize, instruction->waitTime);
 
             // The message loop blocks as the app's does (reports arrive through it) until the

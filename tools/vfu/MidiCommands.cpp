@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/Clock.h"
+#include "definitions/PollingMode.h"
 #include "midi/JuceMidiLayer.h"
 #include "core/VersionNumber.h"
 #include "midi/MIDIPortsSelector.h"
@@ -138,7 +139,7 @@ int poll (const PollOptions& options)
     if (!spec)
         tool::failUsage (error);
 
-    const auto mode = tool::toJuce (options.mode).toLowerCase();
+    const auto mode = definitions::parsePollingMode (tool::toJuce (options.mode));
     const int times = parseCount ("--times", tool::toJuce (options.times), 1);
     const int extraPorts = parseCount ("--extra-ports", tool::toJuce (options.extraPorts), 0);
 
@@ -165,7 +166,7 @@ int poll (const PollOptions& options)
         tool::runWithMessageLoop (
             [&]
             {
-                if (mode == "scan all ports")
+                if (mode == PollingMode::scanAllPorts)
                 {
                     selector.resetInputPortToAuto();
                     selector.resetOutputPortToAuto();
@@ -175,13 +176,13 @@ int poll (const PollOptions& options)
                 for (int i = 0; i < times; ++i)
                 {
                     PollResult r;
-                    if (mode == "scan all ports" || mode == "midi device inquiry")
+                    if (mode == PollingMode::scanAllPorts || mode == PollingMode::midiDeviceInquiry)
                         r = selector.pollDevice (deviceId, false);
-                    else if (mode == "midi device inquiry 2")
+                    else if (mode == PollingMode::midiDeviceInquiry2)
                         r = selector.pollDevice (deviceId, true);
-                    else if (mode == "midi ports")
+                    else if (mode == PollingMode::midiPorts)
                         r = selector.checkSelectedPorts();
-                    else if (mode == "panel state")
+                    else if (mode == PollingMode::panelState)
                         r = selector.queryPanelState();
                     else
                         break; // "none" and anything else: no poll
