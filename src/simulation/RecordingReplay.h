@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace vfu::simulation
 {
@@ -62,6 +63,12 @@ private:
 
     class PortDevice;
 
+    void groupIntoRuns();
+    // Under lock: follows the recording with a message from the host; the run whose instrument part
+    // is to be played now, if any.
+    std::optional<size_t> follow (const juce::String& port, const juce::uint8* data, int size, juce::int64 now);
+    std::optional<size_t> countRepeat();                         // under lock
+    std::optional<size_t> moveTo (size_t next, juce::int64 now); // under lock
     bool matches (const Run& run, const juce::String& port, const juce::uint8* data, int size, double now,
                   juce::String& mismatch) const;
     double recordedPauseBefore (const recording::Entry& piece) const; // under lock
