@@ -61,6 +61,12 @@ private:
     void instrumentEvent (const InstrumentEvent& event) override;
     void portsChanged (bool open, const juce::String& problem) override;
 
+    // The steps of an instrument event, under the session's lock.
+    bool foldStray (const InstrumentEvent& event); // true: a repeat of the last stray, only counted
+    bool noteImage (const InstrumentEvent& event, double time,
+                    juce::DynamicObject& extras); // false: a progress step without a line
+    void armAutoBootloader (const InstrumentEvent& event);
+
     // One event: the text line, or in JSON {"event": kind, "time": seconds, "text": line} and extras.
     void emit (const juce::String& kind, const juce::String& text, juce::DynamicObject* extras = nullptr);
     double elapsedSeconds() const;
