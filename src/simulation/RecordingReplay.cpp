@@ -50,6 +50,103 @@ juce::String quotedName (const juce::String& port)
 {
     return "on \"" + port + "\"";
 }
+
+bool isMessageOrPiece (const Entry& entry)
+{
+    return entry.kind == Entry::Kind::message || entry.kind == Entry::Kind::piece;
+}
+
+// Drops the messages and pieces on ports the instrument never answered on, and those ports from
+// every port list.
+void keepInstrumentPorts (recording::Recording& recording)
+{
+    juce::StringArray instrumentPorts;
+    for (auto& entry : recording.entries)
+        if (entry.kind == Entry::Kind::message && !entry.toInstrument)
+            instrumentPorts.addIfNotAlreadyThere (entry.port);
+
+    auto& entries = recording.entries;
+    entries.erase (std::remove_if (entries.begin(), entries.end(),
+                                   [&] (const Entry& entry)
+                                   { return isMessageOrPiece (entry) && !instrumentPorts.contains (entry.port); }),
+                   entries.end());
+    for (auto& entry : entries)
+    {
+        if (entry.kind != Entry::Kind::ports)
+            continue;
+        for (auto* list : { &entry.inputs, &entry.outputs })
+            for (int i = list->size(); --i >= 0;)
+                if (!instrumentPorts.contains ((*list)[i]))
+                    list->remove (i);
+    }
+}
+
+// When the instrument plays each entry, in recorded seconds. A change of the port lists was noticed
+// at the updater's listing that recorded it, and happened after the message before it: it is shown
+// halfway in between, clear of the listings on either side (the updater lists the ports just
+// before it sends).
+std::vector<double> playTimesOf (const std::vector<Entry>& entries)
+{
+    std::vector<double> playTimes (entries.size());
+    double previousTime = -1.0;
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        const auto& entry = entries[i];
+        playTimes[i] = entry.t;
+        if (entry.kind == Entry::Kind::ports && previousTime >= 0.0)
+            playTimes[i] = juce::jmin (entry.t, (previousTime + entry.t) / 2.0);
+        // Only messages count: the updater reads the input and the output list one after the other,
+        // so one change is often recorded as two lines.
+        if (isMessageOrPiece (entry))
+            previousTime = entry.t;
+    }
+    return playTimes;
+}
+
+// Every port name the recording shows, in the order it first shows them.
+juce::StringArray portNamesOf (const std::vector<Entry>& entries)
+{
+    juce::StringArray names;
+    for (auto& entry : entries)
+    {
+        if (entry.kind == Entry::Kind::ports)
+        {
+            for (auto& name : entry.inputs)
+                names.addIfNotAlreadyThere (name);
+            for (auto& name : entry.outputs)
+                names.addIfNotAlreadyThere (name);
+        }
+        else if (entry.kind == Entry::Kind::message)
+        {
+            names.addIfNotAlreadyThere (entry.port);
+        }
+    }
+    return names;
+}
+
+// The pause after a piece is proportional to its length. A recording made on a busy machine has
+// some pauses stretched, so each image's pieces are held to the fastest pace recorded for it: per
+// image, the shortest recorded pause per byte, in ms.
+std::map<juce::String, double> fastestPacesOf (const std::vector<Entry>& entries)
+{
+    std::map<juce::String, double> fastestPace;
+    const Entry* previousPiece = nullptr;
+    for (auto& entry : entries)
+    {
+        if (entry.kind != Entry::Kind::piece)
+            continue;
+        if (previousPiece != nullptr && previousPiece->image == entry.image &&
+            previousPiece->offset + previousPiece->length == entry.offset)
+        {
+            const double pace = (entry.t - previousPiece->t) * 1000.0 / (double) previousPiece->length;
+            auto known = fastestPace.find (entry.image);
+            if (known == fastestPace.end() || pace < known->second)
+                fastestPace[entry.image] = pace;
+        }
+        previousPiece = &entry;
+    }
+    return fastestPace;
+}
 } // namespace
 
 RecordingReplay::RecordingReplay (recording::Recording recordingToPlay, VirtualMidiLayer& layerToUse,
@@ -57,68 +154,28 @@ RecordingReplay::RecordingReplay (recording::Recording recordingToPlay, VirtualM
     : recording (std::move (recordingToPlay)), layer (layerToUse)
 {
     if (instrumentPortsOnly)
-    {
-        juce::StringArray instrumentPorts;
-        for (auto& entry : recording.entries)
-            if (entry.kind == Entry::Kind::message && !entry.toInstrument)
-                instrumentPorts.addIfNotAlreadyThere (entry.port);
+        keepInstrumentPorts (recording);
 
-        auto& entries = recording.entries;
-        entries.erase (std::remove_if (entries.begin(), entries.end(),
-                                       [&] (const Entry& entry)
-                                       {
-                                           return (entry.kind == Entry::Kind::message ||
-                                                   entry.kind == Entry::Kind::piece) &&
-                                                  !instrumentPorts.contains (entry.port);
-                                       }),
-                       entries.end());
-        for (auto& entry : entries)
-        {
-            if (entry.kind != Entry::Kind::ports)
-                continue;
-            for (auto* list : { &entry.inputs, &entry.outputs })
-                for (int i = list->size(); --i >= 0;)
-                    if (!instrumentPorts.contains ((*list)[i]))
-                        list->remove (i);
-        }
-    }
+    playTimes = playTimesOf (recording.entries);
+    portNames = portNamesOf (recording.entries);
+    groupIntoRuns();
+    fastestPace = fastestPacesOf (recording.entries);
 
+    for (size_t i = 0; i < runs.size(); ++i)
+        pending.push_back (std::make_unique<std::atomic<int>> (0));
+
+    for (auto& name : portNames)
+        layer.addPorts (name, std::make_unique<PortDevice> (*this, name));
+}
+
+void RecordingReplay::groupIntoRuns()
+{
     runs.emplace_back();
     bool instrumentSinceLastHost = true;
 
-    // A change of the port lists was noticed at the updater's listing that recorded it, and happened
-    // after the message before it: it is shown halfway in between, clear of the listings on either
-    // side (the updater lists the ports just before it sends).
-    playTimes.resize (recording.entries.size());
-    double previousTime = -1.0;
     for (size_t i = 0; i < recording.entries.size(); ++i)
     {
         const auto& entry = recording.entries[i];
-        playTimes[i] = entry.t;
-        if (entry.kind == Entry::Kind::ports && previousTime >= 0.0)
-            playTimes[i] = juce::jmin (entry.t, (previousTime + entry.t) / 2.0);
-        // Only messages count: the updater reads the input and the output list one after the other,
-        // so one change is often recorded as two lines.
-        if (entry.kind == Entry::Kind::message || entry.kind == Entry::Kind::piece)
-            previousTime = entry.t;
-    }
-
-    for (size_t i = 0; i < recording.entries.size(); ++i)
-    {
-        const auto& entry = recording.entries[i];
-
-        if (entry.kind == Entry::Kind::ports)
-        {
-            for (auto& name : entry.inputs)
-                portNames.addIfNotAlreadyThere (name);
-            for (auto& name : entry.outputs)
-                portNames.addIfNotAlreadyThere (name);
-        }
-        else if (entry.kind == Entry::Kind::message)
-        {
-            portNames.addIfNotAlreadyThere (entry.port);
-        }
-
         if (entry.kind == Entry::Kind::state)
             lastStateEntry = i;
 
@@ -137,30 +194,6 @@ RecordingReplay::RecordingReplay (recording::Recording recordingToPlay, VirtualM
             instrumentSinceLastHost = true;
         }
     }
-
-    // The pause after a piece is proportional to its length. A recording made on a busy machine has
-    // some pauses stretched, so each image's pieces are held to the fastest pace recorded for it.
-    const Entry* previousPiece = nullptr;
-    for (auto& entry : recording.entries)
-    {
-        if (entry.kind != Entry::Kind::piece)
-            continue;
-        if (previousPiece != nullptr && previousPiece->image == entry.image &&
-            previousPiece->offset + previousPiece->length == entry.offset)
-        {
-            const double pace = (entry.t - previousPiece->t) * 1000.0 / (double) previousPiece->length;
-            auto known = fastestPace.find (entry.image);
-            if (known == fastestPace.end() || pace < known->second)
-                fastestPace[entry.image] = pace;
-        }
-        previousPiece = &entry;
-    }
-
-    for (size_t i = 0; i < runs.size(); ++i)
-        pending.push_back (std::make_unique<std::atomic<int>> (0));
-
-    for (auto& name : portNames)
-        layer.addPorts (name, std::make_unique<PortDevice> (*this, name));
 }
 
 RecordingReplay::~RecordingReplay() = default;
@@ -185,72 +218,79 @@ void RecordingReplay::hostSent (const juce::String& port, const juce::uint8* dat
         return;
 
     const auto now = layer.getClock().now();
-    size_t matchedRun = 0;
+    std::optional<size_t> runToPlay;
     {
         const std::lock_guard<std::mutex> guard (lock);
         if (diverged)
             return;
-
-        juce::String mismatch;
-        const auto next = current + 1;
-        const bool nextMatches = next < runs.size() && matches (runs[next], port, data, size, (double) now, mismatch);
-
-        // A repeat of the poll matched last, unless what followed it has been played and the next run
-        // is that same poll again.
-        juce::String ignored;
-        const bool repeats = current > 0 &&
-                             recording.entries[runs[current].host.front()].kind == Entry::Kind::message &&
-                             matches (runs[current], port, data, size, (double) now, ignored);
-
-        if (repeats && !(nextMatches && currentScheduled && pending[current]->load() == 0))
-        {
-            // The repeat that completes the recorded count starts what the instrument did after it.
-            if (++timesMatched < runs[current].host.size() || currentScheduled)
-                return;
-            currentScheduled = true;
-            matchedRun = current;
-        }
-        else
-        {
-            // Past the recording's end the run that made it had stopped: nothing is left to compare with.
-            if (!nextMatches && next >= runs.size())
-                return;
-
-            if (!nextMatches)
-            {
-                const auto got =
-                    describeGot (port, data, size) + (mismatch.isNotEmpty() ? " " + mismatchPause : juce::String());
-                diverge (recording.entries[runs[next].host.front()].line,
-                         mismatch.isNotEmpty() ? mismatch : describeExpected (runs[next]), got);
-                return;
-            }
-
-            const auto& first = recording.entries[runs[next].host.front()];
-            if (first.kind == Entry::Kind::piece && first.offset > 0)
-                imageRecordedMs += recordedPauseBefore (first); // before `current` moves on
-            else if (first.kind == Entry::Kind::piece)
-            {
-                imageStartClock = now;
-                imageRecordedMs = 0.0;
-            }
-
-            current = next;
-            timesMatched = 1;
-            currentScheduled = runs[current].host.size() == 1;
-            if (first.kind == Entry::Kind::piece)
-                lastPieceEnd = first.offset + first.length;
-            else
-            {
-                imageStartClock = -1;
-                lastPieceEnd = -1;
-            }
-            if (!currentScheduled)
-                return;
-            matchedRun = current;
-        }
+        runToPlay = follow (port, data, size, now);
     }
 
-    schedule (matchedRun, recording.entries[runs[matchedRun].host.back()].t);
+    if (runToPlay.has_value())
+        schedule (*runToPlay, recording.entries[runs[*runToPlay].host.back()].t);
+}
+
+std::optional<size_t> RecordingReplay::follow (const juce::String& port, const juce::uint8* data, int size,
+                                               juce::int64 now)
+{
+    juce::String mismatch;
+    const auto next = current + 1;
+    const bool nextMatches = next < runs.size() && matches (runs[next], port, data, size, (double) now, mismatch);
+
+    // A repeat of the poll matched last, unless what followed it has been played and the next run
+    // is that same poll again.
+    juce::String ignored;
+    const bool repeats = current > 0 && recording.entries[runs[current].host.front()].kind == Entry::Kind::message &&
+                         matches (runs[current], port, data, size, (double) now, ignored);
+
+    if (repeats && !(nextMatches && currentScheduled && pending[current]->load() == 0))
+        return countRepeat();
+
+    if (nextMatches)
+        return moveTo (next, now);
+
+    // Past the recording's end the run that made it had stopped: nothing is left to compare with.
+    if (next < runs.size())
+    {
+        const auto got =
+            describeGot (port, data, size) + (mismatch.isNotEmpty() ? " " + mismatchPause : juce::String());
+        diverge (recording.entries[runs[next].host.front()].line,
+                 mismatch.isNotEmpty() ? mismatch : describeExpected (runs[next]), got);
+    }
+    return std::nullopt;
+}
+
+std::optional<size_t> RecordingReplay::countRepeat()
+{
+    // The repeat that completes the recorded count starts what the instrument did after it.
+    if (++timesMatched < runs[current].host.size() || currentScheduled)
+        return std::nullopt;
+    currentScheduled = true;
+    return current;
+}
+
+std::optional<size_t> RecordingReplay::moveTo (size_t next, juce::int64 now)
+{
+    const auto& first = recording.entries[runs[next].host.front()];
+    const bool piece = first.kind == Entry::Kind::piece;
+    if (piece && first.offset > 0)
+        imageRecordedMs += recordedPauseBefore (first); // before `current` moves on
+    else if (piece)
+    {
+        imageStartClock = now;
+        imageRecordedMs = 0.0;
+    }
+
+    current = next;
+    timesMatched = 1;
+    currentScheduled = runs[current].host.size() == 1;
+    lastPieceEnd = piece ? first.offset + first.length : -1;
+    if (!piece)
+        imageStartClock = -1;
+
+    if (!currentScheduled)
+        return std::nullopt;
+    return current;
 }
 
 void RecordingReplay::hostBytes (const juce::String& port, const juce::uint8* data, int size)

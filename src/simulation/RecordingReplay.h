@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace vfu::simulation
 {
@@ -62,6 +63,13 @@ private:
 
     class PortDevice;
 
+    void groupIntoRuns(); // fills `runs` and `lastStateEntry` from the recording's entries
+
+    // Under lock: a message from the host taken as a repeat of the run matched last, as the next
+    // run, or as a divergence. Each gives the run whose instrument part is to be played now, if any.
+    std::optional<size_t> follow (const juce::String& port, const juce::uint8* data, int size, juce::int64 now);
+    std::optional<size_t> countRepeat();
+    std::optional<size_t> moveTo (size_t next, juce::int64 now);
     bool matches (const Run& run, const juce::String& port, const juce::uint8* data, int size, double now,
                   juce::String& mismatch) const;
     double recordedPauseBefore (const recording::Entry& piece) const; // under lock

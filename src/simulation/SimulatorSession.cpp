@@ -163,18 +163,27 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
     const double time = now();
     std::lock_guard<std::mutex> guard (lock);
 
-    if (finished)
+    if (finished || foldStray (event))
         return;
 
-    using Kind = InstrumentEvent::Kind;
+    juce::DynamicObject::Ptr extras = new juce::DynamicObject();
+    extras->setProperty ("mode", modeName (event.mode));
+    if (!noteImage (event, time, *extras))
+        return;
 
+    emit (kindName (event.kind), describe (event), extras.get());
+    armAutoBootloader (event);
+}
+
+bool SimulatorSession::foldStray (const InstrumentEvent& event)
+{
     // Stray non-SysEx messages come in floods (a firmware stream mangled on its way arrives as
     // thousands of them): the first of a run is printed, the rest counted.
-    const bool stray = event.kind == Kind::received && event.text.startsWith ("non-SysEx");
+    const bool stray = event.kind == InstrumentEvent::Kind::received && event.text.startsWith ("non-SysEx");
     if (stray && event.text == lastStray)
     {
         ++straysUnprinted;
-        return;
+        return true;
     }
 
     if (straysUnprinted > 0)
@@ -185,9 +194,12 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
         straysUnprinted = 0;
     }
     lastStray = stray ? event.text : juce::String();
+    return false;
+}
 
-    auto* extras = new juce::DynamicObject();
-    extras->setProperty ("mode", modeName (event.mode));
+bool SimulatorSession::noteImage (const InstrumentEvent& event, double time, juce::DynamicObject& extras)
+{
+    using Kind = InstrumentEvent::Kind;
 
     if (event.kind == Kind::received && event.text == "firmware image")
     {
@@ -201,16 +213,13 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
         ++pieces;
         lastPieceTime = time;
         if (event.bytes < nextProgressLine)
-        {
-            delete extras;
-            return;
-        }
+            return false;
 
         const auto step =
             options.imageSize > 0 ? juce::jmax<juce::int64> (1, options.imageSize / 10) : progressStepWithoutSize;
         while (nextProgressLine <= event.bytes)
             nextProgressLine += step;
-        extras->setProperty ("bytes", event.bytes);
+        extras.setProperty ("bytes", event.bytes);
     }
 
     if (event.kind == Kind::imageChecked)
@@ -224,24 +233,25 @@ void SimulatorSession::instrumentEvent (const InstrumentEvent& event)
         }
         lastTransferPackets = pieces;
         lastTransferMilliseconds = pieces > 0 ? lastPieceTime - firstPieceTime : 0.0;
-        extras->setProperty ("bytes", event.bytes);
-        extras->setProperty ("valid", event.valid);
+        extras.setProperty ("bytes", event.bytes);
+        extras.setProperty ("valid", event.valid);
     }
+    return true;
+}
 
-    emit (kindName (event.kind), describe (event), extras);
-
-    const bool answeredInFirmware = event.kind == Kind::received && event.text == "identity request" &&
+void SimulatorSession::armAutoBootloader (const InstrumentEvent& event)
+{
+    const bool answeredInFirmware = event.kind == InstrumentEvent::Kind::received && event.text == "identity request" &&
                                     event.mode == Mode::firmware && !options.instrument.faults.dropReplies;
 
-    if (answeredInFirmware && options.autoBootloaderMs >= 0 && !autoBootloaderArmed)
-    {
-        autoBootloaderArmed = true;
-        instrument->pressBootloaderCombination (options.autoBootloaderMs); // through the layer's queue
-        auto* note = new juce::DynamicObject();
-        note->setProperty ("milliseconds", options.autoBootloaderMs);
-        emit ("auto-bootloader", "restart into the bootloader in " + juce::String (options.autoBootloaderMs) + " ms",
-              note);
-    }
+    if (!answeredInFirmware || options.autoBootloaderMs < 0 || autoBootloaderArmed)
+        return;
+
+    autoBootloaderArmed = true;
+    instrument->pressBootloaderCombination (options.autoBootloaderMs); // through the layer's queue
+    auto* note = new juce::DynamicObject();
+    note->setProperty ("milliseconds", options.autoBootloaderMs);
+    emit ("auto-bootloader", "restart into the bootloader in " + juce::String (options.autoBootloaderMs) + " ms", note);
 }
 
 SimulatorSession::Summary SimulatorSession::getSummary() const

@@ -61,6 +61,13 @@ private:
     void instrumentEvent (const InstrumentEvent& event) override;
     void portsChanged (bool open, const juce::String& problem) override;
 
+    // The steps of an instrument event, under the session's lock. foldStray is true for a repeat of
+    // the last stray message, which is only counted; noteImage is false for a progress step that
+    // gets no line, and adds the image's fields to the event's extras.
+    bool foldStray (const InstrumentEvent& event);
+    bool noteImage (const InstrumentEvent& event, double time, juce::DynamicObject& extras);
+    void armAutoBootloader (const InstrumentEvent& event);
+
     // One event: the text line, or in JSON {"event": kind, "time": seconds, "text": line} and extras.
     void emit (const juce::String& kind, const juce::String& text, juce::DynamicObject* extras = nullptr);
     double elapsedSeconds() const;

@@ -24,6 +24,7 @@
 #include <cmath>
 #include <mutex>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <thread>
 
@@ -113,55 +114,67 @@ juce::String starvationOf (const vfu::soak::RunResult& result, double speed)
 
     return vfu::simulation::describeStarvation (result.longestLagMilliseconds, speed, vfu::simulation::getUpdateTimeouts());
 }
-} // namespace
 
-int main (int argc, char** argv)
+struct SoakSettings
+{
+    int updates = 1000;
+    juce::int64 seed = 1;
+    int engines = 4;
+    double speed = 100;
+    double replaySpeed = 10;
+    double starveMs = 0;
+};
+
+SoakSettings parseArguments (int argc, char** argv)
 {
     juce::StringArray args;
     for (int i = 1; i < argc; ++i)
         args.add (argv[i]);
 
-    const int updates = args.size() > 0 ? juce::jmax (1, args[0].getIntValue()) : 1000;
-    const juce::int64 seed = args.size() > 1 ? args[1].getLargeIntValue() : 1;
-    const int engines = juce::jlimit (1, 16, optionValue (args, "--engines", 4));
-    const double speed = juce::jlimit (1, 1000, optionValue (args, "--speed", 100));
-    const double replaySpeed = juce::jmax (1.0, std::floor (speed / 10.0));
-    const double starveMs = juce::jlimit (0, 10000, optionValue (args, "--starve-ms", 0));
+    SoakSettings settings;
+    settings.updates = args.size() > 0 ? juce::jmax (1, args[0].getIntValue()) : 1000;
+    settings.seed = args.size() > 1 ? args[1].getLargeIntValue() : 1;
+    settings.engines = juce::jlimit (1, 16, optionValue (args, "--engines", 4));
+    settings.speed = juce::jlimit (1, 1000, optionValue (args, "--speed", 100));
+    settings.replaySpeed = juce::jmax (1.0, std::floor (settings.speed / 10.0));
+    settings.starveMs = juce::jlimit (0, 10000, optionValue (args, "--starve-ms", 0));
+    return settings;
+}
 
-    // The log and anything else under the user's folders goes into a fresh folder.
-    const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("vfu-soak", {}, false);
-    home.createDirectory();
-    vfu::moveUserFoldersInto (home);
+// The message thread delivers the engines' reports and the panel operations of the runs.
+void dispatchUntil (const std::function<bool()>& done)
+{
+    while (!done())
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+}
 
-    juce::ScopedJuceInitialiser_GUI juce;
-    openLog();
+const vfu::soak::ModelPackages& packagesOfRun (const std::vector<vfu::soak::ModelPackages>& packages, int run)
+{
+    return packages[(size_t) (run % 3)];
+}
 
-    const auto folder = home.getChildFile ("packages");
-    const std::vector<vfu::soak::ModelPackages> packages { makePackages (folder.getChildFile ("q"), Model::quillbox),
-                                                           makePackages (folder.getChildFile ("l"), Model::lumostrel),
-                                                           makePackages (folder.getChildFile ("o"), Model::orb26) };
-
-    std::cout << "soak: " << updates << " updates, seed " << seed << ", " << engines << " engines, clock x" << speed << std::endl;
-
-    vfu::soak::Tally tally;
-    vfu::soak::FailureList failures;
+// Plays every update once, `engines` at a time. The failures of runs whose clock kept time go to
+// `failures`; the runs whose clock did not are returned, in order.
+std::vector<InconclusiveRun> playAll (const SoakSettings& settings,
+                                      const std::vector<vfu::soak::ModelPackages>& packages, vfu::soak::Tally& tally,
+                                      vfu::soak::FailureList& failures)
+{
     std::mutex inconclusiveLock;
     std::vector<InconclusiveRun> inconclusive;
-    std::atomic<int> next { 0 }, finished { 0 };
-    const auto started = juce::Time::getMillisecondCounterHiRes();
+    std::atomic<int> next{ 0 }, finished{ 0 };
 
     std::vector<std::thread> workers;
-    for (int e = 0; e < engines; ++e)
+    for (int e = 0; e < settings.engines; ++e)
         workers.emplace_back (
             [&]
             {
-                for (int run = next++; run < updates; run = next++)
+                for (int run = next++; run < settings.updates; run = next++)
                 {
-                    auto random = randomForRun (seed, run);
-                    const auto& p = packages[(size_t) (run % 3)];
-                    const auto result = vfu::soak::runOneUpdate (p, random, speed, tally, run, starveMs);
+                    auto random = randomForRun (settings.seed, run);
+                    const auto result = vfu::soak::runOneUpdate (packagesOfRun (packages, run), random, settings.speed,
+                                                                 tally, run, settings.starveMs);
 
-                    if (const auto starved = starvationOf (result, speed); starved.isNotEmpty())
+                    if (const auto starved = starvationOf (result, settings.speed); starved.isNotEmpty())
                     {
                         const std::lock_guard<std::mutex> sl (inconclusiveLock);
                         inconclusive.push_back ({ run, starved });
@@ -178,36 +191,45 @@ int main (int argc, char** argv)
                 }
             });
 
-    // The message thread delivers the engines' reports and the panel operations of the runs.
-    while (finished.load() < updates)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-
+    dispatchUntil ([&] { return finished.load() >= settings.updates; });
     for (auto& w : workers)
         w.join();
 
-    // Inconclusive runs are played again one at a time, slower and unstarved; only the replay counts.
     std::sort (inconclusive.begin(), inconclusive.end(), [] (auto& a, auto& b) { return a.run < b.run; });
+    return inconclusive;
+}
+
+// One run played again on its own, slower and unstarved; its counts are not the soak's.
+vfu::soak::RunResult replayAlone (const SoakSettings& settings, const vfu::soak::ModelPackages& packages, int run)
+{
+    vfu::soak::Tally replayTally;
+    vfu::soak::RunResult replay;
+    std::atomic<bool> replayed{ false };
+    std::thread worker (
+        [&]
+        {
+            auto random = randomForRun (settings.seed, run);
+            replay = vfu::soak::runOneUpdate (packages, random, settings.replaySpeed, replayTally, run);
+            replayed = true;
+        });
+    dispatchUntil ([&] { return replayed.load(); });
+    worker.join();
+    return replay;
+}
+
+// Inconclusive runs are played again one at a time; only the replay counts. Returns how many of
+// them stay inconclusive.
+int replayInconclusive (const std::vector<InconclusiveRun>& inconclusive, const SoakSettings& settings,
+                        const std::vector<vfu::soak::ModelPackages>& packages, vfu::soak::FailureList& failures)
+{
     int stillInconclusive = 0;
     for (auto& entry : inconclusive)
     {
-        std::cout << "  run " << entry.run << ": inconclusive (" << entry.reason << "), played again at clock x" << replaySpeed
-                  << std::endl;
+        std::cout << "  run " << entry.run << ": inconclusive (" << entry.reason << "), played again at clock x"
+                  << settings.replaySpeed << std::endl;
 
-        vfu::soak::Tally replayTally; // the replay's counts are not the soak's
-        vfu::soak::RunResult replay;
-        std::atomic<bool> replayed { false };
-        std::thread worker (
-            [&]
-            {
-                auto random = randomForRun (seed, entry.run);
-                replay = vfu::soak::runOneUpdate (packages[(size_t) (entry.run % 3)], random, replaySpeed, replayTally, entry.run);
-                replayed = true;
-            });
-        while (!replayed.load())
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-        worker.join();
-
-        if (const auto starved = starvationOf (replay, replaySpeed); starved.isNotEmpty())
+        const auto replay = replayAlone (settings, packagesOfRun (packages, entry.run), entry.run);
+        if (const auto starved = starvationOf (replay, settings.replaySpeed); starved.isNotEmpty())
         {
             ++stillInconclusive;
             std::cout << "    replay inconclusive (" << starved << ")" << std::endl;
@@ -216,31 +238,70 @@ int main (int argc, char** argv)
         {
             std::cout << "    replay " << (replay.failures.isEmpty() ? "passed" : "failed") << std::endl;
             for (auto& f : replay.failures)
-                failures.fail (f + " (replayed at clock x" + juce::String (replaySpeed, 0) + ")");
+                failures.fail (f + " (replayed at clock x" + juce::String (settings.replaySpeed, 0) + ")");
         }
     }
+    return stillInconclusive;
+}
 
-    // The program's own shutdown: the last line of the log.
+// The program's own shutdown: the last line of the log.
+void shutDown (vfu::soak::FailureList& failures)
+{
     vfu::soak::cycleLog (failures);
     writeLog ("shutdown");
     closeLog();
-    juce::StringArray lines;
-    lines.addLines (getLogFile().loadFileAsString());
-    lines.removeEmptyStrings();
+    const auto lines = vfu::soak::readLogLines();
     if (!lines[lines.size() - 1].endsWith (" - shutdown"))
         failures.fail ("the log does not end with the shutdown line: " + lines[lines.size() - 1].quoted());
+}
 
-    const auto seconds = (juce::Time::getMillisecondCounterHiRes() - started) / 1000.0;
+void printReport (const vfu::soak::Tally& tally, const juce::StringArray& failed, double seconds, int stillInconclusive,
+                  size_t starvedRuns)
+{
     std::cout << "updates run: " << tally.updates << " (succeeded at once " << tally.successes << ", retried " << tally.retries
               << ", retries finished " << tally.retriesFinished << ") in " << juce::String (seconds, 1) << " s" << std::endl;
     std::cout << "faults injected:" << std::endl;
     for (auto& [kind, count] : tally.faults)
         std::cout << "  " << kind << ": " << count << std::endl;
-    const auto failed = failures.get();
     std::cout << "invariant failures: " << failed.size() << " (inconclusive: " << stillInconclusive << " of "
-              << inconclusive.size() << " starved runs after their replays)" << std::endl;
+              << starvedRuns << " starved runs after their replays)" << std::endl;
     for (auto& f : failed)
         std::cout << "  " << f << std::endl;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const auto settings = parseArguments (argc, argv);
+
+    // The log and anything else under the user's folders goes into a fresh folder.
+    const auto home =
+        juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("vfu-soak", {}, false);
+    home.createDirectory();
+    vfu::moveUserFoldersInto (home);
+
+    juce::ScopedJuceInitialiser_GUI juce;
+    openLog();
+
+    const auto folder = home.getChildFile ("packages");
+    const std::vector<vfu::soak::ModelPackages> packages{ makePackages (folder.getChildFile ("q"), Model::quillbox),
+                                                          makePackages (folder.getChildFile ("l"), Model::lumostrel),
+                                                          makePackages (folder.getChildFile ("o"), Model::orb26) };
+
+    std::cout << "soak: " << settings.updates << " updates, seed " << settings.seed << ", " << settings.engines
+              << " engines, clock x" << settings.speed << std::endl;
+
+    vfu::soak::Tally tally;
+    vfu::soak::FailureList failures;
+    const auto started = juce::Time::getMillisecondCounterHiRes();
+
+    const auto inconclusive = playAll (settings, packages, tally, failures);
+    const auto stillInconclusive = replayInconclusive (inconclusive, settings, packages, failures);
+    shutDown (failures);
+
+    const auto seconds = (juce::Time::getMillisecondCounterHiRes() - started) / 1000.0;
+    const auto failed = failures.get();
+    printReport (tally, failed, seconds, stillInconclusive, inconclusive.size());
 
     home.deleteRecursively();
     return failed.isEmpty() ? 0 : 1;

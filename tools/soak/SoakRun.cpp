@@ -152,12 +152,9 @@ bool timedStop (FirmwareUpdater& updater, FailureList& failures, const juce::Str
     return true;
 }
 
-Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Random& random, Clock& runClock,
-                  FailureList& failures, const juce::String& name)
+SimulatedUpdate::Options updateOptions (const ModelPackages& packages, const Phase& phase, juce::Random& random,
+                                        Clock& runClock)
 {
-    Outcome outcome;
-    Recorder recorder (packages, phase.corrupt, failures, name);
-
     SimulatedUpdate::Options options;
     options.deviceName = simulation::getModelInfo (packages.model).name;
     options.packageFiles.add (phase.corrupt ? packages.corrupt : packages.good);
@@ -165,7 +162,13 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
     options.clock = &runClock;
     options.silentPorts = random.nextInt (3);
     options.userReactionMilliseconds = 500 + random.nextInt (3000);
+    return options;
+}
 
+// The phase's update, or null (with the failure recorded) when it cannot be set up.
+std::unique_ptr<SimulatedUpdate> createUpdate (const Phase& phase, const SimulatedUpdate::Options& options,
+                                               Recorder& recorder, FailureList& failures, const juce::String& name)
+{
     std::unique_ptr<SimulatedUpdate> update;
     try
     {
@@ -174,14 +177,128 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
     catch (const FirmwareUpdater::FirmwareUpdaterException& e)
     {
         failures.fail (name + ": " + e.message);
-        return outcome;
+        return nullptr;
     }
 
     if (update->getProblem().isNotEmpty())
     {
         failures.fail (name + ": " + update->getProblem());
-        return outcome;
+        return nullptr;
     }
+    return update;
+}
+
+// What the user and the program do during a phase, each once its clock time has come.
+class PhaseEvents
+{
+public:
+    PhaseEvents (const Phase& phaseToPlay, SimulatedUpdate& updateToDrive, Recorder& recorderToAsk,
+                 juce::Random& randomToUse, FailureList& f, const juce::String& runName)
+        : phase (phaseToPlay), update (updateToDrive), updater (updateToDrive.getUpdater()), recorder (recorderToAsk),
+          random (randomToUse), failures (f), name (runName)
+    {
+    }
+
+    // Does what is due `elapsed` clock ms after the start; false once the program is to shut down.
+    bool takeDue (juce::int64 elapsed)
+    {
+        cancelIfDue (elapsed);
+        choosePortsIfDue (elapsed);
+        stopAndRestartIfDue (elapsed);
+        if (phase.shutdownAt >= 0 && elapsed >= phase.shutdownAt)
+            return false;
+        clickInstallWhenOffered (elapsed);
+        return true;
+    }
+
+private:
+    void cancelIfDue (juce::int64 elapsed)
+    {
+        if (phase.cancelAt < 0 || cancelled || elapsed < phase.cancelAt)
+            return;
+        cancelled = true;
+        onMessageThread ([&] { updater.buttonPressed ("InstallCancel"); });
+    }
+
+    void choosePortsIfDue (juce::int64 elapsed)
+    {
+        if (phase.portsAt < 0 || portsChosen || elapsed < phase.portsAt)
+            return;
+        portsChosen = true;
+        onMessageThread (
+            [&]
+            {
+                auto& selector = update.getSelector();
+                auto inputs = selector.getInputNames();
+                auto outputs = selector.getOutputNames();
+                inputs.add ("Auto");
+                outputs.add ("Auto");
+                selector.selectInputPort (inputs[random.nextInt (inputs.size())]);
+                selector.selectOutputPort (outputs[random.nextInt (outputs.size())]);
+                updater.restartFromInitialState();
+            });
+    }
+
+    void stopAndRestartIfDue (juce::int64 elapsed)
+    {
+        if (phase.stopRestartAt < 0 || restarted || elapsed < phase.stopRestartAt)
+            return;
+        restarted = true;
+        if (timedStop (updater, failures, name, "stopping the engine"))
+        {
+            onMessageThread ([&] { updater.restartFromInitialState(); });
+            updater.startThread();
+        }
+    }
+
+    // The user clicks Install when the panel offers it (an instrument found in its bootloader).
+    void clickInstallWhenOffered (juce::int64 elapsed)
+    {
+        if (!phase.clickInstall || !recorder.installOffered)
+        {
+            installSeenAt = -1;
+            return;
+        }
+        if (installSeenAt < 0)
+            installSeenAt = elapsed;
+        else if (elapsed - installSeenAt > 1500)
+        {
+            installSeenAt = -1;
+            recorder.installOffered = false;
+            onMessageThread ([&] { updater.buttonPressed ("InstallCancel"); });
+        }
+    }
+
+    const Phase& phase;
+    SimulatedUpdate& update;
+    FirmwareUpdater& updater;
+    Recorder& recorder;
+    juce::Random& random;
+    FailureList& failures;
+    const juce::String& name;
+    bool cancelled = false, portsChosen = false, restarted = false;
+    juce::int64 installSeenAt = -1;
+};
+
+// The program quits with the engine running: the updater is destroyed mid-update.
+void shutDownMidUpdate (std::unique_ptr<SimulatedUpdate>& update, FailureList& failures, const juce::String& name)
+{
+    const auto t0 = juce::Time::getMillisecondCounterHiRes();
+    update.reset();
+    const auto took = juce::Time::getMillisecondCounterHiRes() - t0;
+    if (took > stopTimeoutMs + stopSlackMs)
+        failures.fail (name + ": the shutdown took " + juce::String (took, 0) + " ms");
+    cycleLog (failures);
+}
+
+Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Random& random, Clock& runClock,
+                  FailureList& failures, const juce::String& name)
+{
+    Outcome outcome;
+    Recorder recorder (packages, phase.corrupt, failures, name);
+    auto update = createUpdate (phase, updateOptions (packages, phase, random, runClock), recorder, failures, name);
+    if (update == nullptr)
+        return outcome;
 
     recorder.watch (update.get());
     auto& updater = update->getUpdater();
@@ -189,68 +306,14 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
     const auto start = clock.now();
     updater.startThread();
 
-    bool cancelled = false, portsChosen = false, restarted = false;
-    juce::int64 installSeenAt = -1;
-
+    PhaseEvents events (phase, *update, recorder, random, failures, name);
     while (!recorder.successSeen && clock.now() - start < phase.budgetMs)
     {
         juce::Thread::sleep (5);
-        const auto elapsed = clock.now() - start;
-
-        if (phase.cancelAt >= 0 && !cancelled && elapsed >= phase.cancelAt)
-        {
-            cancelled = true;
-            onMessageThread ([&] { updater.buttonPressed ("InstallCancel"); });
-        }
-
-        if (phase.portsAt >= 0 && !portsChosen && elapsed >= phase.portsAt)
-        {
-            portsChosen = true;
-            onMessageThread (
-                [&]
-                {
-                    auto& selector = update->getSelector();
-                    auto inputs = selector.getInputNames();
-                    auto outputs = selector.getOutputNames();
-                    inputs.add ("Auto");
-                    outputs.add ("Auto");
-                    selector.selectInputPort (inputs[random.nextInt (inputs.size())]);
-                    selector.selectOutputPort (outputs[random.nextInt (outputs.size())]);
-                    updater.restartFromInitialState();
-                });
-        }
-
-        if (phase.stopRestartAt >= 0 && !restarted && elapsed >= phase.stopRestartAt)
-        {
-            restarted = true;
-            if (timedStop (updater, failures, name, "stopping the engine"))
-            {
-                onMessageThread ([&] { updater.restartFromInitialState(); });
-                updater.startThread();
-            }
-        }
-
-        if (phase.shutdownAt >= 0 && elapsed >= phase.shutdownAt)
+        if (!events.takeDue (clock.now() - start))
         {
             outcome.shutDown = true;
             break;
-        }
-
-        // The user clicks Install when the panel offers it (an instrument found in its bootloader).
-        if (phase.clickInstall && recorder.installOffered)
-        {
-            if (installSeenAt < 0)
-                installSeenAt = elapsed;
-            else if (elapsed - installSeenAt > 1500)
-            {
-                installSeenAt = -1;
-                recorder.installOffered = false;
-                onMessageThread ([&] { updater.buttonPressed ("InstallCancel"); });
-            }
-        }
-        else
-        {
-            installSeenAt = -1;
         }
     }
 
@@ -260,13 +323,7 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
 
     if (outcome.shutDown)
     {
-        // The program quits with the engine running: the updater is destroyed mid-update.
-        const auto t0 = juce::Time::getMillisecondCounterHiRes();
-        update.reset();
-        const auto took = juce::Time::getMillisecondCounterHiRes() - t0;
-        if (took > stopTimeoutMs + stopSlackMs)
-            failures.fail (name + ": the shutdown took " + juce::String (took, 0) + " ms");
-        cycleLog (failures);
+        shutDownMidUpdate (update, failures, name);
         return outcome;
     }
 
@@ -275,7 +332,91 @@ Outcome runPhase (const ModelPackages& packages, const Phase& phase, juce::Rando
         failures.fail (name + ": no update without faults: " + recorder.trail());
     return outcome;
 }
+
+constexpr int cleanBudgetMs = 600000; // a clean run must finish by itself
+
+// A phase on an instrument of the packages' model, without faults yet.
+Phase phaseFor (const ModelPackages& packages)
+{
+    Phase phase;
+    phase.settings.model = packages.model;
+    if (packages.model == simulation::Model::orb26)
+        phase.settings.restartMs = 8000; // an Orb 26 poll takes up to 3.5 s: a shorter restart goes unseen
+    return phase;
+}
+
+// Each fault on its own chance, counted in the tally when drawn.
+void drawFaults (Phase& phase, const ModelPackages& packages, juce::Random& random, Tally& tally)
+{
+    auto& faults = phase.settings.faults;
+    auto draw = [&] (const char* kind, int percent)
+    {
+        if (random.nextInt (100) >= percent)
+            return false;
+        tally.fault (kind);
+        return true;
+    };
+
+    if (draw ("vanish mid-transfer", 15))
+        faults.vanishAfterTransferBytes = random.nextInt ((int) packages.firstImage.getSize());
+    faults.dropReplies = draw ("replies dropped", 8);
+    if (draw ("replies late", 12))
+        faults.extraReplyDelayMs = 100 + random.nextInt (1500);
+    faults.garbleReplies = draw ("replies garbled", 8);
+    faults.shortReplies = draw ("replies short", 8);
+    faults.unrelatedSysExFirst = draw ("unrelated SysEx", 15);
+    faults.neverComeBack = draw ("never comes back", 4);
+    phase.corrupt = draw ("corrupt image", 8);
+    if (draw ("Cancel clicked", 12))
+        phase.cancelAt = random.nextInt (phase.budgetMs);
+    if (draw ("ports chosen", 10))
+        phase.portsAt = random.nextInt (phase.budgetMs / 2);
+    if (draw ("engine stopped and restarted", 10))
+        phase.stopRestartAt = random.nextInt (phase.budgetMs / 2);
+    if (draw ("shutdown mid-update", 8))
+        phase.shutdownAt = random.nextInt (phase.budgetMs);
+}
+
+// The first phase of a run. About a third of the runs are clean, so that each fault also meets
+// working updates; a run that drew no fault is a clean run too: it gets the whole budget.
+Phase drawFirstPhase (const ModelPackages& packages, juce::Random& random, Tally& tally)
+{
+    auto phase = phaseFor (packages);
+    phase.budgetMs = 30000 + random.nextInt (packages.model == simulation::Model::orb26 ? 150000 : 90000);
+
+    const bool clean = random.nextInt (100) >= 67;
+    if (!clean)
+        drawFaults (phase, packages, random, tally);
+    if (clean || !phase.hasFaults())
+        phase.budgetMs = cleanBudgetMs;
+    return phase;
+}
+
+// A fresh run without faults on the same instrument (as the failure left it) finishes the update.
+Phase retryPhase (const ModelPackages& packages, const Outcome& first)
+{
+    auto retry = phaseFor (packages);
+    retry.settings.firmwareVersion = first.installedVersion;
+    retry.settings.startInBootloader = first.installedVersion.isEmpty() || first.mode != simulation::Mode::firmware;
+    retry.budgetMs = cleanBudgetMs;
+    retry.clickInstall = true;
+    return retry;
+}
+
+void count (Tally& tally, int Tally::*counter)
+{
+    const std::lock_guard<std::mutex> sl (tally.lock);
+    ++(tally.*counter);
+}
 } // namespace
+
+juce::StringArray readLogLines()
+{
+    juce::StringArray lines;
+    lines.addLines (getLogFile().loadFileAsString());
+    lines.removeEmptyStrings();
+    return lines;
+}
 
 void cycleLog (FailureList& failures)
 {
@@ -285,9 +426,7 @@ void cycleLog (FailureList& failures)
     writeLog ("shutdown");
     closeLog();
 
-    juce::StringArray lines;
-    lines.addLines (getLogFile().loadFileAsString());
-    lines.removeEmptyStrings();
+    const auto lines = readLogLines();
 
     // Lines after the last banner are ours: each carries its time.
     int first = 0;
@@ -322,95 +461,25 @@ RunResult runOneUpdate (const ModelPackages& packages, juce::Random& random, dou
     ScaledClock scaledClock (speed);
     WakeLagClock clock (scaledClock, starveRealMilliseconds);
     FailureList failures;
-    const auto result = [&] { return RunResult{ failures.get(), clock.getLongestLagMilliseconds() }; };
-
     const auto name = "run " + juce::String (runNumber) + " (" + simulation::getModelInfo (packages.model).name + ")";
-    const bool orb = packages.model == simulation::Model::orb26;
 
-    Phase phase;
-    phase.settings.model = packages.model;
-    if (orb)
-        phase.settings.restartMs = 8000; // an Orb 26 poll takes up to 3.5 s: a shorter restart goes unseen
-    phase.budgetMs = 30000 + random.nextInt (orb ? 150000 : 90000);
-
-    auto chance = [&] (int percent) { return random.nextInt (100) < percent; };
-    auto& faults = phase.settings.faults;
-    auto draw = [&] (const char* kind, int percent)
-    {
-        if (!chance (percent))
-            return false;
-        tally.fault (kind);
-        return true;
-    };
-
-    // About a third of the runs are clean, so that each fault also meets working updates.
-    const bool clean = !chance (67);
-    if (clean)
-    {
-        phase.budgetMs = 600000; // a clean run must finish by itself
-    }
-    else
-    {
-        if (draw ("vanish mid-transfer", 15))
-            faults.vanishAfterTransferBytes = random.nextInt ((int) packages.firstImage.getSize());
-        faults.dropReplies = draw ("replies dropped", 8);
-        if (draw ("replies late", 12))
-            faults.extraReplyDelayMs = 100 + random.nextInt (1500);
-        faults.garbleReplies = draw ("replies garbled", 8);
-        faults.shortReplies = draw ("replies short", 8);
-        faults.unrelatedSysExFirst = draw ("unrelated SysEx", 15);
-        faults.neverComeBack = draw ("never comes back", 4);
-        phase.corrupt = draw ("corrupt image", 8);
-        if (draw ("Cancel clicked", 12))
-            phase.cancelAt = random.nextInt (phase.budgetMs);
-        if (draw ("ports chosen", 10))
-            phase.portsAt = random.nextInt (phase.budgetMs / 2);
-        if (draw ("engine stopped and restarted", 10))
-            phase.stopRestartAt = random.nextInt (phase.budgetMs / 2);
-        if (draw ("shutdown mid-update", 8))
-            phase.shutdownAt = random.nextInt (phase.budgetMs);
-
-        // A run that drew no fault is a clean run: it gets the whole budget and must finish.
-        if (!phase.hasFaults())
-            phase.budgetMs = 600000;
-    }
-
-    const auto first = runPhase (packages, phase, random, clock, failures, name);
-    {
-        const std::lock_guard<std::mutex> sl (tally.lock);
-        ++tally.updates;
-        if (first.success)
-            ++tally.successes;
-    }
+    const auto first = runPhase (packages, drawFirstPhase (packages, random, tally), random, clock, failures, name);
+    count (tally, &Tally::updates);
     if (first.success)
-        return result();
-
-    // A fresh run without faults on the same instrument (as the failure left it) finishes the update.
-    Phase retry;
-    retry.settings.model = packages.model;
-    if (orb)
-        retry.settings.restartMs = 8000;
-    retry.settings.firmwareVersion = first.installedVersion;
-    retry.settings.startInBootloader = first.installedVersion.isEmpty() || first.mode != simulation::Mode::firmware;
-    retry.budgetMs = 600000;
-    retry.clickInstall = true;
-
     {
-        const std::lock_guard<std::mutex> sl (tally.lock);
-        ++tally.retries;
+        count (tally, &Tally::successes);
+        return RunResult{ failures.get(), clock.getLongestLagMilliseconds() };
     }
-    const auto second = runPhase (packages, retry, random, clock, failures, name + " retry");
-    if (second.success)
-    {
-        const std::lock_guard<std::mutex> sl (tally.lock);
-        ++tally.retriesFinished;
-    }
+
+    const auto retry = retryPhase (packages, first);
+    count (tally, &Tally::retries);
+    if (runPhase (packages, retry, random, clock, failures, name + " retry").success)
+        count (tally, &Tally::retriesFinished);
     else
-    {
-        failures.fail (name + ": the retry without faults did not finish the update (instrument at "
-                       + first.installedVersion.quoted() + ", bootloader " + juce::String ((int) retry.settings.startInBootloader) + ")");
-    }
+        failures.fail (name + ": the retry without faults did not finish the update (instrument at " +
+                       first.installedVersion.quoted() + ", bootloader " +
+                       juce::String ((int) retry.settings.startInBootloader) + ")");
 
-    return result();
+    return RunResult{ failures.get(), clock.getLongestLagMilliseconds() };
 }
 } // namespace vfu::soak

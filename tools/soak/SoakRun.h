@@ -54,6 +54,9 @@ struct RunResult
 RunResult runOneUpdate (const ModelPackages& packages, juce::Random& random, double speed, Tally& tally, int runNumber,
                         double starveRealMilliseconds = 0.0);
 
+// The lines of the closed log file, empty ones left out.
+juce::StringArray readLogLines();
+
 // The program "shuts down": the log is closed after a last line and reopened. Serialised.
 void cycleLog (FailureList& failures);
 } // namespace vfu::soak
