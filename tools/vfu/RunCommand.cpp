@@ -5,6 +5,7 @@
 #include "PackageRejections.h"
 #include "ProgramVersion.h"
 #include "RunReportPrinter.h"
+#include "RunSignals.h"
 #include "RunVerdict.h"
 
 #include "core/Log.h"
@@ -24,43 +25,6 @@ namespace vfu
 {
 namespace
 {
-// Ctrl-C, SIGTERM and SIGHUP as vfu update answers them (GuardedSignals): why the run must stop,
-// or nothing while it goes on. What the person must know goes to standard error.
-struct SignalAnswer
-{
-    juce::String stopReason; // empty: go on
-    bool afterVerdict = false; // a held-back request: the verdict state may still finish
-};
-
-SignalAnswer answerSignals (GuardedSignals& signals, const FirmwareUpdater& updater)
-{
-    switch (signals.look (updater.isGuarded(), juce::Time::getMillisecondCounterHiRes()))
-    {
-        case GuardedSignals::Action::goOn:
-            break;
-        case GuardedSignals::Action::warnFirstInterrupt:
-            std::cerr << GuardedSignals::firstInterruptText << std::endl;
-            break;
-        case GuardedSignals::Action::deferTermination:
-            std::cerr << GuardedSignals::terminationDeferredText << std::endl;
-            break;
-        case GuardedSignals::Action::stop:
-            return { "interrupted", false };
-        case GuardedSignals::Action::stopAfterVerdict:
-            return { "interrupted", true };
-        case GuardedSignals::Action::stopDuringUpdate:
-            return { juce::String ("interrupted: ") + GuardedSignals::stoppedDuringUpdateText, false };
-    }
-    return {};
-}
-
-GuardedSignals::Counts readSignalCounts()
-{
-    return { getTerminationSignalCount (TerminationSignal::interrupt),
-             getTerminationSignalCount (TerminationSignal::terminate) +
-                 getTerminationSignalCount (TerminationSignal::hangUp) };
-}
-
 // --until and --click name states of the machine that runs; one it does not have would be
 // ignored or waited for until --limit.
 void checkStateNames (const FirmwareUpdater& updater, const juce::String& untilState,
@@ -238,7 +202,7 @@ public:
 
         // A request held back until the verdict lets the verdict state run its instructions
         // (2 s of real time at most), so that the run still ends as it came out.
-        const auto answer = answerSignals (signals, engine.getUpdater());
+        const auto answer = tool::answerSignals (signals, engine.getUpdater());
         if (answer.stopReason.isNotEmpty())
         {
             stopReason = answer.stopReason;
@@ -268,7 +232,7 @@ RunEnd watchRun (RunEngine& engine, tool::RunReportPrinter& printer, const tool:
                  tool::Clicks& clicks, juce::int64 limitMilliseconds)
 {
     catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
-    GuardedSignals signals (readSignalCounts);
+    GuardedSignals signals (tool::readSignalCounts);
     RunEnd end;
 
     end.outcome = tool::runWithMessageLoop (
