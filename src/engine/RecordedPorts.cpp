@@ -17,8 +17,8 @@ std::unique_ptr<RecordedPorts> RecordedPorts::wrap (UpdaterEnvironment& environm
     if (output == nullptr)
         return nullptr;
 
-    auto& recorded = environment.portsSelector != nullptr ? *environment.portsSelector
-                                                          : MIDIPortsSelector::getProgramWideInstance();
+    auto& recorded =
+        environment.portsSelector != nullptr ? *environment.portsSelector : MIDIPortsSelector::getProgramWideInstance();
     auto ports = std::make_unique<RecordedPorts> (recorded, std::move (output), program, model);
     environment.portsSelector = &ports->getSelector();
     return ports;

@@ -18,8 +18,9 @@ TEST (RecordedPorts, records_through_the_environments_selector_and_leaves_it_alo
 
     juce::String problem;
     const auto folder = vfu::test::createTemporaryFolder ("recorded-ports");
-    EXPECT_EQ (vfu::RecordedPorts::wrap (environment, folder.getChildFile ("missing/x.jsonl"), "vfu 1", "Quillbox", problem),
-               nullptr);
+    EXPECT_EQ (
+        vfu::RecordedPorts::wrap (environment, folder.getChildFile ("missing/x.jsonl"), "vfu 1", "Quillbox", problem),
+        nullptr);
     EXPECT_TRUE (problem.isNotEmpty());
     EXPECT_EQ (environment.portsSelector, &shipped);
 

@@ -42,6 +42,6 @@ private:
 
     std::ostream& out;
     std::mutex printLock;
-    std::atomic<double> secondsLeft { 0.0 };
+    std::atomic<double> secondsLeft{ 0.0 };
 };
 } // namespace vfu::tool

@@ -18,8 +18,8 @@ struct Click
 {
     juce::String state;
     int delayMilliseconds = 0;
-    std::atomic<juce::int64> due { -1 }; // clock time to press, -1 while the state was not entered
-    std::atomic<bool> pressed { false };
+    std::atomic<juce::int64> due{ -1 }; // clock time to press, -1 while the state was not entered
+    std::atomic<bool> pressed{ false };
 };
 
 using Clicks = std::vector<std::unique_ptr<Click>>;

@@ -49,7 +49,7 @@ private:
     FirmwareUpdater* updater = nullptr;
     Clock* clock = nullptr;
     RunVerdict* verdict = nullptr;
-    std::atomic<int> untilMark { -1 };
-    std::atomic<bool> done { false };
+    std::atomic<int> untilMark{ -1 };
+    std::atomic<bool> done{ false };
 };
 } // namespace vfu::tool

@@ -9,7 +9,7 @@ namespace vfu::tool
 // or nothing while it goes on. What the person must know goes to standard error.
 struct SignalAnswer
 {
-    juce::String stopReason; // empty: go on
+    juce::String stopReason;   // empty: go on
     bool afterVerdict = false; // a held-back request: the verdict state may still finish
 };
 

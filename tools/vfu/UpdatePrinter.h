@@ -51,7 +51,7 @@ private:
 
     JsonReportPrinter jsonLines;
     const bool json, bar, withLog;
-    std::atomic<double> secondsLeft { 0.0 };
+    std::atomic<double> secondsLeft{ 0.0 };
     std::mutex printLock;
     juce::String instructions; // message thread
     int lastTenth = -1;
