@@ -1,6 +1,7 @@
 #include "app/VornFirmwareUpdaterApplication.h"
 
 #include "core/Log.h"
+#include "core/ProgramVersion.h"
 #include "app/MainWindow.h"
 #include "app/SessionEndWatch.h"
 #include "ui/DemonstrationMode.h"
@@ -78,7 +79,7 @@ const juce::String VornFirmwareUpdaterApplication::getApplicationName()
 
 const juce::String VornFirmwareUpdaterApplication::getApplicationVersion()
 {
-    return "2.2.0";
+    return VFU_PROGRAM_VERSION;
 }
 
 // One copy at a time, but the app takes the lock itself (initialise) instead of JUCE's check, which
@@ -150,21 +151,11 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
     if (launchOptions.recordingFile != juce::File())
     {
         juce::String problem;
-        auto output = vfu::RecordingMidiLayer::createFile (launchOptions.recordingFile, problem);
-        if (output == nullptr)
-        {
+        recordedPorts = vfu::RecordedPorts::wrap (environment, launchOptions.recordingFile,
+                                                  getApplicationName() + " " + getApplicationVersion(),
+                                                  deviceModelName, problem);
+        if (recordedPorts == nullptr)
             std::cerr << "QuillboxFirmwareUpdater: " << problem << std::endl;
-        }
-        else
-        {
-            auto& selector = environment.portsSelector != nullptr ? *environment.portsSelector
-                                                                  : MIDIPortsSelector::getProgramWideInstance();
-            recorder = std::make_unique<vfu::RecordingMidiLayer> (
-                selector.getMidiLayer(), selector.getClock(), std::move (output),
-                getApplicationName() + " " + getApplicationVersion(), deviceModelName);
-            recordedSelector = std::make_unique<MIDIPortsSelector> (*recorder, selector.getClock());
-            environment.portsSelector = recordedSelector.get();
-        }
     }
 
     mainWindow.reset();

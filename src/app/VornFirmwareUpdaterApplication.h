@@ -4,7 +4,7 @@
 
 #include "core/TerminationSignals.h"
 #include "midi/MIDIPortsSelector.h"
-#include "midi/RecordingMidiLayer.h"
+#include "engine/RecordedPorts.h"
 #include "ui/LaunchOptions.h"
 
 #include <memory>
@@ -75,8 +75,7 @@ private:
     std::unique_ptr<ConsoleEcho> consoleEcho;
 
     // --record: the layer the panel's selector uses, and that selector; they outlive the window.
-    std::unique_ptr<vfu::RecordingMidiLayer> recorder;
-    std::unique_ptr<MIDIPortsSelector> recordedSelector;
+    std::unique_ptr<vfu::RecordedPorts> recordedPorts;
 
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<QuitTimer> quitTimer;

@@ -1,6 +1,7 @@
 #include "core/Log.h"
 
 #include "core/Environment.h"
+#include "core/ProgramVersion.h"
 
 #include <mutex>
 
@@ -8,7 +9,7 @@ namespace
 {
 const char* const logSubFolder = "Vorn Firmware Updater";
 const char* const logFileName = "vfu-quillbox.log";
-const char* const logWelcome = "Vorn Firmware Updater for Quillbox v2.2.0";
+const char* const logWelcome = "Vorn Firmware Updater for Quillbox v" VFU_PROGRAM_VERSION;
 constexpr juce::int64 logSizeKept = 1048576;
 
 // Held while a thread uses the logger and while the logger is replaced, so the logger is deleted

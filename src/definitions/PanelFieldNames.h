@@ -18,3 +18,10 @@ inline const juce::StringArray& getPanelButtonNames()
     return names;
 }
 } // namespace vfu::definitions
+
+// The two components that callers of the engine look for by name.
+namespace vfu::definitions::panel
+{
+inline constexpr const char* instructionsField = "InstructionsField";
+inline constexpr const char* installCancel = "InstallCancel";
+} // namespace vfu::definitions::panel

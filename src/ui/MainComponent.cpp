@@ -7,6 +7,7 @@
 #include "VfuResources.h"
 
 #include "core/Log.h"
+#include "core/ProgramVersion.h"
 #include "definitions/DefinitionSource.h"
 #include "definitions/FirmwareUpdater.h"
 #include "midi/MIDIPortsSelector.h"
@@ -503,7 +504,7 @@ void MainComponent::showPreferences()
 void MainComponent::showAboutBox()
 {
     AboutBox about;
-    about.getVersionLabel().setText ("2.2.0", juce::dontSendNotification);
+    about.getVersionLabel().setText (VFU_PROGRAM_VERSION, juce::dontSendNotification);
     runModalDialog ("About", about, *this);
 }
 

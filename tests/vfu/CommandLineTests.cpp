@@ -96,7 +96,14 @@ TEST (VfuCommandLine, number_options_show_their_kind_and_range_and_refuse_other_
                            Case { { "run", "--simulate", "quillbox", "--speed", "0" }, "--speed: takes a number from 0.01 to 10000" },
                            Case { { "poll", "--simulate", "quillbox", "--mode", "none", "--times", "1.5" }, "--times: takes a whole number from 1 to 999999" },
                            Case { { "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000x", "-o", "x.syx" }, "--size: takes a whole number from 14" },
-                           Case { { "update", "--timeout=-5" }, "--timeout: takes a number from 0 to 1000000" } })
+                           Case { { "update", "--timeout=-5" }, "--timeout: takes a number from 0 to 1000000" },
+                           // Plain decimals only: the commands read what was checked, and strtod alone
+                           // would take an exponent, hexadecimal or a sign.
+                           Case { { "run", "--simulate", "quillbox", "--speed", "1e1" }, "--speed: takes a number from 0.01 to 10000, not \"1e1\"" },
+                           Case { { "simulate", "quillbox", "--speed", "0x10" }, "--speed: takes a number from 0.01 to 10000, not \"0x10\"" },
+                           Case { { "poll", "--simulate", "quillbox", "--mode", "none", "--extra-ports", "+1" }, "--extra-ports: takes a whole number from 0 to 999999" },
+                           // The one bound the range does not say.
+                           Case { { "update", "--timeout", "0" }, "--timeout takes a number of seconds above 0, not \"0\"" } })
     {
         const auto outcome = runVfu (c.arguments);
         EXPECT_EQ (outcome.exitCode, 2) << c.arguments.joinIntoString (" ") << "\n" << outcome.output;

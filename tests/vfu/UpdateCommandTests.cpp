@@ -103,6 +103,28 @@ TEST (VfuUpdate, ends_at_once_in_an_error_state_with_its_instructions_on_one_lin
     }
 }
 
+TEST (VfuUpdate, json_lines_keep_their_keys_in_order_as_scripts_read_them)
+{
+    // The same printer serves vfu run: the lines are compared whole, spaces and key order included.
+    const auto folder = writeUpdateFolder ("vfu-update-json", "Error, no device");
+    auto arguments = updateArguments (folder, "60", true);
+    arguments.add ("--json");
+    const auto finished = runVfu (arguments);
+    const auto lines = juce::StringArray::fromLines (finished.output.replace ("\r\n", "\n"));
+
+    EXPECT_EQ (finished.exitCode, 1) << finished.output;
+    for (const auto* line : { R"({"report": "stateChanged", "previous": "Start", "state": "Error, no device"})",
+                              R"({"report": "progressChanged", "fraction": 0.0, "secondsLeft": 0.0})",
+                              R"({"report": "textFieldChanged", "name": "InstructionsField", "text": "Reconnect it.\r\nThen try again.", "visible": true})",
+                              R"({"report": "buttonChanged", "name": "InstallCancel", "text": "Cancel", "enabled": false})" })
+        EXPECT_TRUE (lines.contains (line)) << line << "\n" << finished.output;
+    juce::String result;
+    for (const auto& line : lines)
+        if (line.startsWith (R"({"result": "failed", "reason": "reached \"Error, no device\": )"))
+            result = line;
+    EXPECT_TRUE (result.endsWith (R"(, "installed": "", "package": "2.2.1", "exitCode": 1})")) << finished.output;
+}
+
 #if JUCE_LINUX
 TEST (VfuPorts, says_on_standard_error_that_there_is_no_MIDI_system_and_keeps_its_JSON)
 {

@@ -252,8 +252,10 @@ CLI::Option* addRangeOption (CLI::App& app, const std::string& name, std::string
             char* end = nullptr;
             errno = 0;
             const double number = whole ? (double) std::strtoll (start, &end, 10) : std::strtod (start, &end);
-            const bool isNumber = !input.empty() && end == start + input.size() && errno == 0 && std::isfinite (number)
-                                  && !std::isspace ((unsigned char) input.front());
+            // Plain decimals only: no sign, exponent, hexadecimal or spaces, which strtod would take.
+            const bool plain = input.find_first_not_of (whole ? "0123456789" : "0123456789.") == std::string::npos;
+            const bool isNumber = plain && !input.empty() && end == start + input.size() && errno == 0
+                                  && std::isfinite (number);
             if (isNumber && number >= minimum && number <= maximum)
                 return {};
             return std::string (whole ? "takes a whole number" : "takes a number") + " from " + range + ", not \"" + input
@@ -278,6 +280,11 @@ CLI::Option* addWholeNumberOption (CLI::App& app, const std::string& name, std::
                                    const std::string& description, long long minimum, long long maximum)
 {
     return addRangeOption (app, name, value, description, true, (double) minimum, (double) maximum);
+}
+
+double readNumber (const std::string& text)
+{
+    return std::strtod (text.c_str(), nullptr);
 }
 
 void printLine (const juce::String& text)

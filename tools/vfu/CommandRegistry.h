@@ -73,16 +73,20 @@ CLI::Option* required (CLI::Option* option);
 CLI::Option* addRepeatableOption (CLI::App& app, const std::string& name, std::vector<std::string>& values,
                                   const std::string& description);
 
-// An option that takes a number from `minimum` to `maximum`, kept as its text for the command to
-// read: the help shows the kind and the range ("--speed FLOAT in [0.01 - 10000]"), and CLI11
-// rejects anything else before the command runs, as a usage error that names the option
-// ("--speed: takes a number from 0.01 to 10000, not \"fast\"").
+// An option that takes a number from `minimum` to `maximum` in plain decimals ("0.5", "600"), kept
+// as its text for the command to read with readNumber: the help shows the kind and the range
+// ("--speed FLOAT in [0.01 - 10000]"), and CLI11 rejects anything else before the command runs,
+// as a usage error that names the option ("--speed: takes a number from 0.01 to 10000, not \"fast\"").
+// The command need not check the value again.
 CLI::Option* addNumberOption (CLI::App& app, const std::string& name, std::string& value, const std::string& description,
                               double minimum, double maximum);
 
 // The same for a whole number ("--times INT in [1 - 999999]").
 CLI::Option* addWholeNumberOption (CLI::App& app, const std::string& name, std::string& value,
                                    const std::string& description, long long minimum, long long maximum);
+
+// The value of a number option's text that addNumberOption or addWholeNumberOption has checked.
+double readNumber (const std::string& text);
 
 // Writes a line to standard output and flushes it.
 void printLine (const juce::String& text);

@@ -119,14 +119,6 @@ int formatVersion (const juce::StringArray& numbers)
     return tool::exitSuccess;
 }
 
-int parseCount (const juce::String& option, const juce::String& text, int minimum)
-{
-    if (text.isEmpty() || !text.containsOnly ("0123456789") || text.length() > 6 || text.getIntValue() < minimum)
-        tool::failUsage (option + " takes a whole number of at least " + juce::String (minimum) + ", not " +
-                         text.quoted());
-    return text.getIntValue();
-}
-
 struct PollOptions
 {
     std::string simulate, mode, times = "1", extraPorts = "0", speed = "1";
@@ -140,13 +132,9 @@ int poll (const PollOptions& options)
         tool::failUsage (error);
 
     const auto mode = definitions::parsePollingMode (tool::toJuce (options.mode));
-    const int times = parseCount ("--times", tool::toJuce (options.times), 1);
-    const int extraPorts = parseCount ("--extra-ports", tool::toJuce (options.extraPorts), 0);
-
-    const auto speedText = tool::toJuce (options.speed);
-    const auto speed = speedText.getDoubleValue();
-    if (speed < 0.01 || speed > 1000.0)
-        tool::failUsage ("--speed takes a number from 0.01 to 1000, not " + speedText.quoted());
+    const int times = (int) tool::readNumber (options.times);
+    const int extraPorts = (int) tool::readNumber (options.extraPorts);
+    const auto speed = tool::readNumber (options.speed);
 
     std::unique_ptr<Clock> scaledClock;
     if (speed != 1.0)

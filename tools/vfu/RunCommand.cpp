@@ -4,6 +4,8 @@
 #include "DefinitionArguments.h"
 #include "PackageRejections.h"
 #include "ProgramVersion.h"
+#include "RunReportPrinter.h"
+#include "RunSignals.h"
 #include "RunVerdict.h"
 
 #include "core/Log.h"
@@ -23,278 +25,10 @@ namespace vfu
 {
 namespace
 {
-struct Click
-{
-    juce::String state;
-    int delayMilliseconds = 0;
-    std::atomic<juce::int64> due { -1 }; // clock time to press, -1 while the state was not entered
-    std::atomic<bool> pressed { false };
-};
-
-// Prints reports and (with --log) log lines, and notices when the engine has run the instructions of
-// the --until state: from then on nothing more is printed.
-class ReportPrinter final : public FirmwareUpdaterCallback, public LogObserver
-{
-public:
-    ReportPrinter (juce::String untilStateToUse, bool printLogLines, std::vector<std::unique_ptr<Click>>& clicksToArm)
-        : untilState (std::move (untilStateToUse)), logLines (printLogLines), clicks (clicksToArm)
-    {
-        if (logLines)
-            addLogObserver (this);
-    }
-
-    ~ReportPrinter() override
-    {
-        if (logLines)
-            removeLogObserver (this);
-    }
-
-    void attach (FirmwareUpdater& updaterToWatch, Clock& clockToUse)
-    {
-        updater = &updaterToWatch;
-        clock = &clockToUse;
-    }
-
-    // Told every report before anything is printed; set before the engine starts.
-    void setVerdict (tool::RunVerdict& verdictToTell) { verdict = &verdictToTell; }
-
-    // True once the --until state was entered and its whole instruction list has run.
-    bool isDone()
-    {
-        const auto mark = untilMark.load();
-        if (mark >= 0 && updater != nullptr && updater->getCompletedStateEntries() > mark)
-            done = true;
-        return done.load();
-    }
-
-    void close() { done = true; }
-
-    void stateChanged (juce::String previousState, juce::String newState) override
-    {
-        if (verdict != nullptr)
-            verdict->stateEntered (newState);
-
-        if (isDone())
-            return;
-
-        secondsLeft = 0.0;
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "stateChanged");
-        object->setProperty ("previous", previousState);
-        object->setProperty ("state", newState);
-        print (object);
-
-        // Reported before the state's instructions run: the count of completed entries does not
-        // include this one yet.
-        if (newState == untilState && untilMark.load() < 0)
-            untilMark = updater->getCompletedStateEntries();
-
-        for (auto& click : clicks)
-            if (click->state == newState && click->due.load() < 0)
-                click->due = clock->now() + click->delayMilliseconds;
-    }
-
-    void textFieldChanged (juce::String name, juce::String text, bool visible) override
-    {
-        if (verdict != nullptr && name == "InstructionsField")
-            verdict->instructionsShown (visible ? text : juce::String());
-
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "textFieldChanged");
-        object->setProperty ("name", name);
-        object->setProperty ("text", text);
-        object->setProperty ("visible", visible);
-        print (object);
-    }
-
-    void buttonChanged (juce::String name, juce::String text, bool enabled) override
-    {
-        if (verdict != nullptr)
-            verdict->buttonChanged (enabled);
-
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "buttonChanged");
-        object->setProperty ("name", name);
-        object->setProperty ("text", text);
-        object->setProperty ("enabled", enabled);
-        print (object);
-    }
-
-    void printMessage (juce::String text, bool flag) override
-    {
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "printMessage");
-        object->setProperty ("text", text);
-        object->setProperty ("flag", flag);
-        print (object);
-    }
-
-    void progressChanged (double fraction) override
-    {
-        if (verdict != nullptr)
-            verdict->progressChanged (fraction);
-
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "progressChanged");
-        object->setProperty ("fraction", fraction);
-        object->setProperty ("secondsLeft", secondsLeft.load());
-        print (object);
-    }
-
-    // Reported just before each progress step of a transfer, which carries it.
-    void timeLeftChanged (double seconds) override { secondsLeft = seconds; }
-
-    void noticeChanged (Notice which, juce::String text) override
-    {
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "noticeChanged");
-        object->setProperty ("notice", which == Notice::waitingForFirmware ? "waitingForFirmware"
-                                       : which == Notice::portInUse        ? "portInUse"
-                                                                           : "keepConnected");
-        object->setProperty ("text", text);
-        print (object);
-    }
-
-    void guardChanged (bool guarded) override
-    {
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "guardChanged");
-        object->setProperty ("guarded", guarded);
-        print (object);
-    }
-
-    void warningShown (juce::String text) override
-    {
-        if (isDone())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("report", "warningShown");
-        object->setProperty ("text", text);
-        print (object);
-    }
-
-    void logLineWritten (const juce::String& text) override
-    {
-        if (done.load())
-            return;
-
-        auto* object = new juce::DynamicObject();
-        object->setProperty ("log", text);
-        print (object);
-    }
-
-private:
-    void print (juce::DynamicObject* object)
-    {
-        const juce::var value (object);
-        const std::lock_guard<std::mutex> sl (printLock);
-        std::cout << juce::JSON::toString (value, true).toStdString() << std::endl;
-    }
-
-    const juce::String untilState;
-    const bool logLines;
-    std::vector<std::unique_ptr<Click>>& clicks;
-    FirmwareUpdater* updater = nullptr;
-    Clock* clock = nullptr;
-    tool::RunVerdict* verdict = nullptr;
-    std::atomic<int> untilMark { -1 };
-    std::atomic<double> secondsLeft { 0.0 };
-    std::atomic<bool> done { false };
-    std::mutex printLock;
-};
-
-// Ctrl-C, SIGTERM and SIGHUP as vfu update answers them (GuardedSignals): why the run must stop,
-// or nothing while it goes on. What the person must know goes to standard error.
-struct SignalAnswer
-{
-    juce::String stopReason; // empty: go on
-    bool afterVerdict = false; // a held-back request: the verdict state may still finish
-};
-
-SignalAnswer answerSignals (GuardedSignals& signals, const FirmwareUpdater& updater)
-{
-    switch (signals.look (updater.isGuarded(), juce::Time::getMillisecondCounterHiRes()))
-    {
-        case GuardedSignals::Action::goOn:
-            break;
-        case GuardedSignals::Action::warnFirstInterrupt:
-            std::cerr << GuardedSignals::firstInterruptText << std::endl;
-            break;
-        case GuardedSignals::Action::deferTermination:
-            std::cerr << GuardedSignals::terminationDeferredText << std::endl;
-            break;
-        case GuardedSignals::Action::stop:
-            return { "interrupted", false };
-        case GuardedSignals::Action::stopAfterVerdict:
-            return { "interrupted", true };
-        case GuardedSignals::Action::stopDuringUpdate:
-            return { juce::String ("interrupted: ") + GuardedSignals::stoppedDuringUpdateText, false };
-    }
-    return {};
-}
-
-GuardedSignals::Counts readSignalCounts()
-{
-    return { getTerminationSignalCount (TerminationSignal::interrupt),
-             getTerminationSignalCount (TerminationSignal::terminate) +
-                 getTerminationSignalCount (TerminationSignal::hangUp) };
-}
-
-std::unique_ptr<Click> parseClick (const juce::String& text)
-{
-    auto click = std::make_unique<Click>();
-    click->state = text;
-
-    const auto plus = text.lastIndexOfChar ('+');
-    if (plus >= 0)
-    {
-        const auto seconds = text.substring (plus + 1).trim();
-        if (seconds.isEmpty() || ! seconds.containsOnly ("0123456789."))
-            tool::failUsage ("--click takes STATE or STATE+SECONDS, not " + text.quoted());
-
-        click->state = text.substring (0, plus);
-        click->delayMilliseconds = (int) (seconds.getDoubleValue() * 1000.0);
-    }
-
-    if (click->state.isEmpty())
-        tool::failUsage ("--click needs a state name");
-
-    return click;
-}
-
-// A number option's text, checked by hand so that the message names the option and its range.
-double parseNumber (const std::string& option, const std::string& text, double minimum, double maximum)
-{
-    const auto value = tool::toJuce (text).getDoubleValue();
-    if (text.empty() || ! tool::toJuce (text).containsOnly ("0123456789.") || value < minimum || value > maximum)
-        tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " + juce::String (maximum)
-                         + ", not " + tool::toJuce (text).quoted());
-    return value;
-}
-
 // --until and --click name states of the machine that runs; one it does not have would be
 // ignored or waited for until --limit.
 void checkStateNames (const FirmwareUpdater& updater, const juce::String& untilState,
-                      const std::vector<std::unique_ptr<Click>>& clicks)
+                      const tool::Clicks& clicks)
 {
     const auto machineName = updater.getDeviceName().quoted();
     if (tool::RunVerdict::findUnknownStates (updater, { untilState }).size() > 0)
@@ -305,14 +39,6 @@ void checkStateNames (const FirmwareUpdater& updater, const juce::String& untilS
             tool::failUsage ("--click names no state of the " + machineName + " machine: " + click->state.quoted());
 }
 
-juce::StringArray clickedStates (const std::vector<std::unique_ptr<Click>>& clicks)
-{
-    juce::StringArray states;
-    for (auto& click : clicks)
-        states.add (click->state);
-    return states;
-}
-
 struct RunOptions
 {
     std::string simulate, definitions, device = "Quillbox", firmware, until = "Download complete";
@@ -321,7 +47,8 @@ struct RunOptions
     bool log = false;
 };
 
-int run (const RunOptions& given)
+// --simulate or --replay, and what goes with which; checked before anything is read.
+void checkInstrumentChoice (const RunOptions& given)
 {
     if (given.simulate.empty() == given.replay.empty())
         tool::failUsage ("vfu run needs either --simulate SPEC or --replay FILE");
@@ -329,14 +56,23 @@ int run (const RunOptions& given)
         tool::failUsage ("--replay takes no --fault or --record: the recording is the instrument");
     if (!given.replay.empty() && !given.connected.empty())
         tool::failUsage ("--replay takes no --connected: the recording is the instrument");
+}
 
-    juce::String error;
+// The instrument the updater talks to: a simulated one (--simulate, --fault) or a recording.
+struct InstrumentSource
+{
     simulation::InstrumentSettings settings;
     recording::Recording replayed;
+};
+
+InstrumentSource readInstrument (const RunOptions& given)
+{
+    InstrumentSource source;
+    juce::String error;
     if (!given.replay.empty())
     {
         const auto file = tool::resolvePath (tool::toJuce (given.replay));
-        if (!recording::readFile (file, replayed, error))
+        if (!recording::readFile (file, source.replayed, error))
             tool::failUsage ("replay: cannot read " + file.getFileName() + ": " + error);
     }
     else
@@ -344,22 +80,27 @@ int run (const RunOptions& given)
         const auto spec = simulation::SimulationSpec::parse (tool::toJuce (given.simulate), error);
         if (!spec)
             tool::failUsage (error);
-        settings = spec->toSettings();
+        source.settings = spec->toSettings();
     }
 
     for (auto& fault : given.faults)
-        if (! SimulatedUpdate::applyFault (settings.faults, tool::toJuce (fault), error))
+        if (!SimulatedUpdate::applyFault (source.settings.faults, tool::toJuce (fault), error))
             tool::failUsage (error);
+    return source;
+}
 
+// How the engine is built: definitions, device, packages, firmware version, clock speed, --record.
+SimulatedUpdate::Options readUpdateOptions (const RunOptions& given)
+{
     SimulatedUpdate::Options options;
     if (!given.record.empty())
         options.recordingFile = tool::resolvePath (tool::toJuce (given.record));
     options.programName = tool::programVersion;
     options.deviceName = tool::toJuce (given.device);
     options.firmwareVersion = tool::toJuce (given.firmware);
-    options.speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
+    options.speed = tool::readNumber (given.speed);
 
-    if (! given.definitions.empty())
+    if (!given.definitions.empty())
         options.definitionFile = tool::resolveDefinitionFile (given.definitions);
     if (given.replay.empty())
         tool::requireDeviceModel (options.definitionFile, options.deviceName);
@@ -367,27 +108,32 @@ int run (const RunOptions& given)
     for (auto& path : given.packages)
     {
         const auto file = tool::resolvePath (tool::toJuce (path));
-        if (! file.exists())
+        if (!file.exists())
             tool::failUsage ("No package at " + file.getFullPathName());
         options.packageFiles.add (file);
     }
+    return options;
+}
 
-    const auto untilState = tool::toJuce (given.until);
-    const auto limitMilliseconds = (juce::int64) (parseNumber ("--limit", given.limit, 0.0, 1.0e7) * 1000.0);
-
-    std::vector<std::unique_ptr<Click>> clicks;
-    for (auto& text : given.clicks)
-        clicks.push_back (parseClick (tool::toJuce (text)));
-
-    ReportPrinter printer (untilState, given.log, clicks);
+// The engine under test, with a simulated instrument or a replayed one (exactly one is set).
+struct RunEngine
+{
     std::unique_ptr<SimulatedUpdate> update;
     std::unique_ptr<ReplayedUpdate> replay;
 
+    FirmwareUpdater& getUpdater() { return update != nullptr ? update->getUpdater() : replay->getUpdater(); }
+    Clock& getClock() { return update != nullptr ? update->getClock() : replay->getClock(); }
+};
+
+RunEngine buildEngine (InstrumentSource& source, const SimulatedUpdate::Options& options, const RunOptions& given,
+                       FirmwareUpdaterCallback& printer)
+{
+    RunEngine engine;
     try
     {
         if (given.replay.empty())
         {
-            update = std::make_unique<SimulatedUpdate> (settings, options, &printer);
+            engine.update = std::make_unique<SimulatedUpdate> (source.settings, options, &printer);
         }
         else
         {
@@ -396,7 +142,7 @@ int run (const RunOptions& given)
             replayOptions.packageFiles = options.packageFiles;
             replayOptions.firmwareVersion = options.firmwareVersion;
             replayOptions.speed = options.speed;
-            replay = std::make_unique<ReplayedUpdate> (std::move (replayed), replayOptions, &printer);
+            engine.replay = std::make_unique<ReplayedUpdate> (std::move (source.replayed), replayOptions, &printer);
         }
     }
     catch (const FirmwareUpdater::FirmwareUpdaterException& e)
@@ -404,115 +150,163 @@ int run (const RunOptions& given)
         tool::fail (e.message);
     }
 
-    const auto problem = update != nullptr ? update->getProblem() : replay->getProblem();
+    const auto problem = engine.update != nullptr ? engine.update->getProblem() : engine.replay->getProblem();
     if (problem.isNotEmpty())
     {
-        tool::reportRejectedPackages (update != nullptr ? update->findUpdater() : replay->findUpdater());
+        tool::reportRejectedPackages (engine.update != nullptr ? engine.update->findUpdater()
+                                                               : engine.replay->findUpdater());
         tool::fail (problem);
     }
 
-    if (update != nullptr && !given.connected.empty())
+    if (engine.update != nullptr && !given.connected.empty())
     {
         juce::StringArray programs;
         for (auto& name : given.connected)
             programs.add (tool::toJuce (name));
-        update->getLayer().setOtherProgramsConnected (update->getInstrument().getPortName(), programs);
+        engine.update->getLayer().setOtherProgramsConnected (engine.update->getInstrument().getPortName(), programs);
+    }
+    return engine;
+}
+
+// How the watch over the run ended: 0 when it came to its end, 1 when it gave up; and why it had
+// to stop, when a signal stopped it.
+struct RunEnd
+{
+    int outcome = 1;
+    juce::String stopReason;
+};
+
+// One look at the running update every few milliseconds: whether the watch ends, and how.
+class RunWatch
+{
+public:
+    RunWatch (RunEngine& engineToWatch, tool::RunReportPrinter& printerToAsk, const tool::RunVerdict& verdictToAsk,
+              const tool::Clicks& clicks, GuardedSignals& signalsToAnswer, juce::int64 limit)
+        : engine (engineToWatch), printer (printerToAsk), verdict (verdictToAsk), signals (signalsToAnswer),
+          statesClicked (tool::clickedStates (clicks)), limitMilliseconds (limit), start (engine.getClock().now())
+    {
     }
 
-    auto& updater = update != nullptr ? update->getUpdater() : replay->getUpdater();
-    auto& clock = update != nullptr ? update->getClock() : replay->getClock();
-    checkStateNames (updater, untilState, clicks);
-    printer.attach (updater, clock);
-    tool::RunVerdict runVerdict (updater);
-    printer.setVerdict (runVerdict);
-    const auto statesClicked = clickedStates (clicks);
+    // Set when the watch ends; empty while the run goes on.
+    std::optional<RunEnd> look()
+    {
+        if (printer.isDone() || verdict.restsInErrorState (statesClicked))
+            return RunEnd { 0, stopReason };
 
-    catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
-    GuardedSignals signals (readSignalCounts);
+        // A replay that differs answers nothing more: waiting on would only reach the limit.
+        if (engine.replay != nullptr && engine.replay->getReplay().hasDiverged())
+            return RunEnd { 1, stopReason };
+
+        if (engine.getClock().now() - start > limitMilliseconds)
+            return RunEnd { 1, stopReason };
+
+        // A request held back until the verdict lets the verdict state run its instructions
+        // (2 s of real time at most), so that the run still ends as it came out.
+        const auto answer = tool::answerSignals (signals, engine.getUpdater());
+        if (answer.stopReason.isNotEmpty())
+        {
+            stopReason = answer.stopReason;
+            if (!answer.afterVerdict)
+                return RunEnd { 1, stopReason };
+            stopDeadline = juce::Time::getMillisecondCounterHiRes() + 2000.0;
+        }
+        if (stopDeadline > 0.0 && juce::Time::getMillisecondCounterHiRes() > stopDeadline)
+            return RunEnd { 1, stopReason };
+        return std::nullopt;
+    }
+
+private:
+    RunEngine& engine;
+    tool::RunReportPrinter& printer;
+    const tool::RunVerdict& verdict;
+    GuardedSignals& signals;
+    const juce::StringArray statesClicked;
+    const juce::int64 limitMilliseconds, start;
     juce::String stopReason;
     double stopDeadline = 0.0;
+};
 
-    const int result = tool::runWithMessageLoop (
+// Starts the engine and watches it until the --until state has run, an error state rests, the
+// replay diverges, --limit passes or a signal stops the run; then stops the engine.
+RunEnd watchRun (RunEngine& engine, tool::RunReportPrinter& printer, const tool::RunVerdict& verdict,
+                 tool::Clicks& clicks, juce::int64 limitMilliseconds)
+{
+    catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
+    GuardedSignals signals (tool::readSignalCounts);
+    RunEnd end;
+
+    end.outcome = tool::runWithMessageLoop (
         [&]
         {
-            const auto start = clock.now();
-            if (replay != nullptr)
-                replay->start();
+            RunWatch watch (engine, printer, verdict, clicks, signals, limitMilliseconds);
+            if (engine.replay != nullptr)
+                engine.replay->start();
             else
-                updater.startThread();
+                engine.getUpdater().startThread();
 
-            int outcome = 1;
-            for (;;)
+            auto looked = watch.look();
+            for (; !looked.has_value(); looked = watch.look())
             {
-                if (printer.isDone() || runVerdict.restsInErrorState (statesClicked))
-                {
-                    outcome = 0;
-                    break;
-                }
-
-                // A replay that differs answers nothing more: waiting on would only reach the limit.
-                if (replay != nullptr && replay->getReplay().hasDiverged())
-                    break;
-
-                if (clock.now() - start > limitMilliseconds)
-                    break;
-
-                // A request held back until the verdict lets the verdict state run its instructions
-                // (2 s of real time at most), so that the run still ends as it came out.
-                const auto answer = answerSignals (signals, updater);
-                if (answer.stopReason.isNotEmpty())
-                {
-                    stopReason = answer.stopReason;
-                    if (!answer.afterVerdict)
-                        break;
-                    stopDeadline = juce::Time::getMillisecondCounterHiRes() + 2000.0;
-                }
-                if (stopDeadline > 0.0 && juce::Time::getMillisecondCounterHiRes() > stopDeadline)
-                    break;
-
-                for (auto& click : clicks)
-                {
-                    const auto due = click->due.load();
-                    if (due >= 0 && ! click->pressed && clock.now() >= due)
-                    {
-                        click->pressed = true;
-                        juce::MessageManager::callAsync ([&updater] { updater.buttonPressed ("InstallCancel"); });
-                    }
-                }
-
+                tool::pressDueClicks (clicks, engine.getClock(), engine.getUpdater());
                 juce::Thread::sleep (2);
             }
 
             printer.close();
-            updater.stopThread (5000);
-            return outcome;
+            engine.getUpdater().stopThread (5000);
+            end.stopReason = looked->stopReason;
+            return looked->outcome;
         });
-    const auto judged = runVerdict.judge(); // while the updater is still there
+    return end;
+}
 
-    if (replay != nullptr)
+// The exit code and last line: the replay's verdict, a stop or the time limit, else the update's
+// verdict. The engine goes before anything is said.
+int finishRun (RunEngine& engine, const RunEnd& end, const tool::RunVerdict::Result& judged,
+               const juce::String& untilState)
+{
+    if (engine.replay != nullptr)
     {
-        const auto verdict = replay->getReplay().finish();
-        replay = nullptr;
+        const auto verdict = engine.replay->getReplay().finish();
+        engine.replay = nullptr;
         std::cerr << verdict << std::endl;
         if (verdict.startsWith ("replay: diverged"))
             return tool::exitFailure;
     }
 
-    if (stopReason.isNotEmpty() && result != 0)
-    {
-        update = nullptr;
-        tool::fail (stopReason);
-    }
-
-    if (result != 0)
-    {
-        update = nullptr;
+    engine.update = nullptr;
+    if (end.stopReason.isNotEmpty() && end.outcome != 0)
+        tool::fail (end.stopReason);
+    if (end.outcome != 0)
         tool::fail ("The time limit passed before '" + untilState + "' was entered and its instructions had run.");
-    }
 
-    update = nullptr;
     std::cerr << judged.line << std::endl;
     return judged.exitCode;
+}
+
+int run (const RunOptions& given)
+{
+    checkInstrumentChoice (given);
+    auto source = readInstrument (given);
+    const auto options = readUpdateOptions (given);
+    const auto untilState = tool::toJuce (given.until);
+    const auto limitMilliseconds = (juce::int64) (tool::readNumber (given.limit) * 1000.0);
+
+    tool::Clicks clicks;
+    for (auto& text : given.clicks)
+        clicks.push_back (tool::parseClick (tool::toJuce (text)));
+
+    tool::RunReportPrinter printer (untilState, given.log, clicks);
+    auto engine = buildEngine (source, options, given, printer);
+
+    auto& updater = engine.getUpdater();
+    checkStateNames (updater, untilState, clicks);
+    printer.attach (updater, engine.getClock());
+    tool::RunVerdict runVerdict (updater);
+    printer.setVerdict (runVerdict);
+
+    const auto end = watchRun (engine, printer, runVerdict, clicks, limitMilliseconds);
+    const auto judged = runVerdict.judge(); // while the updater is still there
+    return finishRun (engine, end, judged, untilState);
 }
 
 const tool::CommandRegistration runCommand ({

@@ -22,15 +22,6 @@ struct SimulateOptions
     bool json = false;
 };
 
-double parseNumber (const std::string& option, const std::string& text, double minimum, double maximum)
-{
-    const auto value = tool::toJuce (text).getDoubleValue();
-    if (text.empty() || !tool::toJuce (text).containsOnly ("0123456789.") || value < minimum || value > maximum)
-        tool::failUsage (juce::String (option) + " takes a number from " + juce::String (minimum) + " to " +
-                         juce::String (maximum) + ", not " + tool::toJuce (text).quoted());
-    return value;
-}
-
 // Where the instrument is reached: ports of its own on the MIDI system, or an existing rawmidi
 // device of the kernel (--rawmidi), whose sequencer port is already listed.
 std::unique_ptr<simulation::PortPublisher> createPublisher (const SimulateOptions& given)
@@ -100,7 +91,7 @@ int simulate (const SimulateOptions& given)
             tool::failUsage (
                 "--replay takes no SPEC, --fault, --auto-bootloader or --port-name: the recording is the instrument");
 
-        const double speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
+        const double speed = tool::readNumber (given.speed);
         std::unique_ptr<Clock> scaledClock;
         if (speed != 1.0)
             scaledClock = std::make_unique<ScaledClock> (speed);
@@ -133,14 +124,14 @@ int simulate (const SimulateOptions& given)
 
     if (!given.autoBootloader.empty())
         options.autoBootloaderMs =
-            (int) (parseNumber ("--auto-bootloader", given.autoBootloader, 0.0, 86400.0) * 1000.0);
+            (int) (tool::readNumber (given.autoBootloader) * 1000.0);
 
     if (!given.imageSize.empty())
-        options.imageSize = (juce::int64) parseNumber ("--image-size", given.imageSize, 1.0, 1.0e9);
+        options.imageSize = (juce::int64) tool::readNumber (given.imageSize);
 
     options.json = given.json;
 
-    const double speed = parseNumber ("--speed", given.speed, 0.01, 10000.0);
+    const double speed = tool::readNumber (given.speed);
     std::unique_ptr<Clock> scaledClock;
     if (speed != 1.0)
         scaledClock = std::make_unique<ScaledClock> (speed);
