@@ -2,6 +2,7 @@
 
 #include "definitions/DefinitionTransitions.h"
 #include "definitions/InstructionVisit.h"
+#include "definitions/PanelFieldNames.h"
 
 #include <map>
 #include <set>
@@ -33,7 +34,7 @@ void collectInstructionsTexts (const State::InstructionList& instructions, juce:
             *instruction,
             [&] (const State::TextFieldInstruction& textField)
             {
-                if (textField.name == "InstructionsField" && textField.text.trim().isNotEmpty())
+                if (textField.name == instructionsFieldName && textField.text.trim().isNotEmpty())
                     texts.add ((inCheck ? "or: " : "") + abbreviateText (textField.text, instructionsTextLength));
             },
             [&texts] (const State::CheckInstruction& check)

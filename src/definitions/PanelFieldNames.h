@@ -6,22 +6,26 @@
 // The panel ignores a TextField or Button naming anything else.
 namespace vfu::definitions
 {
+// The text fields.
+inline constexpr const char* instructionsFieldName = "InstructionsField";
+inline constexpr const char* installedVersionName = "InstalledVersion";
+inline constexpr const char* availableVersionName = "AvailableVersion";
+inline constexpr const char* installingName = "Installing";
+
+// The one button: Install, or Cancel while an erase or transfer runs.
+inline constexpr const char* installCancelName = "InstallCancel";
+
 inline const juce::StringArray& getPanelTextFieldNames()
 {
-    static const juce::StringArray names{ "InstructionsField", "InstalledVersion", "AvailableVersion", "Installing" };
+    static const juce::StringArray names{ instructionsFieldName, installedVersionName, availableVersionName,
+                                          installingName };
     return names;
 }
 
 inline const juce::StringArray& getPanelButtonNames()
 {
-    static const juce::StringArray names{ "InstallCancel" };
+    static const juce::StringArray names{ installCancelName };
     return names;
 }
 } // namespace vfu::definitions
 
-// The two components that callers of the engine look for by name.
-namespace vfu::definitions::panel
-{
-inline constexpr const char* instructionsField = "InstructionsField";
-inline constexpr const char* installCancel = "InstallCancel";
-} // namespace vfu::definitions::panel

@@ -2,13 +2,12 @@
 
 #include "core/Clock.h"
 #include "core/Log.h"
+#include "definitions/PanelFieldNames.h"
 #include "engine/GuardedSignals.h"
 #include "core/VersionNumber.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <juce_events/juce_events.h>
-
-#include <optional>
 
 namespace vfu
 {
@@ -16,7 +15,6 @@ namespace
 {
 // The button text that means "stop": offered during erases and transfers, never pressed for the user.
 const juce::String cancelText{ "Cancel" };
-const juce::String instructionsFieldName{ "InstructionsField" };
 constexpr int checkIntervalMs = 20;
 constexpr int engineStopTimeoutMs = 5000;
 // How long (real) an end that waited for the verdict gives the verdict state to show its outcome.
@@ -114,7 +112,7 @@ void HeadlessUpdate::stateChanged (juce::String previousState, juce::String newS
 
 void HeadlessUpdate::textFieldChanged (juce::String name, juce::String text, bool visible)
 {
-    if (name == instructionsFieldName)
+    if (name == definitions::instructionsFieldName)
     {
         std::lock_guard<std::mutex> guard (lock);
         instructions = visible ? text : juce::String();
@@ -212,26 +210,240 @@ HeadlessUpdate::Outcome HeadlessUpdate::finish (Outcome outcome, const juce::Str
     return outcome;
 }
 
+// ----- The decision at each check (no effects) -----
+
+namespace
+{
+using Decision = HeadlessUpdate::Decision;
+
+Decision waitDecision()
+{
+    return {};
+}
+
+Decision endDecision (HeadlessUpdate::Outcome outcome, const juce::String& reason)
+{
+    Decision end;
+    end.action = Decision::Action::end;
+    end.outcome = outcome;
+    end.reason = reason;
+    return end;
+}
+
+juce::String timeLimitReason (int timeoutMs)
+{
+    return "no end within " + juce::String (timeoutMs / 1000) + " s";
+}
+
+juce::String pendingEndReason (HeadlessUpdate::Outcome outcome, int timeoutMs)
+{
+    return outcome == HeadlessUpdate::Outcome::timedOut ? timeLimitReason (timeoutMs) : juce::String ("interrupted");
+}
+
+// A button the run may press: anything enabled but Cancel.
+bool isOffered (const HeadlessUpdate::Snapshot& snapshot)
+{
+    return snapshot.buttonEnabled && snapshot.buttonText != cancelText && snapshot.buttonName.isNotEmpty();
+}
+
+// After a transfer, or once pressed, a button starts the erase and transfer over again.
+Decision answerOffer (const HeadlessUpdate::Snapshot& snapshot, const HeadlessUpdate::RunState& run)
+{
+    if (run.answeredEntry == snapshot.entry)
+        return waitDecision();
+
+    const auto& text = snapshot.buttonText;
+    if (snapshot.transferSeen)
+        return endDecision (HeadlessUpdate::Outcome::failed,
+                            text.quoted() + " is offered after the transfer; not pressed again");
+    if (run.pressedTexts.contains (text))
+        return endDecision (HeadlessUpdate::Outcome::failed,
+                            text.quoted() + " is offered again; it is pressed once at most");
+
+    Decision ask;
+    ask.action = Decision::Action::ask;
+    return ask;
+}
+
+// An update at rest after its transfer: the instrument must be identified in its firmware and
+// report the selected package's version.
+Decision judgeRest (const HeadlessUpdate::Snapshot& snapshot, const juce::String& selectedVersion)
+{
+    auto verdict = endDecision (HeadlessUpdate::Outcome::succeeded, {});
+    const auto& version = snapshot.versionAtEntry;
+
+    if (!snapshot.identifiedAtEntry)
+        verdict = endDecision (HeadlessUpdate::Outcome::failed,
+                               "the instrument was not identified in its firmware after the transfer");
+    else if (parseVersionNumber (version) != parseVersionNumber (selectedVersion))
+        verdict = endDecision (HeadlessUpdate::Outcome::failed,
+                               "the instrument reports " + version + ", the package is " + selectedVersion);
+
+    verdict.cameToRest = true;
+    return verdict;
+}
+} // namespace
+
+HeadlessUpdate::Decision HeadlessUpdate::decide (const Snapshot& snapshot, const RunState& run)
+{
+    if (run.endAfterVerdict && !snapshot.guarded)
+    {
+        // The verdict state shows its outcome first; an update at rest after its transfer is
+        // judged as usual below.
+        if (!snapshot.entryDone && run.inVerdictGrace)
+            return waitDecision();
+        if (!(snapshot.entryDone && snapshot.transferSeen))
+            return endDecision (*run.endAfterVerdict, pendingEndReason (*run.endAfterVerdict, run.timeoutMs));
+    }
+
+    if (!snapshot.entryDone)
+        return waitDecision();
+
+    // The error state's instructions are what the person has to do next; the run cannot.
+    if (isErrorState (snapshot.state))
+        return endDecision (Outcome::failed,
+                            "reached " + snapshot.state.quoted() +
+                                (snapshot.instructions.isNotEmpty() ? ": " + snapshot.instructions : juce::String()));
+
+    if (isOffered (snapshot))
+        return answerOffer (snapshot, run);
+
+    if (snapshot.buttonEnabled || !snapshot.transferSeen)
+        return waitDecision(); // a transfer or erase in progress (Cancel offered), or no transfer yet
+
+    return judgeRest (snapshot, run.selectedVersion);
+}
+
+// ----- The steps of the run -----
+
+namespace
+{
+// When the guarded phase was last seen to end, in real milliseconds.
+struct VerdictWatch
+{
+    void look (bool guarded, double realNow)
+    {
+        if (wasGuarded && !guarded)
+            seenAt = realNow;
+        wasGuarded = guarded;
+    }
+
+    bool isSeen() const noexcept { return seenAt >= 0.0; }
+    bool isInGrace (double realNow) const noexcept { return realNow - seenAt < verdictGraceMs; }
+
+    bool wasGuarded = false;
+    double seenAt = -verdictGraceMs; // negative: not yet
+};
+
+// The time limit never cuts an erase or a transfer short: it waits for the verdict.
+std::optional<Decision> watchTimeLimit (bool overTime, bool guarded, const VerdictWatch& verdict,
+                                        HeadlessUpdate::RunState& held)
+{
+    if (held.endAfterVerdict || !overTime)
+        return std::nullopt;
+
+    if (!guarded && !verdict.isSeen())
+        return endDecision (HeadlessUpdate::Outcome::timedOut, timeLimitReason (held.timeoutMs));
+
+    held.endAfterVerdict = HeadlessUpdate::Outcome::timedOut;
+    return std::nullopt;
+}
+} // namespace
+
+GuardedSignals::Counts HeadlessUpdate::countSignals() const
+{
+    return { hooks.interrupts ? hooks.interrupts() : 0, hooks.terminations ? hooks.terminations() : 0 };
+}
+
+HeadlessUpdate::Snapshot HeadlessUpdate::takeSnapshot() const
+{
+    Snapshot snapshot;
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        snapshot.state = state;
+        snapshot.entry = entry;
+        snapshot.entryDone = entryMark >= 0 && updater->getCompletedStateEntries() > entryMark;
+        snapshot.identifiedAtEntry = identifiedAtEntry;
+        snapshot.versionAtEntry = versionAtEntry;
+        snapshot.buttonName = buttonName;
+        snapshot.buttonText = buttonText;
+        snapshot.buttonEnabled = buttonEnabled;
+        snapshot.transferSeen = transferSeen;
+        snapshot.instructions = instructions;
+    }
+    snapshot.guarded = updater->isGuarded();
+    return snapshot;
+}
+
+std::optional<HeadlessUpdate::Decision> HeadlessUpdate::watchSignals (GuardedSignals& signals, bool guarded,
+                                                                      double realNow, RunState& run)
+{
+    switch (signals.look (guarded, realNow))
+    {
+        case GuardedSignals::Action::goOn:
+            break;
+        case GuardedSignals::Action::warnFirstInterrupt:
+            tell (GuardedSignals::firstInterruptText);
+            break;
+        case GuardedSignals::Action::deferTermination:
+            tell (GuardedSignals::terminationDeferredText);
+            break;
+        case GuardedSignals::Action::stop:
+            return endDecision (Outcome::interrupted, "interrupted");
+        case GuardedSignals::Action::stopDuringUpdate:
+            return endDecision (Outcome::interrupted, GuardedSignals::stoppedDuringUpdateText);
+        case GuardedSignals::Action::stopAfterVerdict:
+            run.endAfterVerdict = Outcome::interrupted;
+            break;
+    }
+    return std::nullopt;
+}
+
+HeadlessUpdate::Outcome HeadlessUpdate::conclude (const Decision& end, const Snapshot& snapshot)
+{
+    if (end.cameToRest)
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        identifiedVersion = snapshot.versionAtEntry;
+    }
+    return finish (end.outcome, end.reason);
+}
+
+std::optional<HeadlessUpdate::Decision> HeadlessUpdate::askAndPress (const Snapshot& snapshot, RunState& run,
+                                                                     int millisecondsLeft)
+{
+    run.answeredEntry = snapshot.entry;
+    const auto& text = snapshot.buttonText;
+
+    switch (hooks.confirm ? hooks.confirm (text, millisecondsLeft) : Answer::yes)
+    {
+        case Answer::yes:
+            break;
+        case Answer::no:
+            return endDecision (Outcome::failed, "the updater waits for \"" + text + "\" to be pressed");
+        case Answer::interrupted:
+            return endDecision (Outcome::interrupted, "interrupted");
+        case Answer::timeUp:
+            return endDecision (Outcome::timedOut, timeLimitReason (run.timeoutMs));
+    }
+
+    run.pressedTexts.add (text);
+    press (snapshot.buttonName, text);
+    return std::nullopt;
+}
+
 HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
 {
     auto& clock = updater->getClock();
     const auto start = clock.now();
-    int answeredEntry = -1;
-    juce::StringArray pressedTexts; // each button is pressed once at most: a second press erases again
-    const auto timeLimitReason = [timeoutMs] { return "no end within " + juce::String (timeoutMs / 1000) + " s"; };
 
-    GuardedSignals signals (
-        [this]
-        {
-            return GuardedSignals::Counts{ hooks.interrupts ? hooks.interrupts() : 0,
-                                           hooks.terminations ? hooks.terminations() : 0 };
-        });
+    GuardedSignals signals ([this] { return countSignals(); });
 
-    // An end that waited for the verdict (a held-back signal, the time limit), and when the guarded
-    // phase was last seen to end (real milliseconds).
-    std::optional<Outcome> endAfterVerdict;
-    bool wasGuarded = false;
-    double verdictSeenAt = -verdictGraceMs;
+    RunState held;
+    held.selectedVersion = selectedVersion;
+    held.timeoutMs = timeoutMs;
+
+    VerdictWatch verdict;
 
     updater->startThread();
 
@@ -239,128 +451,27 @@ HeadlessUpdate::Outcome HeadlessUpdate::run (int timeoutMs)
     {
         clock.sleep (checkIntervalMs);
 
-        juce::String currentName, currentText, currentState, shownInstructions;
-        bool enabled = false, transfer = false, identified = false, entryDone = false;
-        int currentEntry = 0;
-        juce::String version;
-        {
-            std::lock_guard<std::mutex> guard (lock);
-            currentName = buttonName;
-            currentText = buttonText;
-            enabled = buttonEnabled;
-            transfer = transferSeen;
-            identified = identifiedAtEntry;
-            version = versionAtEntry;
-            currentEntry = entry;
-            currentState = state;
-            shownInstructions = instructions;
-            entryDone = entryMark >= 0 && updater->getCompletedStateEntries() > entryMark;
-        }
-
-        const bool guarded = updater->isGuarded();
+        const auto snapshot = takeSnapshot();
         const auto realNow = juce::Time::getMillisecondCounterHiRes();
-        if (wasGuarded && !guarded)
-            verdictSeenAt = realNow;
-        wasGuarded = guarded;
+        verdict.look (snapshot.guarded, realNow);
 
-        switch (signals.look (guarded, realNow))
+        if (const auto stop = watchSignals (signals, snapshot.guarded, realNow, held))
+            return finish (stop->outcome, stop->reason);
+
+        if (const auto stop = watchTimeLimit (clock.now() - start > timeoutMs, snapshot.guarded, verdict, held))
+            return finish (stop->outcome, stop->reason);
+        held.inVerdictGrace = verdict.isInGrace (realNow);
+
+        const auto next = decide (snapshot, held);
+        if (next.action == Decision::Action::end)
+            return conclude (next, snapshot);
+
+        if (next.action == Decision::Action::ask)
         {
-            case GuardedSignals::Action::goOn:
-                break;
-            case GuardedSignals::Action::warnFirstInterrupt:
-                tell (GuardedSignals::firstInterruptText);
-                break;
-            case GuardedSignals::Action::deferTermination:
-                tell (GuardedSignals::terminationDeferredText);
-                break;
-            case GuardedSignals::Action::stop:
-                return finish (Outcome::interrupted, "interrupted");
-            case GuardedSignals::Action::stopDuringUpdate:
-                return finish (Outcome::interrupted, GuardedSignals::stoppedDuringUpdateText);
-            case GuardedSignals::Action::stopAfterVerdict:
-                endAfterVerdict = Outcome::interrupted;
-                break;
-        }
-
-        // The time limit never cuts an erase or a transfer short: it waits for the verdict.
-        if (!endAfterVerdict && clock.now() - start > timeoutMs)
-        {
-            if (!guarded && verdictSeenAt < 0.0)
-                return finish (Outcome::timedOut, timeLimitReason());
-            endAfterVerdict = Outcome::timedOut;
-        }
-
-        if (endAfterVerdict && !guarded)
-        {
-            // The verdict state shows its outcome first; an update at rest after its transfer is
-            // judged as usual below.
-            if (!entryDone && realNow - verdictSeenAt < verdictGraceMs)
-                continue;
-            if (!(entryDone && transfer))
-                return finish (*endAfterVerdict,
-                               *endAfterVerdict == Outcome::timedOut ? timeLimitReason() : juce::String ("interrupted"));
-        }
-
-        if (!entryDone)
-            continue;
-
-        // The error state's instructions are what the person has to do next; the run cannot.
-        if (isErrorState (currentState))
-            return finish (Outcome::failed,
-                           "reached " + currentState.quoted() +
-                               (shownInstructions.isNotEmpty() ? ": " + shownInstructions : juce::String()));
-
-        const bool offered = enabled && currentText != cancelText && currentName.isNotEmpty();
-
-        if (offered)
-        {
-            if (answeredEntry == currentEntry)
-                continue;
-
-            answeredEntry = currentEntry;
-
-            // After a transfer, or once pressed, a button starts the erase and transfer over again.
-            if (transfer)
-                return finish (Outcome::failed,
-                               currentText.quoted() + " is offered after the transfer; not pressed again");
-            if (pressedTexts.contains (currentText))
-                return finish (Outcome::failed, currentText.quoted() + " is offered again; it is pressed once at most");
-
             const auto millisecondsLeft = (int) juce::jmax ((juce::int64) 0, timeoutMs - (clock.now() - start));
-            switch (hooks.confirm ? hooks.confirm (currentText, millisecondsLeft) : Answer::yes)
-            {
-                case Answer::yes:
-                    break;
-                case Answer::no:
-                    return finish (Outcome::failed, "the updater waits for \"" + currentText + "\" to be pressed");
-                case Answer::interrupted:
-                    return finish (Outcome::interrupted, "interrupted");
-                case Answer::timeUp:
-                    return finish (Outcome::timedOut, timeLimitReason());
-            }
-
-            pressedTexts.add (currentText);
-            press (currentName, currentText);
-            continue;
+            if (const auto end = askAndPress (snapshot, held, millisecondsLeft))
+                return finish (end->outcome, end->reason);
         }
-
-        if (enabled || !transfer)
-            continue; // a transfer or erase in progress (Cancel offered), or no transfer yet
-
-        // At rest after a transfer.
-        {
-            std::lock_guard<std::mutex> guard (lock);
-            identifiedVersion = version;
-        }
-
-        if (!identified)
-            return finish (Outcome::failed, "the instrument was not identified in its firmware after the transfer");
-
-        if (parseVersionNumber (version) != parseVersionNumber (selectedVersion))
-            return finish (Outcome::failed,
-                           "the instrument reports " + version + ", the package is " + selectedVersion);
-
-        return finish (Outcome::succeeded, {});
     }
 }
 } // namespace vfu

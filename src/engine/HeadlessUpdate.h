@@ -1,10 +1,12 @@
 #pragma once
 
 #include "definitions/FirmwareUpdater.h"
+#include "engine/GuardedSignals.h"
 
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace vfu
 {
@@ -83,6 +85,52 @@ public:
     // definitions name every state that waits for a person to put things right that way.
     static bool isErrorState (const juce::String& stateName);
 
+    // ----- The decision taken at each check of the run -----
+
+    // What the reports have shown by one check, and whether the update is guarded then.
+    struct Snapshot
+    {
+        juce::String state;
+        int entry = 0;          // counts state entries, so that an offer is answered once per entry
+        bool entryDone = false; // the instructions of the current state have run
+        bool identifiedAtEntry = false;
+        juce::String versionAtEntry;
+        juce::String buttonName, buttonText;
+        bool buttonEnabled = false;
+        bool transferSeen = false;
+        juce::String instructions; // the instructions shown, empty when hidden
+        bool guarded = false;
+    };
+
+    // What the run has done and holds between checks.
+    struct RunState
+    {
+        juce::String selectedVersion;
+        int timeoutMs = 0;
+        std::optional<Outcome> endAfterVerdict; // an end that waits for the verdict
+        bool inVerdictGrace = false;            // the verdict state may still show its outcome
+        int answeredEntry = -1;
+        juce::StringArray pressedTexts; // each button is pressed once at most
+    };
+
+    struct Decision
+    {
+        enum class Action
+        {
+            wait,
+            ask, // confirm, then press the button offered
+            end
+        };
+
+        Action action = Action::wait;
+        Outcome outcome = Outcome::failed; // of an end
+        juce::String reason;               // of an end
+        bool cameToRest = false;           // an end judging an update at rest after its transfer
+    };
+
+    // What to do next, from what one check saw and what the run holds; no effects.
+    static Decision decide (const Snapshot& snapshot, const RunState& run);
+
 private:
     void stateChanged (juce::String previousState, juce::String newState) override;
     void textFieldChanged (juce::String name, juce::String text, bool visible) override;
@@ -94,6 +142,11 @@ private:
     void guardChanged (bool guarded) override;
     void timeLeftChanged (double secondsLeft) override;
 
+    GuardedSignals::Counts countSignals() const;
+    Snapshot takeSnapshot() const;
+    std::optional<Decision> watchSignals (GuardedSignals& signals, bool guarded, double realNow, RunState& run);
+    Outcome conclude (const Decision& end, const Snapshot& snapshot);
+    std::optional<Decision> askAndPress (const Snapshot& snapshot, RunState& run, int millisecondsLeft);
     void press (const juce::String& buttonName, const juce::String& buttonText);
     void tell (const juce::String& text);
     Outcome finish (Outcome outcome, const juce::String& reason);

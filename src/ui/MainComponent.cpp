@@ -2,6 +2,7 @@
 
 #include "ui/AboutBox.h"
 #include "ui/PanelFont.h"
+#include "ui/PanelLookAndFeel.h"
 #include "ui/PreferencesDialog.h"
 #include "ui/StartupFailureText.h"
 #include "VfuResources.h"
@@ -10,16 +11,13 @@
 #include "core/ProgramVersion.h"
 #include "definitions/DefinitionSource.h"
 #include "definitions/FirmwareUpdater.h"
+#include "definitions/PanelFieldNames.h"
 #include "midi/MIDIPortsSelector.h"
 
 #include <iostream>
 
 namespace
 {
-const juce::Colour panelBackground (0xffd0d0d0);
-const juce::Colour lightGrey (0xffd3d3d3);
-const juce::Colour grey (0xff808080);
-
 std::unique_ptr<juce::Label> createLabel (const juce::String& name, const juce::String& text, float fontHeight,
                                           juce::Justification justification)
 {
@@ -61,15 +59,12 @@ MainComponent::MainComponent (const juce::String& deviceNameToUse, const vfu::Up
     logoImage = juce::ImageCache::getFromMemory (VfuResources::vornlogo_png, VfuResources::vornlogo_pngSize);
     setSize (panelWidth, advancedHeight);
 
-    installCancelButton->setColour (juce::TextButton::buttonColourId, lightGrey);
-    installCancelButton->setColour (juce::TextButton::buttonOnColourId, grey);
-    progressBar->setColour (juce::ProgressBar::foregroundColourId, grey);
+    installCancelButton->setColour (juce::TextButton::buttonColourId, panelLightGrey);
+    installCancelButton->setColour (juce::TextButton::buttonOnColourId, panelGrey);
+    progressBar->setColour (juce::ProgressBar::foregroundColourId, panelGrey);
 
     for (auto* box : { midiInputs.get(), midiOutputs.get(), firmwareVersions.get() })
-    {
-        box->setColour (juce::ComboBox::buttonColourId, lightGrey);
-        box->setLookAndFeel (this);
-    }
+        box->setLookAndFeel (&selectorLookAndFeel);
 
     setUpKeyboardFocus();
 
@@ -113,7 +108,7 @@ void MainComponent::createChildren()
     const auto centredLeft = juce::Justification::centredLeft;
     const auto centred = juce::Justification::centred;
 
-    instructionsField = createLabel ("InstructionsField", {}, 15.0f, topLeft);
+    instructionsField = createLabel (vfu::definitions::instructionsFieldName, {}, 15.0f, topLeft);
     giveWhiteBoxLook (*instructionsField);
     addAndMakeVisible (*instructionsField);
 
@@ -133,18 +128,18 @@ void MainComponent::createChildren()
     availableVersionCaption = createLabel ("new label", "Available version", 15.0f, centredLeft);
     addAndMakeVisible (*availableVersionCaption);
 
-    installedVersion = createLabel ("InstalledVersion", {}, 15.0f, centred);
+    installedVersion = createLabel (vfu::definitions::installedVersionName, {}, 15.0f, centred);
     giveWhiteBoxLook (*installedVersion);
     addAndMakeVisible (*installedVersion);
 
-    availableVersion = createLabel ("AvailableVersion", {}, 15.0f, centred);
+    availableVersion = createLabel (vfu::definitions::availableVersionName, {}, 15.0f, centred);
     giveWhiteBoxLook (*availableVersion);
     addAndMakeVisible (*availableVersion);
 
-    installingLabel = createLabel ("Installing", {}, 15.0f, centredLeft);
+    installingLabel = createLabel (vfu::definitions::installingName, {}, 15.0f, centredLeft);
     addAndMakeVisible (*installingLabel);
 
-    installCancelButton = std::make_unique<juce::TextButton> ("InstallCancel");
+    installCancelButton = std::make_unique<juce::TextButton> (vfu::definitions::installCancelName);
     installCancelButton->setButtonText ("Cancel");
     installCancelButton->addListener (this);
     addAndMakeVisible (*installCancelButton);
@@ -539,86 +534,4 @@ void MainComponent::resized()
     firmwareVersionCaption->setBounds (283, 336, 101, 24);
     firmwareVersions->setBounds (392, 336, 120, 24);
     timeLeftLabel->setBounds (19, 216, 245, 24);
-}
-
-//==============================================================================
-juce::Font MainComponent::getComboBoxFont (juce::ComboBox& box)
-{
-    return panelFont (juce::jmin (15.0f, (float) box.getHeight() * 0.85f));
-}
-
-void MainComponent::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator,
-                                       bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
-                                       const juce::String& text, const juce::String& shortcutKeyText,
-                                       const juce::Drawable* icon, const juce::Colour* textColourToUse)
-{
-    if (isSeparator)
-    {
-        auto r = area.reduced (5, 0);
-        r.removeFromTop (r.getHeight() / 2 - 1);
-
-        g.setColour (juce::Colour (0x33000000));
-        g.fillRect (r.removeFromTop (1));
-
-        g.setColour (juce::Colour (0x66ffffff));
-        g.fillRect (r.removeFromTop (1));
-        return;
-    }
-
-    const auto textColour = textColourToUse != nullptr ? *textColourToUse : juce::Colours::black;
-    auto r = area.reduced (1);
-
-    if (isHighlighted)
-    {
-        g.setColour (panelBackground);
-        g.fillRect (r);
-        g.setColour (juce::Colours::black);
-    }
-    else
-    {
-        g.setColour (textColour);
-    }
-
-    if (!isActive)
-        g.setOpacity (0.3f);
-
-    auto font = panelFont (juce::jmin (17.0f, (float) area.getHeight() / 1.3f));
-    g.setFont (font);
-
-    const auto iconArea = r.removeFromLeft ((r.getHeight() * 5) / 4).reduced (3).toFloat();
-
-    if (icon != nullptr)
-    {
-        icon->drawWithin (g, iconArea, juce::RectanglePlacement::centred | juce::RectanglePlacement::onlyReduceInSize,
-                          1.0f);
-    }
-    else if (isTicked)
-    {
-        const auto tick = getTickShape (1.0f);
-        g.fillPath (tick, tick.getTransformToScaleToFit (iconArea, true));
-    }
-
-    if (hasSubMenu)
-    {
-        const auto arrowHeight = 0.6f * getPopupMenuFont().getAscent();
-        const auto x = (float) r.removeFromRight ((int) arrowHeight).getX();
-        const auto centre = (float) r.getCentreY();
-
-        juce::Path arrow;
-        arrow.addTriangle (x, centre - arrowHeight * 0.5f, x, centre + arrowHeight * 0.5f, x + arrowHeight * 0.6f,
-                           centre);
-        g.fillPath (arrow);
-    }
-
-    r.removeFromRight (3);
-    g.drawFittedText (text, r, juce::Justification::centredLeft, 1, 0.7f);
-
-    if (shortcutKeyText.isNotEmpty())
-    {
-        auto shortcutFont = font;
-        shortcutFont.setHeight (font.getHeight() * 0.75f);
-        shortcutFont.setHorizontalScale (0.95f);
-        g.setFont (shortcutFont);
-        g.drawText (shortcutKeyText, r, juce::Justification::centredRight, true);
-    }
 }

@@ -4,6 +4,7 @@
 
 #include "engine/FirmwareUpdaterCallback.h"
 #include "engine/UpdaterEnvironment.h"
+#include "ui/PanelLookAndFeel.h"
 #include "ui/StopQuestion.h"
 
 #include <functional>
@@ -15,12 +16,11 @@ class MIDIPortsSelector;
 class PreferencesDialog;
 
 // The main panel, the window's content: owns and starts the update engine and applies its reports
-// to the children named by component ID. It is also the look-and-feel of its three selectors.
+// to the children named by component ID.
 class MainComponent final : public juce::Component,
                             public FirmwareUpdaterCallback,
                             public juce::Button::Listener,
-                            public juce::ComboBox::Listener,
-                            public juce::LookAndFeel_V2
+                            public juce::ComboBox::Listener
 {
 public:
     // How start-up failures reach the user. Empty members mean the modal boxes and the running
@@ -82,13 +82,6 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
-    // ----- Look-and-feel of the selectors and their pop-up lists -----
-    juce::Font getComboBoxFont (juce::ComboBox& box) override;
-    void drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator, bool isActive,
-                            bool isHighlighted, bool isTicked, bool hasSubMenu, const juce::String& text,
-                            const juce::String& shortcutKeyText, const juce::Drawable* icon,
-                            const juce::Colour* textColour) override;
-
     // Called after each state report has been applied; the demonstration mode watches it.
     std::function<void (const juce::String& previousState, const juce::String& newState)> onStateChanged;
 
@@ -140,8 +133,9 @@ private:
     bool guarded = false;
     std::unique_ptr<ShownQuestion> openQuestion; // the question asked before stopping; null when none
 
-    // Declared before the children and the engine so that it is released last.
+    // Declared before the children and the engine so that they are released last.
     juce::Image logoImage;
+    PanelLookAndFeel selectorLookAndFeel; // of the three selectors and their pop-up lists
 
     // In creation order, which is also the z-order.
     std::unique_ptr<juce::Label> instructionsField;

@@ -335,3 +335,105 @@ TEST (HeadlessUpdate, a_question_is_given_the_time_left_and_one_that_runs_out_of
     EXPECT_GT (millisecondsLeft, 0);
     EXPECT_LE (millisecondsLeft, 60000);
 }
+
+// ----- The decision taken at each check, without an engine -----
+
+namespace
+{
+// At rest after a transfer, instructions run, the instrument identified in 2.2.1.
+HeadlessUpdate::Snapshot restingAfterTransfer()
+{
+    HeadlessUpdate::Snapshot snapshot;
+    snapshot.state = "Download complete";
+    snapshot.entry = 7;
+    snapshot.entryDone = true;
+    snapshot.identifiedAtEntry = true;
+    snapshot.versionAtEntry = "2.2.1";
+    snapshot.buttonName = "InstallCancel";
+    snapshot.buttonText = "Cancel";
+    snapshot.transferSeen = true;
+    return snapshot;
+}
+
+HeadlessUpdate::RunState heldFor (const juce::String& version)
+{
+    HeadlessUpdate::RunState held;
+    held.selectedVersion = version;
+    held.timeoutMs = 60000;
+    return held;
+}
+
+using Action = HeadlessUpdate::Decision::Action;
+using Outcome = HeadlessUpdate::Outcome;
+} // namespace
+
+TEST (HeadlessUpdateDecision, an_update_at_rest_after_its_transfer_is_judged_by_the_version_identified)
+{
+    auto snapshot = restingAfterTransfer();
+    auto verdict = HeadlessUpdate::decide (snapshot, heldFor ("2.2.1"));
+    EXPECT_EQ (verdict.action, Action::end);
+    EXPECT_EQ (verdict.outcome, Outcome::succeeded);
+    EXPECT_TRUE (verdict.cameToRest);
+
+    verdict = HeadlessUpdate::decide (snapshot, heldFor ("2.3.0"));
+    EXPECT_EQ (verdict.outcome, Outcome::failed);
+    EXPECT_EQ (verdict.reason, "the instrument reports 2.2.1, the package is 2.3.0");
+
+    snapshot.identifiedAtEntry = false; // still in its bootloader
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, heldFor ("2.2.1")).outcome, Outcome::failed);
+
+    snapshot.entryDone = false; // the instructions of the state have not run yet
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, heldFor ("2.2.1")).action, Action::wait);
+}
+
+TEST (HeadlessUpdateDecision, a_button_is_asked_about_once_per_entry_never_Cancel_never_again_nor_after_a_transfer)
+{
+    auto snapshot = restingAfterTransfer();
+    snapshot.transferSeen = false;
+    snapshot.buttonEnabled = true; // Cancel during an erase
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, heldFor ("2.2.1")).action, Action::wait);
+
+    snapshot.buttonText = "Install";
+    auto held = heldFor ("2.2.1");
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).action, Action::ask);
+    held.answeredEntry = snapshot.entry;
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).action, Action::wait);
+
+    held.pressedTexts.add ("Install");
+    ++snapshot.entry;
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).reason,
+               "\"Install\" is offered again; it is pressed once at most");
+
+    snapshot.transferSeen = true;
+    const auto again = HeadlessUpdate::decide (snapshot, heldFor ("2.2.1"));
+    EXPECT_EQ (again.outcome, Outcome::failed);
+    EXPECT_EQ (again.reason, "\"Install\" is offered after the transfer; not pressed again");
+}
+
+TEST (HeadlessUpdateDecision, an_end_held_back_for_the_verdict_waits_for_it_then_lets_a_finished_update_be_judged)
+{
+    auto snapshot = restingAfterTransfer();
+    snapshot.guarded = true;
+    snapshot.entryDone = false;
+    auto held = heldFor ("2.2.1");
+    held.endAfterVerdict = Outcome::timedOut;
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).action, Action::wait) << "never during the guarded phase";
+
+    snapshot.guarded = false;
+    held.inVerdictGrace = true;
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).action, Action::wait) << "the verdict state shows first";
+
+    held.inVerdictGrace = false;
+    const auto timedOut = HeadlessUpdate::decide (snapshot, held);
+    EXPECT_EQ (timedOut.outcome, Outcome::timedOut);
+    EXPECT_EQ (timedOut.reason, "no end within 60 s");
+
+    snapshot.entryDone = true;
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).outcome, Outcome::succeeded);
+
+    snapshot.state = "Error, device detected"; // an error state ends failed, with what to do
+    snapshot.instructions = "Try again.";
+    snapshot.transferSeen = false;
+    held.endAfterVerdict.reset();
+    EXPECT_EQ (HeadlessUpdate::decide (snapshot, held).reason, "reached \"Error, device detected\": Try again.");
+}

@@ -15,6 +15,10 @@ struct LookAndFeelTest : public testing::Test
     {
         panel = &fixture.createPanel (createExecutableFolder ({ "2.2.1" }));
         panel->getEngine()->stopThread (5000);
+        // The selectors' look, as their pop-up lists get it from them.
+        auto* inputs = findChildByName<juce::ComboBox> (*panel, "MIDI Inputs");
+        ASSERT_NE (inputs, nullptr);
+        look = &inputs->getLookAndFeel();
     }
 
     juce::Image drawItem (bool isSeparator, bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
@@ -23,8 +27,8 @@ struct LookAndFeelTest : public testing::Test
         juce::Image image (juce::Image::ARGB, 200, 24, true);
         juce::Graphics g (image);
         g.fillAll (juce::Colours::white);
-        panel->drawPopupMenuItem (g, { 0, 0, 200, 24 }, isSeparator, isActive, isHighlighted, isTicked, hasSubMenu,
-                                  "Quillbox In", shortcut, nullptr, colour);
+        look->drawPopupMenuItem (g, { 0, 0, 200, 24 }, isSeparator, isActive, isHighlighted, isTicked, hasSubMenu,
+                                 "Quillbox In", shortcut, nullptr, colour);
         return image;
     }
 
@@ -43,6 +47,7 @@ struct LookAndFeelTest : public testing::Test
 
     PanelFixture fixture;
     MainComponent* panel = nullptr;
+    juce::LookAndFeel* look = nullptr;
 };
 } // namespace
 
@@ -50,11 +55,15 @@ TEST_F (LookAndFeelTest, selector_fonts_are_the_panel_font_capped_at_15)
 {
     juce::ComboBox box;
     box.setSize (160, 24);
-    EXPECT_EQ (panel->getComboBoxFont (box).getHeight(), 15.0f);
-    EXPECT_EQ (panel->getComboBoxFont (box).getTypefaceName(), panelFont (15.0f).getTypefaceName());
+    EXPECT_EQ (look->getComboBoxFont (box).getHeight(), 15.0f);
+    EXPECT_EQ (look->getComboBoxFont (box).getTypefaceName(), panelFont (15.0f).getTypefaceName());
 
     box.setSize (160, 10);
-    EXPECT_FLOAT_EQ (panel->getComboBoxFont (box).getHeight(), 8.5f);
+    EXPECT_FLOAT_EQ (look->getComboBoxFont (box).getHeight(), 8.5f);
+
+    // The pop-up lists too: JUCE fits this font to each item's height.
+    EXPECT_EQ (look->getPopupMenuFont().getHeight(), 17.0f);
+    EXPECT_EQ (look->getPopupMenuFont().getTypefaceName(), panelFont (17.0f).getTypefaceName());
 }
 
 TEST_F (LookAndFeelTest, a_separator_is_a_dark_row_over_a_light_one_inset_by_five_pixels)

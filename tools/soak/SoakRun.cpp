@@ -1,6 +1,7 @@
 #include "SoakRun.h"
 
 #include "core/Log.h"
+#include "definitions/PanelFieldNames.h"
 #include "simulation/SimulatedUpdate.h"
 #include "midi/MIDIPortsSelector.h"
 #include "simulation/WakeLagClock.h"
@@ -81,7 +82,7 @@ public:
 
     void buttonChanged (juce::String buttonName, juce::String text, bool enabled) override
     {
-        if (buttonName == "InstallCancel")
+        if (buttonName == definitions::installCancelName)
             installOffered = enabled && text == "Install";
     }
 
@@ -217,7 +218,7 @@ private:
         if (phase.cancelAt < 0 || cancelled || elapsed < phase.cancelAt)
             return;
         cancelled = true;
-        onMessageThread ([&] { updater.buttonPressed ("InstallCancel"); });
+        onMessageThread ([&] { updater.buttonPressed (definitions::installCancelName); });
     }
 
     void choosePortsIfDue (juce::int64 elapsed)
@@ -265,7 +266,7 @@ private:
         {
             installSeenAt = -1;
             recorder.installOffered = false;
-            onMessageThread ([&] { updater.buttonPressed ("InstallCancel"); });
+            onMessageThread ([&] { updater.buttonPressed (definitions::installCancelName); });
         }
     }
 

@@ -47,7 +47,7 @@ void pressDueClicks (Clicks& clicks, Clock& clock, FirmwareUpdater& updater)
         if (due >= 0 && !click->pressed && clock.now() >= due)
         {
             click->pressed = true;
-            juce::MessageManager::callAsync ([&updater] { updater.buttonPressed (definitions::panel::installCancel); });
+            juce::MessageManager::callAsync ([&updater] { updater.buttonPressed (definitions::installCancelName); });
         }
     }
 }

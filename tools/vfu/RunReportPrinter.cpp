@@ -55,7 +55,7 @@ void RunReportPrinter::stateChanged (juce::String previousState, juce::String ne
 
 void RunReportPrinter::textFieldChanged (juce::String name, juce::String text, bool visible)
 {
-    if (verdict != nullptr && name == definitions::panel::instructionsField)
+    if (verdict != nullptr && name == definitions::instructionsFieldName)
         verdict->instructionsShown (visible ? text : juce::String());
 
     if (!isDone())

@@ -79,7 +79,7 @@ void UpdatePrinter::textFieldChanged (juce::String name, juce::String text, bool
     if (json)
         return jsonLines.textFieldChanged (name, text, visible);
 
-    const bool isInstructions = name == definitions::panel::instructionsField;
+    const bool isInstructions = name == definitions::instructionsFieldName;
     const bool newInstructions = isInstructions && visible && text != instructions;
     if (isInstructions)
         instructions = visible ? text : juce::String();
