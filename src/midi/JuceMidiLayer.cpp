@@ -179,4 +179,23 @@ bool JuceMidiSystem::isAvailable (juce::String& problem)
 #endif
     return true;
 }
+
+bool JuceMidiSystem::addPortChangeEvent (juce::WaitableEvent& event)
+{
+#if JUCE_LINUX
+    return alsaSystem.addPortChangeEvent (event);
+#else
+    juce::ignoreUnused (event);
+    return false;
+#endif
+}
+
+void JuceMidiSystem::removePortChangeEvent (juce::WaitableEvent& event)
+{
+#if JUCE_LINUX
+    alsaSystem.removePortChangeEvent (event);
+#else
+    juce::ignoreUnused (event);
+#endif
+}
 } // namespace vfu

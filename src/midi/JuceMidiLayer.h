@@ -36,6 +36,11 @@ public:
     // On Linux: whether the ALSA sequencer opens. Elsewhere the system is always there.
     bool isAvailable (juce::String& problem) override;
 
+    // On Linux the sequencer's announcements; WinMM tells of no change without a window of its own,
+    // so there the ports are listed again now and then.
+    bool addPortChangeEvent (juce::WaitableEvent& event) override;
+    void removePortChangeEvent (juce::WaitableEvent& event) override;
+
 private:
 #if JUCE_LINUX
     AlsaSequencerSystem alsaSystem;
