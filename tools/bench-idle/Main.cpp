@@ -53,7 +53,8 @@ std::map<std::string, double> threadCpuNanoseconds (pid_t pid)
             const auto stat = task.getChildFile ("stat").loadFileAsString();
             const auto fields = juce::StringArray::fromTokens (stat.fromLastOccurrenceOf (")", false, false), " ", "");
             if (fields.size() > 13)
-                ns = (fields[12].getDoubleValue() + fields[13].getDoubleValue()) * 1.0e9 / (double) sysconf (_SC_CLK_TCK);
+                ns = (fields[12].getDoubleValue() + fields[13].getDoubleValue()) * 1.0e9 /
+                     (double) sysconf (_SC_CLK_TCK);
         }
         threads[name.toStdString()] = ns;
     }
@@ -84,8 +85,8 @@ void printIdleShare (const char* label, pid_t pid, int seconds)
         return;
     }
 
-    std::printf ("%-7s %.3f %% of one core (%d threads, %.1f s)\n", label, (total (after) - total (before)) * 100.0 / wallNs,
-                 (int) after.size(), wallNs / 1.0e9);
+    std::printf ("%-7s %.3f %% of one core (%d threads, %.1f s)\n", label,
+                 (total (after) - total (before)) * 100.0 / wallNs, (int) after.size(), wallNs / 1.0e9);
     for (const auto& [name, ns] : after)
     {
         const auto earlier = before.find (name);
@@ -200,8 +201,8 @@ std::string startDisplay (pid_t& xvfb, const juce::File& folder)
 {
     for (int n = 91; n < 160; ++n)
     {
-        if (juce::File ("/tmp/.X" + juce::String (n) + "-lock").exists()
-            || juce::File ("/tmp/.X11-unix/X" + juce::String (n)).exists())
+        if (juce::File ("/tmp/.X" + juce::String (n) + "-lock").exists() ||
+            juce::File ("/tmp/.X11-unix/X" + juce::String (n)).exists())
             continue;
 
         const auto display = ":" + std::to_string (n);
