@@ -137,8 +137,9 @@ public:
                 continue;
             }
 
+            // An empty queue waits for a post or a stop, both of which signal.
             if (waitFor < 0)
-                wake.wait (100);
+                wake.wait (-1);
             else
                 clock.wait (wake, (int) juce::jmin<juce::int64> (waitFor, 100000));
         }
