@@ -281,6 +281,8 @@ private:
     void waitForPortChange (const State& state);
     // With no state to enter: waits for a request, a restart or a stop.
     void waitWithNothingPending();
+    // For one run: stops and MIDI port changes signal wakeEvent (FirmwareUpdaterEngine.cpp).
+    class WakeOnChanges;
     void paceEntryWithoutPause();
     void countEntryWithoutPause (const State& state, juce::int64 entryStart);
 

@@ -159,6 +159,29 @@ void FirmwareUpdater::reportWarningShown (const juce::String& text)
 
 // ----- The run -----
 
+// For one run: a stop and a change of the MIDI ports signal wakeEvent, as requests do.
+class FirmwareUpdater::WakeOnChanges final : public juce::Thread::Listener
+{
+public:
+    explicit WakeOnChanges (FirmwareUpdater& u) : updater (u)
+    {
+        updater.addListener (this);
+        auto& layer = updater.portsSelector.getMidiLayer();
+        updater.layerReportsPortChanges = layer.addPortChangeEvent (updater.wakeEvent);
+    }
+
+    ~WakeOnChanges() override
+    {
+        updater.portsSelector.getMidiLayer().removePortChangeEvent (updater.wakeEvent);
+        updater.removeListener (this);
+    }
+
+    void exitSignalSent() override { updater.wakeEvent.signal(); }
+
+private:
+    FirmwareUpdater& updater;
+};
+
 void FirmwareUpdater::run()
 {
     runningMachine = getMachine();
@@ -185,22 +208,7 @@ void FirmwareUpdater::run()
     } guardEnd{ guard };
 
     // Stops and port changes wake the engine's waits as requests do.
-    struct WakeOnChanges final : juce::Thread::Listener
-    {
-        explicit WakeOnChanges (FirmwareUpdater& u) : updater (u)
-        {
-            updater.addListener (this);
-            auto& layer = updater.portsSelector.getMidiLayer();
-            updater.layerReportsPortChanges = layer.addPortChangeEvent (updater.wakeEvent);
-        }
-        ~WakeOnChanges() override
-        {
-            updater.portsSelector.getMidiLayer().removePortChangeEvent (updater.wakeEvent);
-            updater.removeListener (this);
-        }
-        void exitSignalSent() override { updater.wakeEvent.signal(); }
-        FirmwareUpdater& updater;
-    } wakeOnChanges{ *this };
+    const WakeOnChanges wakeOnChanges{ *this };
 
     // A click not yet taken by a polling loop is kept: it is acted on in this run's first polling
     // loop (a restart of the thread, as a switch of Advanced Mode makes, must not lose it).
