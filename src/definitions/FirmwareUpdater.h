@@ -306,7 +306,13 @@ private:
     void runPollingLoop (const State& state, PollingMode mode);
     PollResult pollOnce (PollingMode mode, bool& polled);
     void applyTransition (const State& state, PollResult result, const PollingStateList& transitions);
-    void idleBriefly();
+    // After a pass that found nothing to ask and left `state` as it was: waits until a port change,
+    // a request or a stop, or the state's time-out (bounded by a recheck of the ports).
+    void waitForPortChange (const State& state);
+    // With no state to enter: waits for a request, a restart or a stop.
+    void waitWithNothingPending();
+    // For one run: stops and MIDI port changes signal wakeEvent (FirmwareUpdaterEngine.cpp).
+    class WakeOnChanges;
     void paceEntryWithoutPause();
     void countEntryWithoutPause (const State& state, juce::int64 entryStart);
 
@@ -377,6 +383,9 @@ private:
 
     // Wakes the engine from its idle passes when a request or a restart arrives.
     juce::WaitableEvent wakeEvent;
+    // Whether the MIDI layer signals wakeEvent when its ports change; set at the start of a run.
+    // Engine thread only.
+    bool layerReportsPortChanges = false;
 
     // Carries reports onto the message thread; closed by the destructor so that no late report
     // reaches the callback.

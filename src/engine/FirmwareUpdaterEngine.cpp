@@ -13,6 +13,16 @@ namespace
 // Longest real pause of a pass that polled nothing (or whose poll returned at once), so that
 // such passes do not spin while requests, restarts and stops still act within a few tens of ms.
 constexpr int idlePassMilliseconds = 10;
+
+// How long (engine clock) a pass that found nothing to ask waits for something to change before it
+// lists the ports again. Where the MIDI layer tells of port changes the longer wait is only a
+// safety net (a port choice made in the panel is seen by then); where it cannot tell, the ports are
+// listed this often.
+constexpr int portChangeRecheckMilliseconds = 1000;
+constexpr int portListRecheckMilliseconds = 100;
+
+// Longest real wait of an engine with nothing to enter; requests, restarts and stops end it at once.
+constexpr int nothingPendingWaitMilliseconds = 1000;
 } // namespace
 
 FirmwareUpdater::~FirmwareUpdater()
@@ -159,6 +169,29 @@ void FirmwareUpdater::reportWarningShown (const juce::String& text)
 
 // ----- The run -----
 
+// For one run: a stop and a change of the MIDI ports signal wakeEvent, as requests do.
+class FirmwareUpdater::WakeOnChanges final : public juce::Thread::Listener
+{
+public:
+    explicit WakeOnChanges (FirmwareUpdater& u) : updater (u)
+    {
+        updater.addListener (this);
+        auto& layer = updater.portsSelector.getMidiLayer();
+        updater.layerReportsPortChanges = layer.addPortChangeEvent (updater.wakeEvent);
+    }
+
+    ~WakeOnChanges() override
+    {
+        updater.portsSelector.getMidiLayer().removePortChangeEvent (updater.wakeEvent);
+        updater.removeListener (this);
+    }
+
+    void exitSignalSent() override { updater.wakeEvent.signal(); }
+
+private:
+    FirmwareUpdater& updater;
+};
+
 void FirmwareUpdater::run()
 {
     runningMachine = getMachine();
@@ -184,6 +217,9 @@ void FirmwareUpdater::run()
         ~GuardEnd() { guard.end(); }
     } guardEnd{ guard };
 
+    // Stops and port changes wake the engine's waits as requests do.
+    const WakeOnChanges wakeOnChanges{ *this };
+
     // A click not yet taken by a polling loop is kept: it is acted on in this run's first polling
     // loop (a restart of the thread, as a switch of Advanced Mode makes, must not lose it).
 
@@ -200,7 +236,7 @@ void FirmwareUpdater::run()
         // Nothing to enter: a state without a polling mode stays until a restart or a stop.
         if (pending == nullptr || pending == current)
         {
-            idleBriefly();
+            waitWithNothingPending();
             continue;
         }
 
@@ -333,9 +369,9 @@ void FirmwareUpdater::runPollingLoop (const State& state, PollingMode mode)
         }
 
         // Polls that returned at once (ports only checked, no device to ask) and passes that
-        // polled nothing pause briefly instead of spinning.
+        // polled nothing wait for a change instead of spinning.
         if (juce::Time::getMillisecondCounter() - passStart < (juce::uint32) idlePassMilliseconds)
-            idleBriefly();
+            waitForPortChange (state);
     }
 }
 
@@ -388,9 +424,23 @@ void FirmwareUpdater::applyTransition (const State& state, PollResult result, co
     movePendingState (state, state.hasAttribute ("timeoutState") ? state.getAttribute ("timeoutState") : timeoutState);
 }
 
-void FirmwareUpdater::idleBriefly()
+void FirmwareUpdater::waitForPortChange (const State& state)
 {
-    wakeEvent.wait (idlePassMilliseconds);
+    // A pass that has just moved the machine on does not wait.
+    if (! isStillIn (state))
+        return;
+
+    const int recheck = layerReportsPortChanges ? portChangeRecheckMilliseconds : portListRecheckMilliseconds;
+
+    // The state's time-out is acted on when it is due, not up to a recheck later.
+    const auto untilTimeout = stateEntryTime.load() + (juce::int64) timeout * 1000 - clock.now();
+    clock.wait (wakeEvent, (int) juce::jlimit<juce::int64> (idlePassMilliseconds, recheck, untilTimeout));
+}
+
+void FirmwareUpdater::waitWithNothingPending()
+{
+    if (! threadShouldExit())
+        wakeEvent.wait (nothingPendingWaitMilliseconds);
 }
 
 // An entry whose instructions moved on at once (a GotoState, no poll, no wait) is followed by the

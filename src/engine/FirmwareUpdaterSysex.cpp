@@ -380,6 +380,6 @@ void FirmwareUpdater::runPostSendPolling (const State& state, const State::SendS
         reportPortsInUse();
 
         if (juce::Time::getMillisecondCounter() - passStart < 10u)
-            idleBriefly();
+            waitForPortChange (state);
     }
 }

@@ -2,7 +2,10 @@
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace vfu
 {
@@ -51,6 +54,36 @@ struct OpenRefusal
     bool heldByAnotherProgram = false;
     juce::String port;   // the port's listed name
     juce::String result; // the system's own word for the refusal ("MMSYSERR_ALLOCATED"), for the log
+};
+
+// The events to signal when the port lists may have changed: a port appeared or left, or another
+// program freed one. Signalled under the list's lock, so a removed event is never signalled after
+// remove() returns.
+class PortChangeNotices
+{
+public:
+    void add (juce::WaitableEvent& event)
+    {
+        const std::lock_guard<std::mutex> guard (lock);
+        events.push_back (&event);
+    }
+
+    void remove (juce::WaitableEvent& event)
+    {
+        const std::lock_guard<std::mutex> guard (lock);
+        events.erase (std::remove (events.begin(), events.end(), &event), events.end());
+    }
+
+    void signalAll()
+    {
+        const std::lock_guard<std::mutex> guard (lock);
+        for (auto* event : events)
+            event->signal();
+    }
+
+private:
+    std::mutex lock;
+    std::vector<juce::WaitableEvent*> events;
 };
 
 // The operating system's MIDI services as the updater uses them: port lists in system order,
@@ -114,5 +147,14 @@ public:
 
     // True when ports must be opened on the message thread (the real layer).
     virtual bool opensOnMessageThread() const { return false; }
+
+    // Signals `event` whenever the port lists may have changed, until it is removed. False where the
+    // layer cannot tell of changes: whoever waits for a port then lists the ports now and then.
+    virtual bool addPortChangeEvent (juce::WaitableEvent& event)
+    {
+        juce::ignoreUnused (event);
+        return false;
+    }
+    virtual void removePortChangeEvent (juce::WaitableEvent& event) { juce::ignoreUnused (event); }
 };
 } // namespace vfu

@@ -44,6 +44,14 @@ public:
         return {};
     }
 
+    // Port-list change notices, as MidiLayer::addPortChangeEvent.
+    virtual bool addPortChangeEvent (juce::WaitableEvent& event)
+    {
+        juce::ignoreUnused (event);
+        return false;
+    }
+    virtual void removePortChangeEvent (juce::WaitableEvent& event) { juce::ignoreUnused (event); }
+
     // Whether the system's MIDI service can be reached at all; when not, `problem` says why.
     virtual bool isAvailable (juce::String& problem) = 0;
 };

@@ -41,6 +41,8 @@ public:
                                                             OpenRefusal& refusal) override;
     std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal) override;
     bool opensOnMessageThread() const override { return inner.opensOnMessageThread(); }
+    bool addPortChangeEvent (juce::WaitableEvent& event) override { return inner.addPortChangeEvent (event); }
+    void removePortChangeEvent (juce::WaitableEvent& event) override { inner.removePortChangeEvent (event); }
 
     // UpdateObserver
     void stateEntered (const juce::String& stateName) override;

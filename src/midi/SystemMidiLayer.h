@@ -37,6 +37,8 @@ public:
                                                             OpenRefusal& refusal) override;
     std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal) override;
     bool opensOnMessageThread() const override { return onMessageThread; }
+    bool addPortChangeEvent (juce::WaitableEvent& event) override { return system.addPortChangeEvent (event); }
+    void removePortChangeEvent (juce::WaitableEvent& event) override { system.removePortChangeEvent (event); }
 
     // The names of a port list seen for the first time: repeated names get " (2)", " (3)"... in
     // list order, the first keeps its name.

@@ -137,8 +137,9 @@ public:
                 continue;
             }
 
+            // An empty queue waits for a post or a stop, both of which signal.
             if (waitFor < 0)
-                wake.wait (100);
+                wake.wait (-1);
             else
                 clock.wait (wake, (int) juce::jmin<juce::int64> (waitFor, 100000));
         }
@@ -167,26 +168,48 @@ VirtualMidiLayer::~VirtualMidiLayer()
 
 void VirtualMidiLayer::addPorts (const juce::String& name, std::unique_ptr<Device> device)
 {
-    std::lock_guard<std::mutex> guard (portsLock);
-    jassert (findPort (name) == nullptr);
+    {
+        std::lock_guard<std::mutex> guard (portsLock);
+        jassert (findPort (name) == nullptr);
 
-    auto port = std::make_unique<Port>();
-    port->name = name;
-    port->listedName = name;
-    port->device = std::move (device);
-    ports.push_back (std::move (port));
+        auto port = std::make_unique<Port>();
+        port->name = name;
+        port->listedName = name;
+        port->device = std::move (device);
+        ports.push_back (std::move (port));
+    }
+    portChanges.signalAll();
 }
 
 void VirtualMidiLayer::setPortsPresent (const juce::String& name, bool present)
 {
-    std::lock_guard<std::mutex> guard (portsLock);
-    if (auto* port = findPort (name))
     {
-        if (port->present && !present)
-            ++port->generation;
+        std::lock_guard<std::mutex> guard (portsLock);
+        if (auto* port = findPort (name))
+        {
+            if (port->present && !present)
+                ++port->generation;
 
-        port->present = present;
+            port->present = present;
+        }
     }
+    portChanges.signalAll();
+}
+
+bool VirtualMidiLayer::addPortChangeEvent (juce::WaitableEvent& event)
+{
+    portChanges.add (event);
+    return true;
+}
+
+void VirtualMidiLayer::removePortChangeEvent (juce::WaitableEvent& event)
+{
+    portChanges.remove (event);
+}
+
+void VirtualMidiLayer::notifyPortChange()
+{
+    portChanges.signalAll();
 }
 
 bool VirtualMidiLayer::arePortsPresent (const juce::String& name) const
@@ -199,12 +222,15 @@ bool VirtualMidiLayer::arePortsPresent (const juce::String& name) const
 void VirtualMidiLayer::setHeldByAnotherProgram (const juce::String& name, const juce::String& inputResult,
                                                 const juce::String& outputResult)
 {
-    std::lock_guard<std::mutex> guard (portsLock);
-    if (auto* port = findPort (name))
     {
-        port->inputHeldResult = inputResult;
-        port->outputHeldResult = outputResult;
+        std::lock_guard<std::mutex> guard (portsLock);
+        if (auto* port = findPort (name))
+        {
+            port->inputHeldResult = inputResult;
+            port->outputHeldResult = outputResult;
+        }
     }
+    portChanges.signalAll();
 }
 
 bool VirtualMidiLayer::isHeld (const Port& port, bool input, const juce::String& reportedName, OpenRefusal* refusal)

@@ -85,6 +85,10 @@ public:
     // `systemName`, which other ports may share, as two instruments of one model do.
     void setListedName (const juce::String& name, const juce::String& systemName);
 
+    // Tells those waiting for a port change that the lists may differ (the system seen through
+    // VirtualMidiSystem came or went).
+    void notifyPortChange();
+
     // The present ports as a MIDI system lists them: the listed name, and the port's own name as
     // identifier.
     juce::Array<juce::MidiDeviceInfo> getListedPorts() const;
@@ -107,6 +111,9 @@ public:
                                                             OpenRefusal& refusal) override;
     std::unique_ptr<MidiOutputConnection> openOutputOrSayWhy (int index, OpenRefusal& refusal) override;
     bool opensOnMessageThread() const override { return openOnMessageThread; }
+    // Ports added, leaving or returning, and ports another program frees or takes are told at once.
+    bool addPortChangeEvent (juce::WaitableEvent& event) override;
+    void removePortChangeEvent (juce::WaitableEvent& event) override;
 
 private:
     struct Port;
@@ -139,6 +146,8 @@ private:
 
     std::unique_ptr<DeliveryThread> deliveryThread;
 
+    PortChangeNotices portChanges;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VirtualMidiLayer)
 };
 
@@ -150,7 +159,11 @@ public:
     explicit VirtualMidiSystem (VirtualMidiLayer& layerToUse) : layer (layerToUse) {}
 
     // While unavailable the system lists no ports and opens nothing.
-    void setAvailable (bool shouldBeAvailable) { available = shouldBeAvailable; }
+    void setAvailable (bool shouldBeAvailable)
+    {
+        available = shouldBeAvailable;
+        layer.notifyPortChange();
+    }
 
     juce::Array<juce::MidiDeviceInfo> getInputs() override;
     juce::Array<juce::MidiDeviceInfo> getOutputs() override;
@@ -166,6 +179,8 @@ public:
     juce::StringArray getOtherProgramsConnectedTo (const juce::String& inputIdentifier,
                                                    const juce::String& outputIdentifier) override;
     bool isAvailable (juce::String& problem) override;
+    bool addPortChangeEvent (juce::WaitableEvent& event) override { return layer.addPortChangeEvent (event); }
+    void removePortChangeEvent (juce::WaitableEvent& event) override { layer.removePortChangeEvent (event); }
 
 private:
     VirtualMidiLayer& layer;

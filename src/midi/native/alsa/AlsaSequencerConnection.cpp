@@ -401,7 +401,7 @@ void SequencerConnection::receive()
             const int result = snd_seq_event_input (sequencer, &event);
             if (result == -ENOSPC)
             {
-                ++portChanges; // the kernel dropped events for us, announcements perhaps among them
+                notePortChange(); // the kernel dropped events for us, announcements perhaps among them
                 continue;
             }
             if (result < 0 || event == nullptr)
@@ -413,12 +413,18 @@ void SequencerConnection::receive()
     snd_midi_event_free (decoder);
 }
 
+void SequencerConnection::notePortChange()
+{
+    ++portChanges;
+    changeNotices.signalAll();
+}
+
 void SequencerConnection::handle (const snd_seq_event_t& event, snd_midi_event_t& decoder)
 {
     if (event.source.client == SND_SEQ_CLIENT_SYSTEM && event.source.port == SND_SEQ_PORT_SYSTEM_ANNOUNCE)
     {
         if (isPortListChange (event.type))
-            ++portChanges;
+            notePortChange();
         return;
     }
 

@@ -84,6 +84,11 @@ public:
     juce::StringArray otherProgramsConnectedTo (const juce::String& inputIdentifier,
                                                 const juce::String& outputIdentifier);
 
+    // Signals `event` whenever the sequencer announces that a port came or left (or the kernel dropped
+    // events that may have held such an announcement), until it is removed. Receive thread.
+    void addPortChangeEvent (juce::WaitableEvent& event) { changeNotices.add (event); }
+    void removePortChangeEvent (juce::WaitableEvent& event) { changeNotices.remove (event); }
+
     // How many times the sequencer open was attempted (for tests of the spacing).
     int getOpenAttempts() const { return openAttempts.load(); }
 
@@ -97,6 +102,7 @@ private:
     bool isSubscribed (int senderClient, int senderPort, int destClient, int destPort) const;
     void receive();
     void handle (const snd_seq_event_t& event, snd_midi_event_t& decoder);
+    void notePortChange();
 
     const Opener open;
     const MillisecondClock now;
@@ -116,6 +122,7 @@ private:
     std::atomic<snd_seq_t*> openSeq{ nullptr };
     std::atomic<juce::uint64> portChanges{ 0 }; // counted by the receive thread
     std::atomic<int> openAttempts{ 0 };
+    PortChangeNotices changeNotices;
 
     std::mutex subscriptionLock; // guards the two maps
     std::map<int, Subscription> inputSubscriptions, outputSubscriptions;

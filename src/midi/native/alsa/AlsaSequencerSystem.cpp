@@ -151,6 +151,17 @@ bool AlsaSequencerSystem::isAvailable (juce::String& problem)
 {
     return connection->ensureOpen (problem);
 }
+
+bool AlsaSequencerSystem::addPortChangeEvent (juce::WaitableEvent& event)
+{
+    connection->addPortChangeEvent (event);
+    return true;
+}
+
+void AlsaSequencerSystem::removePortChangeEvent (juce::WaitableEvent& event)
+{
+    connection->removePortChangeEvent (event);
+}
 #else
 AlsaSequencerSystem::AlsaSequencerSystem() = default;
 AlsaSequencerSystem::~AlsaSequencerSystem() = default;

@@ -40,6 +40,13 @@ public:
     // Whether the sequencer opens (tried at most once a second while it does not).
     bool isAvailable (juce::String& problem) override;
 
+#if JUCE_LINUX
+    // The sequencer's announcements of ports coming and going. While it does not open no port can
+    // appear before the next attempt, at most once a second, so a waiter's recheck covers that.
+    bool addPortChangeEvent (juce::WaitableEvent& event) override;
+    void removePortChangeEvent (juce::WaitableEvent& event) override;
+#endif
+
 private:
     std::shared_ptr<alsa::SequencerConnection> connection;
 };
