@@ -315,15 +315,12 @@ namespace
 // Every entry but signature entries, read whole; bounded like the package check's reads.
 juce::Result readEntriesWithoutSignatures (const juce::MemoryBlock& package, std::vector<ArchiveWriter::Entry>& entries)
 {
-    juce::MemoryInputStream input (package, false);
-    zip::ArchiveLayout layout;
-    if (auto result = zip::readLayout (input, layout); result.failed())
+    zip::MemoryArchive archive;
+    if (auto result = archive.open (package); result.failed())
         return result;
 
-    juce::ZipFile zip (input);
-    if (!zip::matchesZipFile (layout, zip))
-        return juce::Result::fail ("damaged archive");
-
+    const auto& layout = archive.getLayout();
+    auto& zip = archive.getZipFile();
     juce::int64 total = 0;
     for (auto& entry : layout.entries)
         total += entry.uncompressedSize;
