@@ -94,50 +94,75 @@ juce::String findSizeProblem (const zip::ArchiveLayout& layout)
     return totalImageSize > FirmwarePackageStore::maximumTotalImageSize ? "package too large" : juce::String();
 }
 
-// Reads the images, the checksum list and the signature entries; "damaged archive" for one that
-// does not read whole. Images are within their limit already (findSizeProblem).
+// An image: its digest, and why it cannot be sent, kept to be told after the digest check. It is
+// within its limit already (findSizeProblem).
+bool readImageEntry (zip::MemoryArchive& archive, int index, PackageContents& contents)
+{
+    const auto& name = archive.getLayout().entries[(size_t) index].name;
+    juce::MemoryBlock data;
+    if (!archive.readEntry (index, FirmwarePackageStore::maximumImageSize, data))
+        return false;
+
+    contents.images.push_back ({ name, juce::SHA256 (data).toHexString(), findImageProblem (name, data) });
+    return true;
+}
+
+// The checksum list, as text; a later one replaces an earlier one.
+bool readChecksumEntry (zip::MemoryArchive& archive, int index, PackageContents& contents)
+{
+    juce::MemoryBlock data;
+    if (!archive.readEntry (index, FirmwarePackageStore::maximumChecksumListSize, data))
+        return false;
+
+    // Any bytes are text: UTF-16 with a byte order mark, UTF-8, or else one byte per character (a
+    // list written by a Windows shell, a Latin-1 comment).
+    contents.checksumText = textFromBytes (data.getData(), data.getSize());
+    contents.checksumEntryName = archive.getLayout().entries[(size_t) index].name;
+    contents.checksumBytes = std::move (data);
+    contents.hasChecksumList = true;
+    return true;
+}
+
+// A signature entry, read only when small enough to be one; the verdict names an oversized one.
+bool readSignatureEntry (zip::MemoryArchive& archive, int index, PackageContents& contents)
+{
+    constexpr auto limit = (juce::int64) PackageSignature::maximumSignatureEntrySize;
+    const auto& entry = archive.getLayout().entries[(size_t) index];
+    PackageSignature::SignatureEntry signature{ entry.name, entry.uncompressedSize, {} };
+    if (entry.uncompressedSize <= limit && !archive.readEntry (index, limit, signature.data))
+        return false;
+
+    contents.signatures.push_back (std::move (signature));
+    return true;
+}
+
+// Reads the images, the checksum list and the signature entries in the archive's order; "damaged
+// archive" for one that does not read whole.
 juce::String readContents (zip::MemoryArchive& archive, PackageContents& contents)
 {
-    const juce::String damaged ("damaged archive");
-
     for (int i = 0; i < archive.getNumEntries(); ++i)
     {
         const auto& entry = archive.getLayout().entries[(size_t) i];
-        juce::MemoryBlock data;
+        bool read = true;
 
         if (entry.name.endsWith (".syx"))
         {
-            if (!archive.readEntry (i, FirmwarePackageStore::maximumImageSize, data))
-                return damaged;
-
-            contents.images.push_back ({ entry.name, juce::SHA256 (data).toHexString(),
-                                         findImageProblem (entry.name, data) });
+            read = readImageEntry (archive, i, contents);
         }
         else if (entry.name.endsWith (".sha"))
         {
             if (entry.uncompressedSize > FirmwarePackageStore::maximumChecksumListSize)
                 return "checksum list too large: " + entry.name;
 
-            if (!archive.readEntry (i, FirmwarePackageStore::maximumChecksumListSize, data))
-                return damaged;
-
-            // Any bytes are text: UTF-16 with a byte order mark, UTF-8, or else one byte per
-            // character (a list written by a Windows shell, a Latin-1 comment).
-            contents.checksumText = textFromBytes (data.getData(), data.getSize());
-            contents.checksumEntryName = entry.name;
-            contents.checksumBytes = std::move (data);
-            contents.hasChecksumList = true;
+            read = readChecksumEntry (archive, i, contents);
         }
         else if (entry.name.endsWith (".sig"))
         {
-            // Read only when small enough to be one; the verdict names an oversized one.
-            constexpr auto limit = (juce::int64) PackageSignature::maximumSignatureEntrySize;
-            PackageSignature::SignatureEntry signature{ entry.name, entry.uncompressedSize, {} };
-            if (entry.uncompressedSize <= limit && !archive.readEntry (i, limit, signature.data))
-                return damaged;
-
-            contents.signatures.push_back (std::move (signature));
+            read = readSignatureEntry (archive, i, contents);
         }
+
+        if (!read)
+            return "damaged archive";
     }
 
     return {};
@@ -223,8 +248,8 @@ int FirmwarePackageStore::checkPackageData (const juce::MemoryBlock& package, co
         return reject (rejectionReason, "no checksum list");
 
     // The signature is checked before the list is trusted for the digests.
-    auto signature = PackageSignature::verify (contents.checksumEntryName, contents.checksumBytes,
-                                               contents.signatures, trust);
+    auto signature =
+        PackageSignature::verify (contents.checksumEntryName, contents.checksumBytes, contents.signatures, trust);
     signature.checked = true;
     if (signatureOut != nullptr)
         *signatureOut = signature;

@@ -76,14 +76,13 @@ ImageReadResult FirmwarePackageStore::Impl::recheckSelected (juce::MemoryBlock& 
 // The first steps of every image read: the re-check, then the archive opened from the bytes it
 // checked. That layout was read from these same bytes just now, so it holds; JUCE is only handed
 // an archive whose layout was read first.
-ImageReadResult FirmwarePackageStore::Impl::openSelected (juce::MemoryBlock& package, zip::MemoryArchive& archive,
-                                                          PackageSignature::Verdict& signature,
-                                                          juce::String* failureDetail) const
+ImageReadResult FirmwarePackageStore::Impl::openSelected (SelectedPackage& package, juce::String* failureDetail) const
 {
-    if (const auto result = recheckSelected (package, signature, failureDetail); result != ImageReadResult::ok)
+    if (const auto result = recheckSelected (package.bytes, package.signature, failureDetail);
+        result != ImageReadResult::ok)
         return result;
 
-    return archive.open (package).wasOk() ? ImageReadResult::ok : ImageReadResult::packageCheckFailed;
+    return package.archive.open (package.bytes).wasOk() ? ImageReadResult::ok : ImageReadResult::packageCheckFailed;
 }
 
 ImageReadResult FirmwarePackageStore::readSelectedImage (const juce::String& messageKind, juce::MemoryBlock& image,
@@ -99,19 +98,16 @@ ImageReadResult FirmwarePackageStore::readSelectedImage (const juce::String& mes
     versionText = impl->selectedVersionText;
     entryName = packagestore::imageEntryName (messageKind, versionText);
 
-    juce::MemoryBlock package;
-    zip::MemoryArchive archive;
-    PackageSignature::Verdict signature;
-    if (const auto result = impl->openSelected (package, archive, signature, failureDetail);
-        result != ImageReadResult::ok)
+    Impl::SelectedPackage package;
+    if (const auto result = impl->openSelected (package, failureDetail); result != ImageReadResult::ok)
         return result;
 
-    if (const auto result = readImage (archive, entryName, image); result != ImageReadResult::ok)
+    if (const auto result = readImage (package.archive, entryName, image); result != ImageReadResult::ok)
         return result;
 
     // Says which package is sent and who signed it, as checked just now.
     writeLog ("Firmware package " + versionText + " (" + impl->selectedSource + "): '" + entryName + "', " +
-              signature.describe (impl->trust));
+              package.signature.describe (impl->trust));
     return ImageReadResult::ok;
 }
 
@@ -120,18 +116,15 @@ ImageReadResult FirmwarePackageStore::readSelectedImages (CheckedImages& checked
     checked = {};
     std::lock_guard<std::mutex> guard (impl->lock);
 
-    juce::MemoryBlock package;
-    zip::MemoryArchive archive;
-    PackageSignature::Verdict signature;
-    if (const auto result = impl->openSelected (package, archive, signature, failureDetail);
-        result != ImageReadResult::ok)
+    Impl::SelectedPackage package;
+    if (const auto result = impl->openSelected (package, failureDetail); result != ImageReadResult::ok)
         return result;
 
     const auto versionText = impl->selectedVersionText;
     for (auto& kind : impl->requiredImageKinds)
     {
         const auto entryName = packagestore::imageEntryName (kind, versionText);
-        if (const auto result = readImage (archive, entryName, checked.images[entryName]);
+        if (const auto result = readImage (package.archive, entryName, checked.images[entryName]);
             result != ImageReadResult::ok)
         {
             checked = {};
@@ -142,7 +135,7 @@ ImageReadResult FirmwarePackageStore::readSelectedImages (CheckedImages& checked
     checked.versionText = versionText;
     writeLog ("Firmware package " + versionText + " (" + impl->selectedSource +
               "): " + juce::String ((int) checked.images.size()) + " image(s) read and checked, " +
-              signature.describe (impl->trust));
+              package.signature.describe (impl->trust));
     return ImageReadResult::ok;
 }
 

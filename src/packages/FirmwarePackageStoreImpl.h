@@ -62,7 +62,14 @@ struct FirmwarePackageStore::Impl
     // Image reading (FirmwarePackageReading.cpp); the caller holds the lock.
     ImageReadResult recheckSelected (juce::MemoryBlock& package, PackageSignature::Verdict& signature,
                                      juce::String* failureDetail) const;
-    ImageReadResult openSelected (juce::MemoryBlock& package, zip::MemoryArchive& archive,
-                                  PackageSignature::Verdict& signature, juce::String* failureDetail) const;
+    // The selected package as an image read holds it: the bytes checked, the archive opened on
+    // them, and the signature found.
+    struct SelectedPackage
+    {
+        juce::MemoryBlock bytes;
+        zip::MemoryArchive archive; // reads from bytes
+        PackageSignature::Verdict signature;
+    };
+    ImageReadResult openSelected (SelectedPackage& package, juce::String* failureDetail) const;
 };
 } // namespace vfu

@@ -231,8 +231,8 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
     {
         EntryLayout entry;
         juce::int64 headerLength = 0;
-        if (auto result = readEntryLayout (stream, directory + pos, directoryBytes - pos,
-                                           layout.centralDirectoryOffset, entry, headerLength);
+        if (auto result = readEntryLayout (stream, directory + pos, directoryBytes - pos, layout.centralDirectoryOffset,
+                                           entry, headerLength);
             result.failed())
             return result;
 
@@ -269,8 +269,7 @@ bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile)
     return true;
 }
 
-bool readEntry (juce::ZipFile& zipFile, int index, const EntryLayout& entry, juce::int64 limit,
-                juce::MemoryBlock& data)
+bool readEntry (juce::ZipFile& zipFile, int index, const EntryLayout& entry, juce::int64 limit, juce::MemoryBlock& data)
 {
     if (entry.uncompressedSize > limit || !isReadable (entry))
         return false;
