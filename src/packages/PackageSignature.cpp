@@ -62,6 +62,17 @@ juce::Result findKeyLine (const juce::String& text, const juce::String& prefix, 
     return juce::Result::ok();
 }
 
+// The key line's id and its key bytes; `malformed` when the key is not that many bytes in hex.
+juce::Result readKeyLine (const juce::String& text, const juce::String& prefix, const juce::String& malformed,
+                          juce::String& keyIdText, juce::uint8* bytes, size_t size)
+{
+    juce::String keyText;
+    if (auto result = findKeyLine (text, prefix, keyIdText, keyText); result.failed())
+        return result;
+
+    return fromHex (keyText, bytes, size) ? juce::Result::ok() : juce::Result::fail (malformed);
+}
+
 juce::String withComment (const juce::String& comment, const juce::String& keyLine)
 {
     juce::String text;
@@ -138,13 +149,12 @@ juce::String formatSecretKeyFile (const SecretKey& key, const juce::String& comm
 
 juce::Result parsePublicKeyFile (const juce::String& text, PublicKey& key)
 {
-    juce::String keyIdText, keyText;
-    if (auto result = findKeyLine (text, publicKeyPrefix, keyIdText, keyText); result.failed())
-        return result;
-
+    juce::String keyIdText;
     PublicKey parsed;
-    if (!fromHex (keyText, parsed.bytes.data(), parsed.bytes.size()))
-        return juce::Result::fail ("malformed public key");
+    if (auto result = readKeyLine (text, publicKeyPrefix, "malformed public key", keyIdText, parsed.bytes.data(),
+                                   parsed.bytes.size());
+        result.failed())
+        return result;
 
     parsed.keyId = keyIdOf (parsed.bytes);
     if (parsed.keyId != keyIdText)
@@ -156,13 +166,12 @@ juce::Result parsePublicKeyFile (const juce::String& text, PublicKey& key)
 
 juce::Result parseSecretKeyFile (const juce::String& text, SecretKey& key)
 {
-    juce::String keyIdText, keyText;
-    if (auto result = findKeyLine (text, secretKeyPrefix, keyIdText, keyText); result.failed())
-        return result;
-
+    juce::String keyIdText;
     SecretKey parsed;
-    if (!fromHex (keyText, parsed.bytes.data(), parsed.bytes.size()))
-        return juce::Result::fail ("malformed secret key");
+    if (auto result = readKeyLine (text, secretKeyPrefix, "malformed secret key", keyIdText, parsed.bytes.data(),
+                                   parsed.bytes.size());
+        result.failed())
+        return result;
 
     // The second half of a libsodium secret key is its public key; it must be the one the seed gives.
     initialiseSodium();
@@ -315,15 +324,12 @@ namespace
 // Every entry but signature entries, read whole; bounded like the package check's reads.
 juce::Result readEntriesWithoutSignatures (const juce::MemoryBlock& package, std::vector<ArchiveWriter::Entry>& entries)
 {
-    juce::MemoryInputStream input (package, false);
-    zip::ArchiveLayout layout;
-    if (auto result = zip::readLayout (input, layout); result.failed())
+    zip::MemoryArchive archive;
+    if (auto result = archive.open (package); result.failed())
         return result;
 
-    juce::ZipFile zip (input);
-    if (!zip::matchesZipFile (layout, zip))
-        return juce::Result::fail ("damaged archive");
-
+    const auto& layout = archive.getLayout();
+    auto& zip = archive.getZipFile();
     juce::int64 total = 0;
     for (auto& entry : layout.entries)
         total += entry.uncompressedSize;

@@ -73,13 +73,19 @@ juce::int64 findLastSignature (const juce::uint8* tail, int tailSize)
 
     return -1;
 }
-} // namespace
 
-juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
+// The end record as readLayout takes it: where it lies and what it says of the directory.
+struct EndRecord
 {
-    layout = {};
-    const auto total = stream.getTotalLength();
+    juce::int64 offset = 0;
+    int numEntries = 0;
+    juce::int64 directorySize = 0;
+    juce::int64 directoryOffset = 0;
+};
 
+// Finds the one end record juce::ZipFile will read and reads its fields.
+juce::Result readEndRecord (juce::InputStream& stream, juce::int64 total, EndRecord& record)
+{
     if (total < endRecordSize)
         return juce::Result::fail ("not a ZIP archive");
 
@@ -104,76 +110,89 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
     if (found + endRecordSize > total)
         return damaged();
 
-    const auto endInTail = (int) (found - tailStart);
-    const auto* end = tail + endInTail;
-    layout.endRecordOffset = total - tailSize + endInTail;
-    const int numEntries = readShort (end + 10);
-    layout.centralDirectorySize = readInt (end + 12);
-    layout.centralDirectoryOffset = readInt (end + 16);
+    const auto* end = tail + (found - tailStart);
+    record.offset = found;
+    record.numEntries = readShort (end + 10);
+    record.directorySize = readInt (end + 12);
+    record.directoryOffset = readInt (end + 16);
+    return juce::Result::ok();
+}
 
-    // juce::ZipFile accepts an offset that points just past the directory's first signature.
+// juce::ZipFile accepts an offset that points just past the directory's first signature; the
+// offset it then reads from.
+juce::int64 directoryOffsetAsJuceReads (juce::InputStream& stream, juce::int64 total, juce::int64 offset)
+{
     juce::uint8 signature[4];
-    if (layout.centralDirectoryOffset >= 4 && layout.centralDirectoryOffset + 4 <= total &&
-        readExactly (stream, layout.centralDirectoryOffset, signature, 4) &&
-        readInt (signature) != centralHeaderSignature &&
-        readExactly (stream, layout.centralDirectoryOffset - 4, signature, 4) &&
+    if (offset >= 4 && offset + 4 <= total && readExactly (stream, offset, signature, 4) &&
+        readInt (signature) != centralHeaderSignature && readExactly (stream, offset - 4, signature, 4) &&
         readInt (signature) == centralHeaderSignature)
-        layout.centralDirectoryOffset -= 4;
+        return offset - 4;
 
-    // JUCE reads everything from the directory to the end of the stream into memory.
-    const auto directoryBytes = layout.endRecordOffset - layout.centralDirectoryOffset;
+    return offset;
+}
+
+// Reads the central directory into memory, bounded as JUCE reads it: everything from the
+// directory to the end of the stream.
+juce::Result readDirectory (juce::InputStream& stream, juce::int64 total, const ArchiveLayout& layout,
+                            juce::HeapBlock<juce::uint8>& directory, juce::int64& directoryBytes)
+{
+    directoryBytes = layout.endRecordOffset - layout.centralDirectoryOffset;
     if (layout.centralDirectoryOffset < 0 || directoryBytes < 0 ||
         total - layout.centralDirectoryOffset > maximumCentralDirectorySize)
         return damaged();
 
-    juce::HeapBlock<juce::uint8> directory ((size_t) directoryBytes + 1);
+    directory.allocate ((size_t) directoryBytes + 1, false);
     if (directoryBytes > 0 && !readExactly (stream, layout.centralDirectoryOffset, directory, (int) directoryBytes))
         return damaged();
 
-    juce::int64 pos = 0;
-    for (int i = 0; i < numEntries; ++i)
-    {
-        if (pos + centralHeaderSize > directoryBytes)
-            return damaged();
+    return juce::Result::ok();
+}
 
-        const auto* header = directory + pos;
-        const int nameLength = readShort (header + 28);
-        const auto headerLength =
-            (juce::int64) centralHeaderSize + nameLength + readShort (header + 30) + readShort (header + 32);
+// Reads the central header at `header` (`available` bytes of the directory from there on) and the
+// entry's local header; `headerLength` receives the central header's length.
+juce::Result readEntryLayout (juce::InputStream& stream, const juce::uint8* header, juce::int64 available,
+                              juce::int64 directoryOffset, EntryLayout& entry, juce::int64& headerLength)
+{
+    if (centralHeaderSize > available)
+        return damaged();
 
-        if (readInt (header) != centralHeaderSignature || pos + headerLength > directoryBytes)
-            return damaged();
+    const int nameLength = readShort (header + 28);
+    headerLength = (juce::int64) centralHeaderSize + nameLength + readShort (header + 30) + readShort (header + 32);
 
-        // Names are read as UTF-8 (as JUCE reads them); bytes that are not would make every text
-        // operation on the name step past its end, and a NUL would hide the rest of it.
-        const auto* nameBytes = reinterpret_cast<const char*> (header + centralHeaderSize);
-        if (std::memchr (nameBytes, 0, (size_t) nameLength) != nullptr || !juce::CharPointer_UTF8::isValidString (nameBytes, nameLength))
-            return damaged();
+    if (readInt (header) != centralHeaderSignature || headerLength > available)
+        return damaged();
 
-        EntryLayout entry;
-        entry.name = juce::String::fromUTF8 (nameBytes, nameLength);
-        entry.encrypted = (readShort (header + 8) & 1) != 0;
-        entry.method = readShort (header + 10);
-        entry.compressedSize = readInt (header + 20);
-        entry.uncompressedSize = readInt (header + 24);
-        entry.localHeaderOffset = readInt (header + 42);
+    // Names are read as UTF-8 (as JUCE reads them); bytes that are not would make every text
+    // operation on the name step past its end, and a NUL would hide the rest of it.
+    const auto* nameBytes = reinterpret_cast<const char*> (header + centralHeaderSize);
+    if (std::memchr (nameBytes, 0, (size_t) nameLength) != nullptr ||
+        !juce::CharPointer_UTF8::isValidString (nameBytes, nameLength))
+        return damaged();
 
-        juce::uint8 local[localHeaderSize];
-        if (!readExactly (stream, entry.localHeaderOffset, local, localHeaderSize) ||
-            readInt (local) != localHeaderSignature)
-            return damaged();
+    entry.name = juce::String::fromUTF8 (nameBytes, nameLength);
+    entry.encrypted = (readShort (header + 8) & 1) != 0;
+    entry.method = readShort (header + 10);
+    entry.compressedSize = readInt (header + 20);
+    entry.uncompressedSize = readInt (header + 24);
+    entry.localHeaderOffset = readInt (header + 42);
 
-        entry.dataOffset = entry.localHeaderOffset + localHeaderSize + readShort (local + 26) + readShort (local + 28);
+    juce::uint8 local[localHeaderSize];
+    if (!readExactly (stream, entry.localHeaderOffset, local, localHeaderSize) ||
+        readInt (local) != localHeaderSignature)
+        return damaged();
 
-        if (entry.dataOffset + entry.compressedSize > layout.centralDirectoryOffset)
-            return damaged();
+    entry.dataOffset = entry.localHeaderOffset + localHeaderSize + readShort (local + 26) + readShort (local + 28);
 
-        layout.entries.push_back (entry);
-        pos += headerLength;
-    }
+    if (entry.dataOffset + entry.compressedSize > directoryOffset)
+        return damaged();
 
-    // Entries may not share bytes: overlapping entries are the classic way of making a small
-    // archive decompress to far more than its size.
+    return juce::Result::ok();
+}
+
+// Entries may not share bytes: overlapping entries are the classic way of making a small archive
+// decompress to far more than its size. Sets the archive's start, its lowest local header.
+juce::Result checkNoOverlap (ArchiveLayout& layout)
+{
     std::vector<const EntryLayout*> byOffset;
     for (auto& entry : layout.entries)
         byOffset.push_back (&entry);
@@ -187,6 +206,41 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
 
     layout.archiveStart = byOffset.empty() ? layout.centralDirectoryOffset : byOffset.front()->localHeaderOffset;
     return juce::Result::ok();
+}
+} // namespace
+
+juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout)
+{
+    layout = {};
+    const auto total = stream.getTotalLength();
+
+    EndRecord end;
+    if (auto result = readEndRecord (stream, total, end); result.failed())
+        return result;
+
+    layout.endRecordOffset = end.offset;
+    layout.centralDirectorySize = end.directorySize;
+    layout.centralDirectoryOffset = directoryOffsetAsJuceReads (stream, total, end.directoryOffset);
+
+    juce::HeapBlock<juce::uint8> directory;
+    juce::int64 directoryBytes = 0;
+    if (auto result = readDirectory (stream, total, layout, directory, directoryBytes); result.failed())
+        return result;
+
+    for (juce::int64 pos = 0, i = 0; i < end.numEntries; ++i)
+    {
+        EntryLayout entry;
+        juce::int64 headerLength = 0;
+        if (auto result = readEntryLayout (stream, directory + pos, directoryBytes - pos, layout.centralDirectoryOffset,
+                                           entry, headerLength);
+            result.failed())
+            return result;
+
+        layout.entries.push_back (entry);
+        pos += headerLength;
+    }
+
+    return checkNoOverlap (layout);
 }
 
 bool isReadable (const EntryLayout& entry)
@@ -213,6 +267,39 @@ bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile)
     }
 
     return true;
+}
+
+bool readEntry (juce::ZipFile& zipFile, int index, const EntryLayout& entry, juce::int64 limit, juce::MemoryBlock& data)
+{
+    if (entry.uncompressedSize > limit || !isReadable (entry))
+        return false;
+
+    std::unique_ptr<juce::InputStream> stream (zipFile.createStreamForEntry (index));
+    return stream != nullptr && readAtMost (*stream, entry.uncompressedSize, data) &&
+           (juce::int64) data.getSize() == entry.uncompressedSize;
+}
+
+juce::Result MemoryArchive::open (const juce::MemoryBlock& data)
+{
+    zipFile.reset();
+    input = std::make_unique<juce::MemoryInputStream> (data, false);
+
+    if (auto result = readLayout (*input, layout); result.failed())
+        return result;
+
+    zipFile = std::make_unique<juce::ZipFile> (*input);
+    if (!matchesZipFile (layout, *zipFile))
+    {
+        zipFile.reset();
+        return juce::Result::fail ("damaged archive");
+    }
+
+    return juce::Result::ok();
+}
+
+bool MemoryArchive::readEntry (int index, juce::int64 limit, juce::MemoryBlock& data)
+{
+    return zip::readEntry (*zipFile, index, layout.entries[(size_t) index], limit, data);
 }
 
 bool hasPackageExtension (const juce::String& entryName)

@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <memory>
 #include <vector>
 
 namespace vfu::zip
@@ -49,6 +50,35 @@ juce::Result readLayout (juce::InputStream& stream, ArchiveLayout& layout);
 // True when juce::ZipFile sees the same entries (names and sizes, in order) as the layout: the
 // check that nothing JUCE reads later disagrees with what readLayout validated.
 bool matchesZipFile (const ArchiveLayout& layout, const juce::ZipFile& zipFile);
+
+// Reads one entry whole, refusing more bytes than its header declared (or than the limit), and
+// fewer: a deflate stream that does not match its sizes is damaged. An entry that JUCE cannot
+// read (encrypted, or compressed with another method) is refused here, where it is read.
+bool readEntry (juce::ZipFile& zipFile, int index, const EntryLayout& entry, juce::int64 limit,
+                juce::MemoryBlock& data);
+
+// An archive held in memory, handed to juce::ZipFile only once its layout has been read and
+// checked, and kept only when JUCE then sees the same entries.
+class MemoryArchive
+{
+public:
+    // readLayout's failure, or "damaged archive" when juce::ZipFile sees other entries. The block
+    // is read in place: it must outlive the archive and not change.
+    juce::Result open (const juce::MemoryBlock& data);
+
+    // After a successful open.
+    const ArchiveLayout& getLayout() const { return layout; }
+    juce::ZipFile& getZipFile() { return *zipFile; }
+    int getNumEntries() const { return (int) layout.entries.size(); }
+
+    // Entry `index` (of the layout's entries) read whole, as readEntry reads it.
+    bool readEntry (int index, juce::int64 limit, juce::MemoryBlock& data);
+
+private:
+    std::unique_ptr<juce::MemoryInputStream> input;
+    ArchiveLayout layout;
+    std::unique_ptr<juce::ZipFile> zipFile; // reads from input
+};
 
 // The extension test of the program archive: the text from the last "." on, lower-cased, is
 // ".vfw", counting the "." only when it comes after the last "\".

@@ -250,6 +250,25 @@ TEST (PackageSignature, key_files_round_trip_and_refuse_keys_that_do_not_fit_the
     EXPECT_TRUE (sig::parsePublicKeyFile ("", publicRead).failed());
 }
 
+TEST (PackageSignature, a_key_file_whose_key_is_not_whole_hex_names_its_kind_and_leaves_the_key_alone)
+{
+    const auto key = sig::generateKey();
+    const auto publicKey = key.getPublicKey();
+    const auto cut = [] (const juce::String& text) { return text.trimEnd().dropLastCharacters (2) + "\n"; };
+
+    sig::PublicKey publicRead = publicKey;
+    EXPECT_EQ (sig::parsePublicKeyFile (cut (sig::formatPublicKeyFile (publicKey)), publicRead).getErrorMessage(),
+               "malformed public key");
+    EXPECT_EQ (publicRead.bytes, publicKey.bytes);
+
+    sig::SecretKey secretRead;
+    EXPECT_EQ (sig::parseSecretKeyFile (cut (sig::formatSecretKeyFile (key)), secretRead).getErrorMessage(),
+               "malformed secret key");
+    EXPECT_EQ (sig::parseSecretKeyFile ("ed25519-secret-key 0011\n", secretRead).getErrorMessage(),
+               "malformed key line");
+    EXPECT_EQ (secretRead.bytes, sig::SecretKey().bytes);
+}
+
 TEST (PackageSignature, the_development_key_is_trusted_only_outside_a_release_and_always_marked_by_its_id)
 {
     const auto keys = vfu::test::getTestDataFolder().getChildFile ("../../keys");
