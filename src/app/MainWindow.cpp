@@ -37,7 +37,8 @@ MainWindow::MainWindow (const juce::String& title, const juce::String& deviceMod
 {
     setUsingNativeTitleBar (true);
 
-    auto panel = std::make_unique<MainComponent> (deviceModelName, environment, executableFolder, std::move (startupHandlers));
+    auto panel =
+        std::make_unique<MainComponent> (deviceModelName, environment, executableFolder, std::move (startupHandlers));
     menuBar.mainComponent = panel.get();
     setContentOwned (panel.release(), true);
 
@@ -64,8 +65,8 @@ void MainWindow::keepToPanelSize()
     const auto width = MainComponent::panelWidth;
     const auto height = menuBar.mainComponent->getPanelHeight() + menuBarHeight;
     auto* limits = getConstrainer();
-    if (limits == nullptr || limits->getMinimumWidth() != width || limits->getMinimumHeight() != height
-        || limits->getMaximumWidth() != width || limits->getMaximumHeight() != height)
+    if (limits == nullptr || limits->getMinimumWidth() != width || limits->getMinimumHeight() != height ||
+        limits->getMaximumWidth() != width || limits->getMaximumHeight() != height)
         setResizeLimits (width, height, width, height);
 }
 

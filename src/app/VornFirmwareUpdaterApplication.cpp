@@ -108,8 +108,8 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
     if (!instanceLock->enter (0))
     {
         instanceLock.reset();
-        std::cerr << "QuillboxFirmwareUpdater: another instance is running (it holds the instance lock \""
-                  << lockName << "\"); this one quits" << std::endl;
+        std::cerr << "QuillboxFirmwareUpdater: another instance is running (it holds the instance lock \"" << lockName
+                  << "\"); this one quits" << std::endl;
         quit();
         return;
     }
@@ -151,9 +151,9 @@ void VornFirmwareUpdaterApplication::initialise (const juce::String&)
     if (launchOptions.recordingFile != juce::File())
     {
         juce::String problem;
-        recordedPorts = vfu::RecordedPorts::wrap (environment, launchOptions.recordingFile,
-                                                  getApplicationName() + " " + getApplicationVersion(),
-                                                  deviceModelName, problem);
+        recordedPorts =
+            vfu::RecordedPorts::wrap (environment, launchOptions.recordingFile,
+                                      getApplicationName() + " " + getApplicationVersion(), deviceModelName, problem);
         if (recordedPorts == nullptr)
             std::cerr << "QuillboxFirmwareUpdater: " << problem << std::endl;
     }

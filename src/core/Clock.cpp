@@ -41,7 +41,8 @@ void Clock::sleepRealMicroseconds (double microseconds)
 {
     // Below a millisecond for fast clocks, so that a scaled 98 ms pause does not stretch to a
     // whole real millisecond.
-    std::this_thread::sleep_for (std::chrono::microseconds (juce::jmax ((juce::int64) 1, (juce::int64) std::ceil (microseconds))));
+    std::this_thread::sleep_for (
+        std::chrono::microseconds (juce::jmax ((juce::int64) 1, (juce::int64) std::ceil (microseconds))));
 }
 
 int Clock::toRealMilliseconds (int clockMilliseconds) const
@@ -58,15 +59,23 @@ Clock& Clock::getRealClock()
     return clock;
 }
 
-juce::int64 RealClock::now() { return juce::Time::currentTimeMillis(); }
+juce::int64 RealClock::now()
+{
+    return juce::Time::currentTimeMillis();
+}
 
-void RealClock::sleep (int milliseconds) { juce::Thread::sleep (milliseconds); }
+void RealClock::sleep (int milliseconds)
+{
+    juce::Thread::sleep (milliseconds);
+}
 
-bool RealClock::wait (juce::WaitableEvent& event, int milliseconds) { return event.wait (milliseconds); }
+bool RealClock::wait (juce::WaitableEvent& event, int milliseconds)
+{
+    return event.wait (milliseconds);
+}
 
 ScaledClock::ScaledClock (double speedToUse, juce::int64 startMilliseconds)
-    : speed (juce::jmax (0.001, speedToUse)),
-      start (startMilliseconds),
+    : speed (juce::jmax (0.001, speedToUse)), start (startMilliseconds),
       realStart (juce::Time::getMillisecondCounterHiRes())
 {
 }

@@ -100,8 +100,14 @@ void removeLogObserver (LogObserver* observer)
     observers().removeAllInstancesOf (observer);
 }
 
-LogCollector::LogCollector() { addLogObserver (this); }
-LogCollector::~LogCollector() { removeLogObserver (this); }
+LogCollector::LogCollector()
+{
+    addLogObserver (this);
+}
+LogCollector::~LogCollector()
+{
+    removeLogObserver (this);
+}
 
 void LogCollector::logLineWritten (const juce::String& text)
 {

@@ -18,7 +18,10 @@ namespace
 constexpr int signalKinds = 3;
 std::atomic<int> counts[signalKinds];
 
-int indexOf (TerminationSignal signal) { return (int) signal; }
+int indexOf (TerminationSignal signal)
+{
+    return (int) signal;
+}
 
 // The signal number's kind, -1 for one this file does not catch.
 int kindOf (int number)

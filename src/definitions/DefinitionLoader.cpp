@@ -127,9 +127,11 @@ juce::String readDocumentFile (const juce::File& definitionFile)
     const auto* data = static_cast<const char*> (bytes.getData());
     const auto size = bytes.getSize();
 
-    const bool utf16 = size >= 2 && (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (data)
-                                     || juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (data));
-    if (!utf16 && size > 0 && !juce::CharPointer_UTF8::isValidString (data, (int) juce::jmin (size, (size_t) std::numeric_limits<int>::max())))
+    const bool utf16 = size >= 2 && (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (data) ||
+                                     juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (data));
+    if (!utf16 && size > 0 &&
+        !juce::CharPointer_UTF8::isValidString (data,
+                                                (int) juce::jmin (size, (size_t) std::numeric_limits<int>::max())))
         throw Exception (rootMessage);
 
     return vfu::textFromBytes (data, size);
@@ -166,7 +168,8 @@ bool namesState (const StatesMachine& machine, const juce::XmlElement& pollingSt
 // Values beyond what the engine keeps are clamped by the model; the log says so.
 void logClampedValue (const State& state, const juce::XmlElement& element, const char* attributeName)
 {
-    const auto clamped = vfu::definitions::describeClampedValue (attributeName, element.getStringAttribute (attributeName));
+    const auto clamped =
+        vfu::definitions::describeClampedValue (attributeName, element.getStringAttribute (attributeName));
 
     if (clamped.isNotEmpty())
         writeLog ("State '" + state.name + "' : " + element.getTagName() + " " + clamped);

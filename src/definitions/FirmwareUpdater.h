@@ -111,7 +111,8 @@ public:
             public:
                 // Applies the value rules: a packet size below 32 becomes 256 and one above 256 becomes
                 // 256; a wait time of 0 or less becomes 0.5.
-                SendSysExInstruction (juce::String messageKind, juce::String endPollingMode, int packetSize, float waitTime);
+                SendSysExInstruction (juce::String messageKind, juce::String endPollingMode, int packetSize,
+                                      float waitTime);
                 ~SendSysExInstruction() override = default;
                 void accept (InstructionVisitor& visitor) const override;
 
@@ -204,18 +205,12 @@ public:
     // Loads the definition for deviceName and consoleMode from a document file or text, then
     // collects the firmware packages in the search folders (and the program file). Throws
     // FirmwareUpdaterException for a bad document. The thread is not started.
-    FirmwareUpdater (const juce::File& definitionFile,
-                     const juce::String& deviceName,
-                     bool consoleMode,
-                     FirmwareUpdaterCallback* callback,
-                     const juce::Array<juce::File>& firmwareSearchFolders,
+    FirmwareUpdater (const juce::File& definitionFile, const juce::String& deviceName, bool consoleMode,
+                     FirmwareUpdaterCallback* callback, const juce::Array<juce::File>& firmwareSearchFolders,
                      const vfu::UpdaterEnvironment& environment = {});
 
-    FirmwareUpdater (const juce::String& definitionText,
-                     const juce::String& deviceName,
-                     bool consoleMode,
-                     FirmwareUpdaterCallback* callback,
-                     const juce::Array<juce::File>& firmwareSearchFolders,
+    FirmwareUpdater (const juce::String& definitionText, const juce::String& deviceName, bool consoleMode,
+                     FirmwareUpdaterCallback* callback, const juce::Array<juce::File>& firmwareSearchFolders,
                      const vfu::UpdaterEnvironment& environment = {});
 
     // Stops the engine thread (5000 ms), then releases the model and the packages.
@@ -261,9 +256,7 @@ public:
     bool isGuarded() const noexcept { return guard.isGuarded(); }
 
 private:
-    FirmwareUpdater (const juce::String& deviceName,
-                     bool consoleMode,
-                     FirmwareUpdaterCallback* callback,
+    FirmwareUpdater (const juce::String& deviceName, bool consoleMode, FirmwareUpdaterCallback* callback,
                      const vfu::UpdaterEnvironment& environment);
 
     // ----- Definition loading (DefinitionLoader.cpp) -----
@@ -370,11 +363,11 @@ private:
     const State* pendingState = nullptr;
     mutable std::mutex requestLock; // guards requestedState
     juce::String requestedState;
-    std::atomic<juce::int64> stateEntryTime { 0 };
-    std::atomic<double> progress { 0.0 };
-    std::atomic<int> completedStateEntries { 0 };
+    std::atomic<juce::int64> stateEntryTime{ 0 };
+    std::atomic<double> progress{ 0.0 };
+    std::atomic<int> completedStateEntries{ 0 };
     juce::StringArray reportedPortsInUse; // engine thread only
-    int entriesWithoutPause = 0; // engine thread only
+    int entriesWithoutPause = 0;          // engine thread only
 
     // The images read and checked before the erase (or by the first transfer since the initial
     // state), which the transfers send; null until then and again in the initial state. Engine
@@ -392,10 +385,10 @@ private:
     vfu::ReportChannel reports;
 
     vfu::UpdateGuard guard;
-    bool verdictPending = false;                  // engine thread: the state entered is the verdict
+    bool verdictPending = false;                    // engine thread: the state entered is the verdict
     std::atomic<bool> firmwareOverwritten{ false }; // an erase (or image) went out in this updater's life
-    bool firmwareAnswered = false;                // engine thread: the firmware answered an inquiry
-    bool waitingNoticeShown = false;              // engine thread
+    bool firmwareAnswered = false;                  // engine thread: the firmware answered an inquiry
+    bool waitingNoticeShown = false;                // engine thread
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdater)
 };

@@ -28,4 +28,3 @@ inline const juce::StringArray& getPanelButtonNames()
     return names;
 }
 } // namespace vfu::definitions
-

@@ -139,17 +139,20 @@ void FirmwareUpdater::restartFromInitialState()
 
 void FirmwareUpdater::reportStateChanged (const juce::String& previousState, const juce::String& newState)
 {
-    reports.deliver (callback, [previousState, newState] (FirmwareUpdaterCallback& c) { c.stateChanged (previousState, newState); });
+    reports.deliver (callback, [previousState, newState] (FirmwareUpdaterCallback& c)
+                     { c.stateChanged (previousState, newState); });
 }
 
 void FirmwareUpdater::reportTextFieldChanged (const juce::String& name, const juce::String& text, bool visible)
 {
-    reports.deliver (callback, [name, text, visible] (FirmwareUpdaterCallback& c) { c.textFieldChanged (name, text, visible); });
+    reports.deliver (callback,
+                     [name, text, visible] (FirmwareUpdaterCallback& c) { c.textFieldChanged (name, text, visible); });
 }
 
 void FirmwareUpdater::reportButtonChanged (const juce::String& name, const juce::String& text, bool enabled)
 {
-    reports.deliver (callback, [name, text, enabled] (FirmwareUpdaterCallback& c) { c.buttonChanged (name, text, enabled); });
+    reports.deliver (callback,
+                     [name, text, enabled] (FirmwareUpdaterCallback& c) { c.buttonChanged (name, text, enabled); });
 }
 
 void FirmwareUpdater::reportPrintMessage (const juce::String& text, bool flag)
@@ -223,7 +226,7 @@ void FirmwareUpdater::run()
     // A click not yet taken by a polling loop is kept: it is acted on in this run's first polling
     // loop (a restart of the thread, as a switch of Advanced Mode makes, must not lose it).
 
-    while (! threadShouldExit())
+    while (!threadShouldExit())
     {
         const State* current;
         const State* pending;
@@ -243,7 +246,7 @@ void FirmwareUpdater::run()
         paceEntryWithoutPause();
         const auto entryStart = clock.now();
 
-        if (! enterState (*pending))
+        if (!enterState (*pending))
             continue;
 
         countEntryWithoutPause (*pending, entryStart);
@@ -427,7 +430,7 @@ void FirmwareUpdater::applyTransition (const State& state, PollResult result, co
 void FirmwareUpdater::waitForPortChange (const State& state)
 {
     // A pass that has just moved the machine on does not wait.
-    if (! isStillIn (state))
+    if (!isStillIn (state))
         return;
 
     const int recheck = layerReportsPortChanges ? portChangeRecheckMilliseconds : portListRecheckMilliseconds;
@@ -439,7 +442,7 @@ void FirmwareUpdater::waitForPortChange (const State& state)
 
 void FirmwareUpdater::waitWithNothingPending()
 {
-    if (! threadShouldExit())
+    if (!threadShouldExit())
         wakeEvent.wait (nothingPendingWaitMilliseconds);
 }
 

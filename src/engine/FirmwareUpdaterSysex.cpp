@@ -44,11 +44,13 @@ juce::String describeReadFailure (vfu::FirmwarePackageStore::ImageReadResult res
 }
 // The pauses still to come, in seconds of the updater's clock: the sender's pacing depends only on
 // the bytes left, so they are the pauses of an image of that many bytes.
-double getSecondsLeft (size_t imageSize, juce::uint32 sent, const FirmwareUpdater::State::SendSysExInstruction& instruction)
+double getSecondsLeft (size_t imageSize, juce::uint32 sent,
+                       const FirmwareUpdater::State::SendSysExInstruction& instruction)
 {
     const auto left = (int) juce::jmin<size_t> (imageSize - juce::jmin<size_t> (imageSize, sent),
                                                 (size_t) std::numeric_limits<int>::max());
-    return (double) vfu::SysexSender::getTotalPauseMilliseconds (left, instruction.packetSize, instruction.waitTime) / 1000.0;
+    return (double) vfu::SysexSender::getTotalPauseMilliseconds (left, instruction.packetSize, instruction.waitTime) /
+           1000.0;
 }
 } // namespace
 
@@ -119,7 +121,7 @@ void FirmwareUpdater::waitAfterErase()
     // The request is left for the polling loop to act on.
     for (int i = 0; i < eraseWaitSleeps; ++i)
     {
-        if (! clock.sleepUnlessThreadExits (eraseWaitSleepMs) || hasRequestedState())
+        if (!clock.sleepUnlessThreadExits (eraseWaitSleepMs) || hasRequestedState())
             return;
     }
 }

@@ -25,11 +25,11 @@ public:
     enum class Action
     {
         goOn,
-        warnFirstInterrupt,   // tell the user firstInterruptText; the update goes on
-        deferTermination,     // a termination arrived during the phase; it waits for the verdict
-        stop,                 // stop now: outside the phase
-        stopAfterVerdict,     // stop now: a held-back termination, the phase has ended
-        stopDuringUpdate,     // stop now: the second Ctrl-C, in the middle of the update
+        warnFirstInterrupt, // tell the user firstInterruptText; the update goes on
+        deferTermination,   // a termination arrived during the phase; it waits for the verdict
+        stop,               // stop now: outside the phase
+        stopAfterVerdict,   // stop now: a held-back termination, the phase has ended
+        stopDuringUpdate,   // stop now: the second Ctrl-C, in the middle of the update
     };
 
     // `read` gives the counts so far (null: none ever); every signal counted so far is new to the

@@ -32,12 +32,15 @@ struct ReportChannel::Call
 
     std::mutex lock;
     Status status = Status::waiting;
-    juce::WaitableEvent finished { true };
+    juce::WaitableEvent finished{ true };
 };
 
 ReportChannel::ReportChannel() : gate (std::make_shared<Gate>()) {}
 
-ReportChannel::~ReportChannel() { close(); }
+ReportChannel::~ReportChannel()
+{
+    close();
+}
 
 bool ReportChannel::deliver (FirmwareUpdaterCallback* callback, std::function<void (FirmwareUpdaterCallback&)> report)
 {
@@ -46,7 +49,7 @@ bool ReportChannel::deliver (FirmwareUpdaterCallback* callback, std::function<vo
 
     {
         const std::lock_guard<std::mutex> sl (gate->lock);
-        if (! gate->open)
+        if (!gate->open)
             return false;
     }
 
@@ -62,37 +65,38 @@ bool ReportChannel::deliver (FirmwareUpdaterCallback* callback, std::function<vo
 
     auto call = std::make_shared<Call>();
 
-    const bool posted = juce::MessageManager::callAsync ([sharedGate = gate, call, callback, report = std::move (report)]
-    {
+    const bool posted = juce::MessageManager::callAsync (
+        [sharedGate = gate, call, callback, report = std::move (report)]
         {
-            const std::lock_guard<std::mutex> sl (call->lock);
-            if (call->status == Call::Status::abandoned)
-                return;
-            call->status = Call::Status::running;
-        }
+            {
+                const std::lock_guard<std::mutex> sl (call->lock);
+                if (call->status == Call::Status::abandoned)
+                    return;
+                call->status = Call::Status::running;
+            }
 
-        bool open;
-        {
-            const std::lock_guard<std::mutex> sl (sharedGate->lock);
-            open = sharedGate->open;
-        }
+            bool open;
+            {
+                const std::lock_guard<std::mutex> sl (sharedGate->lock);
+                open = sharedGate->open;
+            }
 
-        // The gate is only closed on this (the message) thread, so it cannot close while the
-        // report runs.
-        if (open)
-            report (*callback);
+            // The gate is only closed on this (the message) thread, so it cannot close while the
+            // report runs.
+            if (open)
+                report (*callback);
 
-        {
-            const std::lock_guard<std::mutex> sl (call->lock);
-            call->status = Call::Status::done;
-        }
-        call->finished.signal();
-    });
+            {
+                const std::lock_guard<std::mutex> sl (call->lock);
+                call->status = Call::Status::done;
+            }
+            call->finished.signal();
+        });
 
-    if (! posted)
+    if (!posted)
         return false;
 
-    while (! call->finished.wait (exitCheckIntervalMs))
+    while (!call->finished.wait (exitCheckIntervalMs))
     {
         if (juce::Thread::currentThreadShouldExit())
         {
@@ -105,7 +109,7 @@ bool ReportChannel::deliver (FirmwareUpdaterCallback* callback, std::function<vo
         }
 
         const std::lock_guard<std::mutex> sl (gate->lock);
-        if (! gate->open)
+        if (!gate->open)
             return false;
     }
 
@@ -117,17 +121,18 @@ bool ReportChannel::post (FirmwareUpdaterCallback* callback, std::function<void 
     if (callback == nullptr || juce::MessageManager::getInstanceWithoutCreating() == nullptr)
         return false;
 
-    return juce::MessageManager::callAsync ([sharedGate = gate, callback, report = std::move (report)]
-    {
-        // The gate is only closed on this (the message) thread, so it cannot close while the
-        // report runs.
+    return juce::MessageManager::callAsync (
+        [sharedGate = gate, callback, report = std::move (report)]
         {
-            const std::lock_guard<std::mutex> sl (sharedGate->lock);
-            if (! sharedGate->open)
-                return;
-        }
-        report (*callback);
-    });
+            // The gate is only closed on this (the message) thread, so it cannot close while the
+            // report runs.
+            {
+                const std::lock_guard<std::mutex> sl (sharedGate->lock);
+                if (!sharedGate->open)
+                    return;
+            }
+            report (*callback);
+        });
 }
 
 void ReportChannel::close()

@@ -4,12 +4,10 @@
 
 namespace vfu
 {
-SysexSender::SysexSender (std::shared_ptr<const Transfer> transferToSend, float waitTimeToUse, int packetSizeToUse, Clock& clockToUse)
-    : juce::Thread ("SysexSender"),
-      transfer (std::move (transferToSend)),
-      waitTime (waitTimeToUse),
-      packetSize (juce::jmax (1, packetSizeToUse)),
-      clock (clockToUse)
+SysexSender::SysexSender (std::shared_ptr<const Transfer> transferToSend, float waitTimeToUse, int packetSizeToUse,
+                          Clock& clockToUse)
+    : juce::Thread ("SysexSender"), transfer (std::move (transferToSend)), waitTime (waitTimeToUse),
+      packetSize (juce::jmax (1, packetSizeToUse)), clock (clockToUse)
 {
     startThread();
 }
@@ -45,7 +43,7 @@ void SysexSender::run()
         }
 
         // A stop skips the pause: the sender must not touch the clock once its owner gave up on it.
-        if (! threadShouldExit())
+        if (!threadShouldExit())
             clock.sleepUnlessThreadExits (getPauseMilliseconds (n, waitTime));
 
         bytesSent += (juce::uint32) n;
@@ -62,7 +60,10 @@ void SysexSender::run()
     progressEvent.signal();
 }
 
-bool SysexSender::waitForProgress (int milliseconds) { return progressEvent.wait (milliseconds); }
+bool SysexSender::waitForProgress (int milliseconds)
+{
+    return progressEvent.wait (milliseconds);
+}
 
 bool SysexSender::stopAndRelease (std::unique_ptr<SysexSender> sender, int timeoutMilliseconds)
 {
@@ -78,7 +79,7 @@ bool SysexSender::stopAndRelease (std::unique_ptr<SysexSender> sender, int timeo
     // The output blocks: let a reaper wait for the end, however long it takes, and delete the
     // sender (with the image and output it holds) only then.
     std::shared_ptr<SysexSender> stuck (sender.release());
-    if (! juce::Thread::launch ([stuck] { stuck->waitForThreadToExit (-1); }))
+    if (!juce::Thread::launch ([stuck] { stuck->waitForThreadToExit (-1); }))
     {
         // No thread for the reaper: keep the sender alive for the rest of the process.
         new std::shared_ptr<SysexSender> (stuck);

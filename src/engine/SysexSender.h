@@ -73,8 +73,8 @@ private:
     const int packetSize;
     Clock& clock;
 
-    std::atomic<juce::uint32> bytesSent { 0 };
-    std::atomic<bool> finished { false };
+    std::atomic<juce::uint32> bytesSent{ 0 };
+    std::atomic<bool> finished{ false };
     std::atomic<MidiSendResult> sendFailure{ MidiSendResult::sent };
     juce::WaitableEvent progressEvent;
 

@@ -32,9 +32,9 @@ public:
 // that was not sent: counting it would show a whole transfer with pieces missing.
 enum class MidiSendResult
 {
-    sent,            // handed to the MIDI system whole
-    refused,         // the system would not take it (full for too long, an error)
-    destinationGone  // the port it was sent to no longer exists
+    sent,           // handed to the MIDI system whole
+    refused,        // the system would not take it (full for too long, an error)
+    destinationGone // the port it was sent to no longer exists
 };
 
 // An opened MIDI output; destroying it closes the port.

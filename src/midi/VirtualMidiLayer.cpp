@@ -18,7 +18,7 @@ struct VirtualMidiLayer::Port
     bool present = true;
     int generation = 0; // advances whenever the pair leaves the lists, killing older connections
     std::vector<juce::MidiMessage> sent;
-    juce::StringArray otherPrograms; // connected to this pair besides the updater
+    juce::StringArray otherPrograms;                // connected to this pair besides the updater
     juce::String inputHeldResult, outputHeldResult; // non-empty while another program holds the port
 };
 
@@ -72,7 +72,10 @@ public:
 
     ~OutputConnection() override { --layer.openOutputs; }
 
-    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override { return layer.send (name, generation, message); }
+    MidiSendResult sendMessageNow (const juce::MidiMessage& message) override
+    {
+        return layer.send (name, generation, message);
+    }
     juce::String getName() const override { return reportedName; }
 
 private:

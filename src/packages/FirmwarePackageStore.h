@@ -15,7 +15,7 @@ namespace vfu
 // check changes nothing.
 struct CheckedImages
 {
-    juce::String versionText;                          // the selection they were read for
+    juce::String versionText;                         // the selection they were read for
     std::map<juce::String, juce::MemoryBlock> images; // by entry name, one per required image
 };
 
@@ -82,9 +82,9 @@ public:
     // One source that collection looked at, for the command-line tool.
     struct Finding
     {
-        juce::String source; // a path, or "<program path>!<entry name>" for the program archive
-        int versionNumber;   // -1 when rejected
-        juce::String reason; // why it was rejected; empty when accepted
+        juce::String source;         // a path, or "<program path>!<entry name>" for the program archive
+        int versionNumber;           // -1 when rejected
+        juce::String reason;         // why it was rejected; empty when accepted
         juce::String signature = {}; // accepted ones: "unsigned" or "signed by KEYID (name)"
     };
 

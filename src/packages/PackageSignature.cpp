@@ -143,8 +143,8 @@ juce::String formatPublicKeyFile (const PublicKey& key, const juce::String& comm
 
 juce::String formatSecretKeyFile (const SecretKey& key, const juce::String& comment)
 {
-    return withComment (comment, secretKeyPrefix + key.getPublicKey().keyId + " " +
-                                     toHex (key.bytes.data(), key.bytes.size()));
+    return withComment (comment,
+                        secretKeyPrefix + key.getPublicKey().keyId + " " + toHex (key.bytes.data(), key.bytes.size()));
 }
 
 juce::Result parsePublicKeyFile (const juce::String& text, PublicKey& key)
@@ -195,8 +195,7 @@ namespace
 {
 constexpr juce::int64 maximumKeyFileSize = 64 * 1024;
 
-template <typename Key, typename Parser>
-juce::Result loadKey (const juce::File& file, Key& key, Parser parse)
+template <typename Key, typename Parser> juce::Result loadKey (const juce::File& file, Key& key, Parser parse)
 {
     juce::MemoryBlock data;
     if (!file.existsAsFile() || file.getSize() > maximumKeyFileSize || !file.loadFileAsData (data))
@@ -267,7 +266,8 @@ juce::MemoryBlock createSignatureEntry (const juce::String& checksumEntryName, c
     crypto_sign_detached (signature.data(), nullptr, static_cast<const unsigned char*> (message.getData()),
                           message.getSize(), key.bytes.data());
 
-    const auto line = signaturePrefix + key.getPublicKey().keyId + " " + toHex (signature.data(), signature.size()) + "\n";
+    const auto line =
+        signaturePrefix + key.getPublicKey().keyId + " " + toHex (signature.data(), signature.size()) + "\n";
     return { line.toRawUTF8(), line.getNumBytesAsUTF8() };
 }
 
@@ -281,7 +281,8 @@ Verdict verify (const juce::String& checksumEntryName, const juce::MemoryBlock& 
         return invalid ("more than one signature entry");
 
     const auto& entry = signatures.front();
-    if (entry.declaredSize > (juce::int64) maximumSignatureEntrySize || entry.data.getSize() > maximumSignatureEntrySize)
+    if (entry.declaredSize > (juce::int64) maximumSignatureEntrySize ||
+        entry.data.getSize() > maximumSignatureEntrySize)
         return invalid ("signature entry too large: " + entry.name);
 
     if (entry.data.getSize() < signatureLineLength)
@@ -290,7 +291,8 @@ Verdict verify (const juce::String& checksumEntryName, const juce::MemoryBlock& 
     // Checked byte by byte before any text is made of it: the entry comes from the package.
     const auto* bytes = static_cast<const char*> (entry.data.getData());
     const bool endsInNewline = entry.data.getSize() == signatureLineLength + 1;
-    if ((endsInNewline && bytes[signatureLineLength] != '\n') || std::memchr (bytes, 0, signatureLineLength) != nullptr ||
+    if ((endsInNewline && bytes[signatureLineLength] != '\n') ||
+        std::memchr (bytes, 0, signatureLineLength) != nullptr ||
         !juce::CharPointer_ASCII::isValidString (bytes, (int) signatureLineLength))
         return invalid ("malformed signature: " + entry.name);
 

@@ -85,8 +85,8 @@ struct Verdict
     };
 
     Status status = Status::unsigned_;
-    juce::String keyId;  // the key id the entry names (valid, and invalid when it could be read)
-    juce::String reason; // for invalid
+    juce::String keyId;   // the key id the entry names (valid, and invalid when it could be read)
+    juce::String reason;  // for invalid
     bool checked = false; // set by the package check once it got as far as the signature
 
     // "unsigned", or "signed by KEYID" with the key's name in parentheses when it has one; the

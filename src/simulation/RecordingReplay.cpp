@@ -377,7 +377,8 @@ bool RecordingReplay::matches (const Run& run, const juce::String& port, const j
             return false;
 
         const double recordedPause = recordedPauseBefore (expected);
-        const double required = (imageRecordedMs + recordedPause) * (1.0 - pauseTolerance) - recordedPause * pauseTolerance;
+        const double required =
+            (imageRecordedMs + recordedPause) * (1.0 - pauseTolerance) - recordedPause * pauseTolerance;
         const double elapsed = now - (double) imageStartClock;
         if (elapsed < required)
         {

@@ -96,8 +96,8 @@ private:
     bool currentScheduled = false; // what the instrument did after it is under way
     juce::String divergence;
     mutable juce::String mismatchPause; // the pause that made a piece differ
-    juce::int64 imageStartClock = -1; // when the first piece of the image under way arrived
-    double imageRecordedMs = 0.0;      // the recorded pauses from that piece to the last one matched
+    juce::int64 imageStartClock = -1;   // when the first piece of the image under way arrived
+    double imageRecordedMs = 0.0;       // the recorded pauses from that piece to the last one matched
     juce::int64 lastPieceEnd = -1;
     std::vector<std::unique_ptr<std::atomic<int>>> pending; // deliveries still to come, per run
 

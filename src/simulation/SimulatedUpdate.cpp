@@ -5,14 +5,16 @@
 
 namespace vfu
 {
-SimulatedUpdate::SimulatedUpdate (const simulation::InstrumentSettings& instrument, const Options& options, FirmwareUpdaterCallback* receiverToUse)
+SimulatedUpdate::SimulatedUpdate (const simulation::InstrumentSettings& instrument, const Options& options,
+                                  FirmwareUpdaterCallback* receiverToUse)
     : receiver (receiverToUse)
 {
     if (options.clock == nullptr && options.speed > 1.0)
         ownClock = std::make_unique<ScaledClock> (options.speed);
 
     clock = options.clock != nullptr ? options.clock : ownClock != nullptr ? ownClock.get() : &Clock::getRealClock();
-    simulation = std::make_unique<simulation::Simulation> (instrument, options.silentPorts, *clock, options.openPortsOnMessageThread);
+    simulation = std::make_unique<simulation::Simulation> (instrument, options.silentPorts, *clock,
+                                                           options.openPortsOnMessageThread);
     MidiLayer* layer = &simulation->getLayer();
     if (options.recordingFile != juce::File())
     {
@@ -36,11 +38,14 @@ SimulatedUpdate::SimulatedUpdate (const simulation::InstrumentSettings& instrume
     FirmwareUpdaterCallback* const self = this;
 
     if (options.definitionText.isNotEmpty())
-        updater = std::make_unique<FirmwareUpdater> (options.definitionText, options.deviceName, false, self, options.packageFiles, environment);
+        updater = std::make_unique<FirmwareUpdater> (options.definitionText, options.deviceName, false, self,
+                                                     options.packageFiles, environment);
     else if (options.definitionFile != juce::File())
-        updater = std::make_unique<FirmwareUpdater> (options.definitionFile, options.deviceName, false, self, options.packageFiles, environment);
+        updater = std::make_unique<FirmwareUpdater> (options.definitionFile, options.deviceName, false, self,
+                                                     options.packageFiles, environment);
     else
-        updater = std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), options.deviceName, false, self, options.packageFiles, environment);
+        updater = std::make_unique<FirmwareUpdater> (definitions::getInbuiltDefinitions(), options.deviceName, false,
+                                                     self, options.packageFiles, environment);
 
     if (updater->getMachine() == nullptr)
     {
@@ -48,10 +53,11 @@ SimulatedUpdate::SimulatedUpdate (const simulation::InstrumentSettings& instrume
         return;
     }
 
-    const auto version = options.firmwareVersion.isNotEmpty() ? options.firmwareVersion : updater->getLatestFirmwareVersion();
+    const auto version =
+        options.firmwareVersion.isNotEmpty() ? options.firmwareVersion : updater->getLatestFirmwareVersion();
     if (version.isEmpty())
         problem = "No firmware file was found.";
-    else if (! updater->setFirmwareVersion (version))
+    else if (!updater->setFirmwareVersion (version))
         problem = "No firmware package has the version " + version.quoted() + ".";
 }
 
@@ -123,7 +129,8 @@ void SimulatedUpdate::timeLeftChanged (double secondsLeft)
 
 juce::StringArray SimulatedUpdate::getFaultNames()
 {
-    return { "drop-replies", "reply-delay=MS", "garble-replies", "short-replies", "unrelated-sysex", "vanish-after=BYTES", "never-come-back" };
+    return { "drop-replies",    "reply-delay=MS",     "garble-replies", "short-replies",
+             "unrelated-sysex", "vanish-after=BYTES", "never-come-back" };
 }
 
 bool SimulatedUpdate::applyFault (simulation::InstrumentFaults& faults, const juce::String& fault, juce::String& error)
@@ -134,7 +141,7 @@ bool SimulatedUpdate::applyFault (simulation::InstrumentFaults& faults, const ju
 
     auto readValue = [&] (int& target)
     {
-        if (! hasValue || valueText.isEmpty() || ! valueText.containsOnly ("0123456789") || valueText.length() > 9)
+        if (!hasValue || valueText.isEmpty() || !valueText.containsOnly ("0123456789") || valueText.length() > 9)
         {
             error = "--fault " + name + " needs =N with a whole number, not " + fault.quoted();
             return false;

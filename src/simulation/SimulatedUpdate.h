@@ -18,25 +18,26 @@ class SimulatedUpdate final : private FirmwareUpdaterCallback
 public:
     struct Options
     {
-        juce::String definitionText;    // empty: the definitionFile, or else the inbuilt document
-        juce::File definitionFile;      // used when definitionText is empty and this is not File()
+        juce::String definitionText; // empty: the definitionFile, or else the inbuilt document
+        juce::File definitionFile;   // used when definitionText is empty and this is not File()
         juce::String deviceName = "Quillbox";
         juce::Array<juce::File> packageFiles; // package files or folders; the program file is not searched
-        juce::String firmwareVersion;   // empty: the newest package
-        double speed = 1.0;             // above 1: a ScaledClock
-        Clock* clock = nullptr;         // when set, this clock instead (it must outlive the update)
+        juce::String firmwareVersion;         // empty: the newest package
+        double speed = 1.0;                   // above 1: a ScaledClock
+        Clock* clock = nullptr;               // when set, this clock instead (it must outlive the update)
         int silentPorts = 1;
         int userReactionMilliseconds = 3000;
         bool openPortsOnMessageThread = true;
-        juce::File recordingFile; // when set, what the updater exchanges is recorded there
-        juce::String programName; // the program and version a recording names
+        juce::File recordingFile;                              // when set, what the updater exchanges is recorded there
+        juce::String programName;                              // the program and version a recording names
         std::function<std::unique_ptr<PowerHold>()> holdPower; // null: the platform's hold (UpdaterEnvironment)
     };
 
     // Throws FirmwareUpdater::FirmwareUpdaterException for a bad document. Check getProblem()
     // before starting: a missing package or version leaves a problem text. Reports go to
     // `receiver` (may be null), on the message thread.
-    SimulatedUpdate (const simulation::InstrumentSettings& instrument, const Options& options, FirmwareUpdaterCallback* receiver);
+    SimulatedUpdate (const simulation::InstrumentSettings& instrument, const Options& options,
+                     FirmwareUpdaterCallback* receiver);
     ~SimulatedUpdate() override;
 
     // Empty when the updater is ready to start.

@@ -11,9 +11,15 @@ WakeLagClock::WakeLagClock (Clock& clockToMeasure, double extraRealDelayMillisec
 {
 }
 
-juce::int64 WakeLagClock::now() { return clock.now(); }
+juce::int64 WakeLagClock::now()
+{
+    return clock.now();
+}
 
-double WakeLagClock::getSpeed() const { return clock.getSpeed(); }
+double WakeLagClock::getSpeed() const
+{
+    return clock.getSpeed();
+}
 
 void WakeLagClock::sleep (int milliseconds)
 {
@@ -48,7 +54,8 @@ void WakeLagClock::wokeUp (double realStart, int clockMilliseconds)
         sleepRealMicroseconds (extraRealDelay * 1000.0);
 
     const auto speed = clock.getSpeed();
-    const auto lateReal = juce::Time::getMillisecondCounterHiRes() - realStart - juce::jmax (0, clockMilliseconds) / speed;
+    const auto lateReal =
+        juce::Time::getMillisecondCounterHiRes() - realStart - juce::jmax (0, clockMilliseconds) / speed;
     const auto lag = (juce::int64) std::floor (juce::jmax (0.0, lateReal) * speed);
 
     for (auto longest = longestLag.load(); lag > longest && !longestLag.compare_exchange_weak (longest, lag);)
@@ -72,15 +79,15 @@ juce::String describeStarvation (juce::int64 longestLagMilliseconds, double spee
     // Half a time-out late is near enough: two such wake-ups in a row use it up.
     const TimeoutDependency* nearest = nullptr;
     for (auto& timeout : timeouts)
-        if (longestLagMilliseconds * 2 >= timeout.clockMilliseconds
-            && (nearest == nullptr || timeout.clockMilliseconds > nearest->clockMilliseconds))
+        if (longestLagMilliseconds * 2 >= timeout.clockMilliseconds &&
+            (nearest == nullptr || timeout.clockMilliseconds > nearest->clockMilliseconds))
             nearest = &timeout;
 
     if (nearest == nullptr)
         return {};
 
-    return "starved: wake-ups up to " + juce::String (longestLagMilliseconds) + " ms late at clock x"
-           + juce::String (speed, 0) + ", near the " + juce::String (nearest->clockMilliseconds) + " ms " + nearest->name;
+    return "starved: wake-ups up to " + juce::String (longestLagMilliseconds) + " ms late at clock x" +
+           juce::String (speed, 0) + ", near the " + juce::String (nearest->clockMilliseconds) + " ms " + nearest->name;
 }
 } // namespace simulation
 } // namespace vfu

@@ -59,11 +59,13 @@ LaunchOptions LaunchOptions::parse (const juce::StringArray& arguments)
         {
             // The name becomes part of a file name in the computer's temporary folder.
             const auto value = valueAfter (i, argument);
-            if (value.isNotEmpty() && value.containsOnly ("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.")
-                && !value.startsWith ("."))
+            if (value.isNotEmpty() &&
+                value.containsOnly ("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.") &&
+                !value.startsWith ("."))
                 options.instanceLockName = value;
             else if (value.isNotEmpty())
-                options.problems.add ("--instance-lock wants a name of letters, digits, '-', '_' and '.', not " + value);
+                options.problems.add ("--instance-lock wants a name of letters, digits, '-', '_' and '.', not " +
+                                      value);
         }
         else if (argument == "--record")
         {

@@ -14,10 +14,13 @@ TEST (InstanceLock, without_a_private_name_is_the_lock_that_JUCE_and_earlier_bui
 TEST (InstanceLock, a_private_name_gives_a_lock_of_its_own)
 {
     const auto shared = VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", {});
-    const auto first = VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", "window-test-1");
-    const auto second = VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", "window-test-2");
+    const auto first =
+        VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", "window-test-1");
+    const auto second =
+        VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", "window-test-2");
 
     EXPECT_NE (first, shared);
     EXPECT_NE (first, second);
-    EXPECT_EQ (first, VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", "window-test-1"));
+    EXPECT_EQ (first,
+               VornFirmwareUpdaterApplication::getInstanceLockName ("Quillbox Firmware Updater", "window-test-1"));
 }

@@ -34,7 +34,8 @@ TEST (MainWindow, creates_the_panel_for_the_device_model_as_its_content_and_hand
     // The start-up ran for that model: its engine runs the Quillbox machine and lists the package.
     ASSERT_NE (panel->getEngine(), nullptr);
     EXPECT_EQ (panel->getEngine()->getFirmwareVersions(), juce::StringArray ("2.2.1"));
-    EXPECT_TRUE (runMessageLoopUntil ([&] { return panel->getEngine()->getCurrentStateName() == "Idle, no device"; }, 10000));
+    EXPECT_TRUE (
+        runMessageLoopUntil ([&] { return panel->getEngine()->getCurrentStateName() == "Idle, no device"; }, 10000));
 
     // The window keeps the panel's full size below the menu bar.
     EXPECT_EQ (window.getHeight(), panel->getHeight() + VornFirmwareUpdaterApplication::MainWindow::menuBarHeight);

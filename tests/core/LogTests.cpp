@@ -122,14 +122,15 @@ TEST_F (LogTest, threads_logging_while_the_log_closes_never_reach_a_deleted_logg
     {
         openLog();
 
-        std::atomic<bool> stop { false };
+        std::atomic<bool> stop{ false };
         std::vector<std::thread> writers;
         for (int t = 0; t < 4; ++t)
-            writers.emplace_back ([&stop, t]
-                                  {
-                                      while (! stop)
-                                          writeLog ("writer " + juce::String (t));
-                                  });
+            writers.emplace_back (
+                [&stop, t]
+                {
+                    while (!stop)
+                        writeLog ("writer " + juce::String (t));
+                });
 
         juce::Thread::sleep (2);
         closeLog();

@@ -272,9 +272,9 @@ TEST (DefinitionLint, finds_an_erase_that_no_firmware_transfer_can_follow)
 
     // The image inside a Check may be skipped, so the instrument could be left erased.
     EXPECT_EQ (summarise (lintStates (states)), (Lines{ "erase-without-transfer Erase/SendSysEx@8" }));
-    EXPECT_TRUE (lintStates (states.replace ("<Check name=\"versionNumber\" value=\"false\">", "")
-                                 .replace ("</Check>", ""))
-                     .empty());
+    EXPECT_TRUE (
+        lintStates (states.replace ("<Check name=\"versionNumber\" value=\"false\">", "").replace ("</Check>", ""))
+            .empty());
 }
 
 TEST (DefinitionLint, finds_firmware_images_that_a_given_package_lacks)

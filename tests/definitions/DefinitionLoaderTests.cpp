@@ -187,7 +187,7 @@ TEST (DefinitionLoader, applies_the_packet_size_and_wait_time_rules)
         { R"xml(waitTime="abc")xml", 256, 0.5f },
         { R"xml(waitTime="nan")xml", 256, 0.5f },
         { R"xml(waitTime="inf")xml", 256, 0.5f },
-        { R"xml(waitTime="1e40")xml", 256, 0.5f }, // beyond the float range
+        { R"xml(waitTime="1e40")xml", 256, 0.5f },  // beyond the float range
         { R"xml(waitTime="3e9")xml", 256, 2.0e9f }, // its pause in milliseconds would overflow an int
     };
 

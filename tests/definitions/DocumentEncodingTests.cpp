@@ -77,7 +77,8 @@ TEST (DocumentEncoding, loads_valid_utf8_beyond_ascii)
     EXPECT_EQ (rejectionOfFile (withRawBytes ("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb9")), "accepted");
 
     const auto updater = loadText (documentWithStates (juce::String::fromUTF8 ("<State name=\"Idle\" pollingMode=\"x\">"
-                                                                              "<Print text=\"Gr\xc3\xbc\xc3\x9f""e\"/></State>")));
+                                                                               "<Print text=\"Gr\xc3\xbc\xc3\x9f"
+                                                                               "e\"/></State>")));
     EXPECT_NE (updater->getMachine()->getState ("Idle"), nullptr);
 }
 

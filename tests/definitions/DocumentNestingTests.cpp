@@ -76,11 +76,15 @@ TEST (DocumentNesting, refuses_processing_instructions_inside_elements_which_wou
     const juce::String expected ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
 
     // JUCE's reader loops forever on an instruction in content followed by text.
-    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><?pi?>text</State>")), expected);
-    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">a<?pi x?>b<Print text=\"i\"/></State>")), expected);
+    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><?pi?>text</State>")),
+               expected);
+    EXPECT_EQ (rejectionOf (
+                   documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">a<?pi x?>b<Print text=\"i\"/></State>")),
+               expected);
     // An entity's text could carry one into content.
-    EXPECT_EQ (rejectionOf ("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"<a><?p?>t</a>\">]>"
-                            + documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>").fromFirstOccurrenceOf ("?>", false, false)),
+    EXPECT_EQ (rejectionOf ("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"<a><?p?>t</a>\">]>" +
+                            documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>")
+                                .fromFirstOccurrenceOf ("?>", false, false)),
                expected);
 
     // A malformed attribute value that hides an instruction from any scan of quotes (the fuzzer's find).
@@ -90,14 +94,16 @@ TEST (DocumentNesting, refuses_processing_instructions_inside_elements_which_wou
 
     // Instructions before the first element are the prolog's and fine; later, outside a comment or
     // CDATA section, not.
-    EXPECT_FALSE (vfu::definitions::scanMarkup ("<?xml version=\"1.0\"?><?style x?><!-- c --><a t=\"1\"><b/></a>", 256).instructionInContent);
+    EXPECT_FALSE (vfu::definitions::scanMarkup ("<?xml version=\"1.0\"?><?style x?><!-- c --><a t=\"1\"><b/></a>", 256)
+                      .instructionInContent);
     EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><b/><?x?></a>", 256).instructionInContent);
 }
 
 TEST (DocumentNesting, loads_a_document_with_an_instruction_in_a_comment_or_CDATA_section)
 {
-    const auto updater = loadText (documentWithStates ("<!-- written with <?php echo 1; ?> --><State name=\"Idle\" pollingMode=\"x\">"
-                                                       "<![CDATA[ <?x?> text ]]><Print text=\"kept\"/></State>"));
+    const auto updater =
+        loadText (documentWithStates ("<!-- written with <?php echo 1; ?> --><State name=\"Idle\" pollingMode=\"x\">"
+                                      "<![CDATA[ <?x?> text ]]><Print text=\"kept\"/></State>"));
     EXPECT_EQ (stateOf (*updater, "Idle").instructions.size(), 1u);
 
     using vfu::definitions::scanMarkup;
@@ -113,16 +119,18 @@ TEST (DocumentNesting, a_comment_that_the_reader_would_not_see_as_one_hides_no_i
     const juce::String expected ("<FirmwareUpdaters> must be the root element.\n\nThe app will quit.");
 
     // "<!--" inside a quoted value opens no comment: the instruction after the tag is in content.
-    EXPECT_EQ (rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><Print text=\"> <!-- \"/><?pi?>t"
-                                                "<Print text=\"-->\"/></State>")),
-               expected);
+    EXPECT_EQ (
+        rejectionOf (documentWithStates ("<State name=\"Idle\" pollingMode=\"x\"><Print text=\"> <!-- \"/><?pi?>t"
+                                         "<Print text=\"-->\"/></State>")),
+        expected);
     // A comment's end is searched after its opening, as the reader does: "<!-->" does not end it.
     EXPECT_FALSE (vfu::definitions::scanMarkup ("<a><!--><?x?>t--></a>", 256).instructionInContent);
     EXPECT_TRUE (vfu::definitions::scanMarkup ("<a><!---->--><?x?>t</a>", 256).instructionInContent);
     // Entities are parsed as markup where they are used: with a document type, any "<?" counts.
     EXPECT_EQ (rejectionOf ("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY d \"<b><!--\"><!ENTITY e \"<a><?p?>t</a>\">"
-                            "<!ENTITY f \"-->\">]>"
-                            + documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>").fromFirstOccurrenceOf ("?>", false, false)),
+                            "<!ENTITY f \"-->\">]>" +
+                            documentWithStates ("<State name=\"Idle\" pollingMode=\"x\">&e;</State>")
+                                .fromFirstOccurrenceOf ("?>", false, false)),
                expected);
 }
 
@@ -134,7 +142,8 @@ TEST (DocumentNesting, refuses_entity_declarations_which_the_reader_would_expand
 
     // An entity that holds itself, and one whose text, used as content, nests elements far beyond the limit.
     EXPECT_EQ (rejectionOf ("<!DOCTYPE FirmwareUpdaters [<!ENTITY a \"XY&a;\">]>" + body), expected);
-    const auto deep = juce::String::repeatedString ("<Check>", 60000) + juce::String::repeatedString ("</Check>", 60000);
+    const auto deep =
+        juce::String::repeatedString ("<Check>", 60000) + juce::String::repeatedString ("</Check>", 60000);
     EXPECT_EQ (rejectionOf ("<!DOCTYPE FirmwareUpdaters [<!entity a '" + deep + "'>]>" +
                             body.replace ("<Print text=\"&a;\"/>", "&a;")),
                expected);

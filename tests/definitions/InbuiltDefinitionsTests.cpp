@@ -159,12 +159,12 @@ TEST (InbuiltDefinitions, gives_Lumostrel_and_Quillbox_the_same_states_in_the_sa
 TEST (InbuiltDefinitions, lists_the_Orb_26_states_in_order)
 {
     EXPECT_EQ (stateNamesInDocumentOrder ("Orb 26"),
-               juce::StringArray (
-                   "Idle, no device", "Idle, device detected", "Idle, bootloader detected", "Idle, panel update mode",
-                   "Waiting for erase", "DSP download", "Waiting for reattach, DSP", "Waiting for reattach, DSP check",
-                   "Panel erase", "Panel download", "Waiting for reattach, panel", "Waiting for reattach, panel check",
-                   "Update cancelled",
-                   "Download complete", "Error, no device", "Error, device detected", "Error, bootloader detected"));
+               juce::StringArray ("Idle, no device", "Idle, device detected", "Idle, bootloader detected",
+                                  "Idle, panel update mode", "Waiting for erase", "DSP download",
+                                  "Waiting for reattach, DSP", "Waiting for reattach, DSP check", "Panel erase",
+                                  "Panel download", "Waiting for reattach, panel", "Waiting for reattach, panel check",
+                                  "Update cancelled", "Download complete", "Error, no device", "Error, device detected",
+                                  "Error, bootloader detected"));
 }
 
 TEST (InbuiltDefinitions, starts_each_Quillbox_state_with_version_instructions_installing_and_button)

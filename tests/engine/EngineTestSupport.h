@@ -137,19 +137,17 @@ private:
 };
 
 // A small definition document for the device "Test" (device ID 0008) around the given states.
-inline juce::String makeDocument (const juce::String& states,
-                                  const juce::String& initialState = "A",
-                                  const juce::String& timeoutState = "A",
-                                  const juce::String& deviceId = "0008")
+inline juce::String makeDocument (const juce::String& states, const juce::String& initialState = "A",
+                                  const juce::String& timeoutState = "A", const juce::String& deviceId = "0008")
 {
-    return "<FirmwareUpdaters><FirmwareUpdater deviceName=\"Test\" communicationMode=\"MIDI\" MIDIDeviceID=\"" + deviceId
-           + "\" fileNamePattern=\"test-fw-\" initialState=\"" + initialState + "\" timeout=\"45\" timeoutState=\""
-           + timeoutState + "\">" + states + "</FirmwareUpdater></FirmwareUpdaters>";
+    return "<FirmwareUpdaters><FirmwareUpdater deviceName=\"Test\" communicationMode=\"MIDI\" MIDIDeviceID=\"" +
+           deviceId + "\" fileNamePattern=\"test-fw-\" initialState=\"" + initialState +
+           "\" timeout=\"45\" timeoutState=\"" + timeoutState + "\">" + states +
+           "</FirmwareUpdater></FirmwareUpdaters>";
 }
 
 // A package "test-fw-<version>.vfw" in the folder holding the given images.
-inline juce::File writePackage (const juce::File& folder,
-                                const juce::String& version,
+inline juce::File writePackage (const juce::File& folder, const juce::String& version,
                                 const std::vector<std::pair<juce::String, juce::MemoryBlock>>& images)
 {
     std::vector<ArchiveWriter::Entry> entries;
@@ -202,7 +200,8 @@ private:
 class EngineHarness
 {
 public:
-    explicit EngineHarness (const juce::String& document, double speed = 50.0, juce::Array<juce::File> searchFolders = {})
+    explicit EngineHarness (const juce::String& document, double speed = 50.0,
+                            juce::Array<juce::File> searchFolders = {})
         : clock (speed), layer (clock), selector (layer, clock), callback (clock)
     {
         UpdaterEnvironment environment;
@@ -232,7 +231,10 @@ public:
         return runMessageLoopUntil ([&] { return callback.hasEntered (stateName); }, timeoutMs);
     }
 
-    bool waitFor (const std::function<bool()>& condition, int timeoutMs = 20000) { return runMessageLoopUntil (condition, timeoutMs); }
+    bool waitFor (const std::function<bool()>& condition, int timeoutMs = 20000)
+    {
+        return runMessageLoopUntil (condition, timeoutMs);
+    }
 
     ScaledClock clock;
     VirtualMidiLayer layer;

@@ -15,25 +15,26 @@ const juce::String restingState = "<State name=\"Rest\" pollingMode=\"none\"/>";
 
 TEST (Executor, reports_the_state_entry_then_progress_zero_then_one_report_per_instruction_in_order)
 {
-    EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\">"
-                                         "<TextField name=\"InstalledVersion\" text=\"v ?(version) / ?(version)\"/>"
-                                         "<Button name=\"InstallCancel\" text=\"Install\" state=\"enabled\" gotoState=\"A\"/>"
-                                         "<Button name=\"InstallCancel\" text=\"Cancel\" state=\"Enabled\"/>"
-                                         "<Print text=\"hello\"/>"
-                                         "<TextField name=\"Installing\" text=\"\" visible=\"false\"/>"
-                                         "</State>"));
+    EngineHarness harness (
+        makeDocument ("<State name=\"A\" pollingMode=\"none\">"
+                      "<TextField name=\"InstalledVersion\" text=\"v ?(version) / ?(version)\"/>"
+                      "<Button name=\"InstallCancel\" text=\"Install\" state=\"enabled\" gotoState=\"A\"/>"
+                      "<Button name=\"InstallCancel\" text=\"Cancel\" state=\"Enabled\"/>"
+                      "<Print text=\"hello\"/>"
+                      "<TextField name=\"Installing\" text=\"\" visible=\"false\"/>"
+                      "</State>"));
     harness.updater->startThread();
 
     ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.getLines().size() >= 7; }));
     harness.updater->stopThread (2000);
 
-    const juce::StringArray expected { "stateChanged|none|A",
-                                       "progressChanged|0",
-                                       "textFieldChanged|InstalledVersion|v Unknown / Unknown|true",
-                                       "buttonChanged|InstallCancel|Install|true",
-                                       "buttonChanged|InstallCancel|Cancel|false",
-                                       "printMessage|hello|false",
-                                       "textFieldChanged|Installing||false" };
+    const juce::StringArray expected{ "stateChanged|none|A",
+                                      "progressChanged|0",
+                                      "textFieldChanged|InstalledVersion|v Unknown / Unknown|true",
+                                      "buttonChanged|InstallCancel|Install|true",
+                                      "buttonChanged|InstallCancel|Cancel|false",
+                                      "printMessage|hello|false",
+                                      "textFieldChanged|Installing||false" };
     EXPECT_EQ (harness.callback.getLines(), expected);
 }
 
@@ -107,14 +108,15 @@ TEST (Executor, checks_versionNumber_as_an_exact_text_comparison_and_ignores_oth
     auto folder = createTemporaryFolder ("check");
     writePackage (folder, "2.2.1", { { "test-fw-2.2.1.syx", juce::MemoryBlock ("\xf0\x01\xf7", 3) } });
 
-    EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\">"
-                                         "<Check name=\"versionNumber\" value=\"true\"><Print text=\"equal\"/></Check>"
-                                         "<Check name=\"versionNumber\" value=\"false\"><Print text=\"different\"/>"
-                                         "<Check name=\"versionNumber\" value=\"false\"><Print text=\"nested\"/></Check></Check>"
-                                         "<Check name=\"versionnumber\" value=\"false\"><Print text=\"wrong name\"/></Check>"
-                                         "<Print text=\"end\"/>"
-                                         "</State>"),
-                           50.0, { folder });
+    EngineHarness harness (
+        makeDocument ("<State name=\"A\" pollingMode=\"none\">"
+                      "<Check name=\"versionNumber\" value=\"true\"><Print text=\"equal\"/></Check>"
+                      "<Check name=\"versionNumber\" value=\"false\"><Print text=\"different\"/>"
+                      "<Check name=\"versionNumber\" value=\"false\"><Print text=\"nested\"/></Check></Check>"
+                      "<Check name=\"versionnumber\" value=\"false\"><Print text=\"wrong name\"/></Check>"
+                      "<Print text=\"end\"/>"
+                      "</State>"),
+        50.0, { folder });
     ASSERT_TRUE (harness.updater->setFirmwareVersion ("2.2.1"));
     harness.updater->startThread();
 
@@ -133,8 +135,8 @@ TEST (Executor, times_out_to_the_global_timeout_state_45_seconds_after_entry_wit
 {
     EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\"><GotoState state=\"Polling\"/></State>"
                                          "<State name=\"Polling\" pollingMode=\"MIDI ports\">"
-                                         "<PollingState value=\"Device detected\" gotoState=\"A\"/></State>"
-                                         + restingState,
+                                         "<PollingState value=\"Device detected\" gotoState=\"A\"/></State>" +
+                                             restingState,
                                          "A", "Rest"),
                            200.0);
     harness.updater->startThread();
@@ -153,14 +155,15 @@ TEST (Executor, a_state_s_own_timeoutState_overrides_the_global_one_and_a_time_o
 {
     EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\"><GotoState state=\"Polling\"/></State>"
                                          "<State name=\"Polling\" pollingMode=\"midi PORTS\" timeoutState=\"Own\"/>"
-                                         "<State name=\"Own\" pollingMode=\"MIDI ports\" timeoutState=\"Own\"/>"
-                                         + restingState,
+                                         "<State name=\"Own\" pollingMode=\"MIDI ports\" timeoutState=\"Own\"/>" +
+                                             restingState,
                                          "A", "Rest"),
                            400.0);
     harness.updater->startThread();
 
     ASSERT_TRUE (harness.waitForState ("Own", 60000));
-    ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.getLines().size() > harness.callback.indexOfEntry ("Own") + 1; }));
+    ASSERT_TRUE (harness.waitFor (
+        [&] { return harness.callback.getLines().size() > harness.callback.indexOfEntry ("Own") + 1; }));
 
     // Stays in "Own" through several more time-outs, without reports.
     const auto numLines = harness.callback.getLines().size();
@@ -173,16 +176,17 @@ TEST (Executor, a_state_s_own_timeoutState_overrides_the_global_one_and_a_time_o
 
 TEST (Executor, takes_the_last_click_before_the_engine_looks_and_ignores_whether_the_button_is_enabled)
 {
-    EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\">"
-                                         "<Button name=\"InstallCancel\" text=\"Install\" state=\"disabled\" gotoState=\"First\"/>"
-                                         "<Button name=\"InstallCancel\" text=\"Install\" state=\"disabled\" gotoState=\"Second\"/>"
-                                         "<Button name=\"InstallCancel\" text=\"Install\" state=\"enabled\" gotoState=\"\"/>"
-                                         "<Button name=\"Other\" text=\"Other\" state=\"enabled\" gotoState=\"Third\"/>"
-                                         "<Print text=\"waiting\"/><Wait time=\"2.0\"/>"
-                                         "</State>"
-                                         "<State name=\"First\" pollingMode=\"none\"/>"
-                                         "<State name=\"Second\" pollingMode=\"none\"/>"
-                                         "<State name=\"Third\" pollingMode=\"none\"/>"));
+    EngineHarness harness (
+        makeDocument ("<State name=\"A\" pollingMode=\"none\">"
+                      "<Button name=\"InstallCancel\" text=\"Install\" state=\"disabled\" gotoState=\"First\"/>"
+                      "<Button name=\"InstallCancel\" text=\"Install\" state=\"disabled\" gotoState=\"Second\"/>"
+                      "<Button name=\"InstallCancel\" text=\"Install\" state=\"enabled\" gotoState=\"\"/>"
+                      "<Button name=\"Other\" text=\"Other\" state=\"enabled\" gotoState=\"Third\"/>"
+                      "<Print text=\"waiting\"/><Wait time=\"2.0\"/>"
+                      "</State>"
+                      "<State name=\"First\" pollingMode=\"none\"/>"
+                      "<State name=\"Second\" pollingMode=\"none\"/>"
+                      "<State name=\"Third\" pollingMode=\"none\"/>"));
     harness.updater->startThread();
 
     // Both clicks land during the Wait, before the polling loop looks.
@@ -292,8 +296,9 @@ TEST (Executor, a_click_not_yet_taken_when_the_thread_restarts_is_acted_on_after
 {
     // As on a switch of Advanced Mode: the click lands, the thread is stopped before a polling
     // loop took it, then started again; the request survives into the new run.
-    EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\"><Button name=\"Go\" gotoState=\"B\"/></State>"
-                                         "<State name=\"B\" pollingMode=\"none\"/>"));
+    EngineHarness harness (
+        makeDocument ("<State name=\"A\" pollingMode=\"none\"><Button name=\"Go\" gotoState=\"B\"/></State>"
+                      "<State name=\"B\" pollingMode=\"none\"/>"));
     harness.updater->startThread();
     ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.getLines().size() >= 3; }));
     ASSERT_TRUE (harness.updater->stopThread (1500));
@@ -325,7 +330,8 @@ TEST (ExecutorStop, a_stop_while_the_engine_waits_for_a_report_ends_the_run_and_
 
 TEST (ExecutorStop, a_stop_during_a_Wait_ends_the_run_within_its_time_out)
 {
-    EngineHarness harness (makeDocument ("<State name=\"A\" pollingMode=\"none\"><Print text=\"w\"/><Wait time=\"600\"/></State>"), 1.0);
+    EngineHarness harness (
+        makeDocument ("<State name=\"A\" pollingMode=\"none\"><Print text=\"w\"/><Wait time=\"600\"/></State>"), 1.0);
     harness.updater->startThread();
     ASSERT_TRUE (harness.waitFor ([&] { return harness.callback.getLines().size() >= 3; }));
 
@@ -346,8 +352,8 @@ TEST (ExecutorStop, destroying_the_updater_with_reports_queued_keeps_them_from_t
     environment.clock = &clock;
     environment.programFile = juce::File();
 
-    auto updater = std::make_unique<FirmwareUpdater> (makeDocument ("<State name=\"A\" pollingMode=\"none\"/>"), "Test", false,
-                                                      callback.get(), juce::Array<juce::File>(), environment);
+    auto updater = std::make_unique<FirmwareUpdater> (makeDocument ("<State name=\"A\" pollingMode=\"none\"/>"), "Test",
+                                                      false, callback.get(), juce::Array<juce::File>(), environment);
     updater->startThread();
     juce::Thread::sleep (100);
 
@@ -370,9 +376,10 @@ TEST (ExecutorStop, runs_without_a_callback_and_drops_every_report)
     environment.clock = &clock;
     environment.programFile = juce::File();
 
-    FirmwareUpdater updater (makeDocument ("<State name=\"A\" pollingMode=\"none\"><Print text=\"x\"/><GotoState state=\"B\"/></State>"
-                                           "<State name=\"B\" pollingMode=\"none\"/>"),
-                             "Test", false, nullptr, {}, environment);
+    FirmwareUpdater updater (
+        makeDocument ("<State name=\"A\" pollingMode=\"none\"><Print text=\"x\"/><GotoState state=\"B\"/></State>"
+                      "<State name=\"B\" pollingMode=\"none\"/>"),
+        "Test", false, nullptr, {}, environment);
     updater.startThread();
     EXPECT_TRUE (runMessageLoopUntil ([&] { return updater.getCurrentStateName() == "B"; }, 5000));
     EXPECT_TRUE (updater.stopThread (1500));

@@ -26,7 +26,9 @@ juce::MemoryBlock makeImage (int size)
 
 juce::String hexOf (const juce::MidiMessage& message)
 {
-    return juce::String::toHexString (message.getRawData(), message.getRawDataSize()).removeCharacters (" ").toUpperCase();
+    return juce::String::toHexString (message.getRawData(), message.getRawDataSize())
+        .removeCharacters (" ")
+        .toUpperCase();
 }
 
 // The progress reports made while the engine was in "A".
@@ -34,7 +36,7 @@ juce::StringArray progressInA (const RecordingCallback& callback)
 {
     juce::StringArray result;
     const auto lines = callback.getLines();
-    for (int i = 1; i < lines.size() && ! lines[i].startsWith ("stateChanged|"); ++i)
+    for (int i = 1; i < lines.size() && !lines[i].startsWith ("stateChanged|"); ++i)
         if (lines[i].startsWith ("progressChanged|"))
             result.add (lines[i]);
     return result;
@@ -42,18 +44,20 @@ juce::StringArray progressInA (const RecordingCallback& callback)
 
 juce::String downloadState (const juce::String& sendSysEx, const juce::String& pollingMode = "none")
 {
-    return "<State name=\"A\" pollingMode=\"" + pollingMode + "\">"
-           "<Button name=\"InstallCancel\" text=\"Cancel\" state=\"enabled\" gotoState=\"Cancelled\"/>"
-           + sendSysEx + "<Print text=\"after\"/></State>"
+    return "<State name=\"A\" pollingMode=\"" + pollingMode +
+           "\">"
+           "<Button name=\"InstallCancel\" text=\"Cancel\" state=\"enabled\" gotoState=\"Cancelled\"/>" +
+           sendSysEx +
+           "<Print text=\"after\"/></State>"
            "<State name=\"Done\" pollingMode=\"none\"/><State name=\"Gone\" pollingMode=\"none\"/>"
            "<State name=\"Cancelled\" pollingMode=\"none\"/>";
 }
 
 struct TransferFixture
 {
-    TransferFixture (const juce::String& states, int imageSize, double speed = 200.0, const juce::String& deviceId = "0008")
-        : folder (createTemporaryFolder ("transfer")),
-          image (makeImage (imageSize)),
+    TransferFixture (const juce::String& states, int imageSize, double speed = 200.0,
+                     const juce::String& deviceId = "0008")
+        : folder (createTemporaryFolder ("transfer")), image (makeImage (imageSize)),
           package (writePackage (folder, "1.0.0", { { "test-fw-1.0.0.syx", image } })),
           harness (makeDocument (states, "A", "A", deviceId), speed, { folder }),
           device (harness.addChosenRecordingDevice())
@@ -127,9 +131,10 @@ TEST (SendSysExCommands, a_capitalised_Erase_is_a_firmware_kind_that_no_package_
 
 TEST (FirmwareTransfer, sends_the_image_in_packets_and_reports_each_whole_percent_once_ending_with_one)
 {
-    TransferFixture f (downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI ports\" packetSize=\"32\">"
-                                      "<PollingState value=\"Device detected\" gotoState=\"Done\"/></SendSysEx>"),
-                       32 * 250 + 7);
+    TransferFixture f (
+        downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI ports\" packetSize=\"32\">"
+                       "<PollingState value=\"Device detected\" gotoState=\"Done\"/></SendSysEx>"),
+        32 * 250 + 7);
     f.harness.updater->startThread();
 
     ASSERT_TRUE (f.harness.waitForState ("Done", 60000));
@@ -235,9 +240,10 @@ TEST (FirmwareTransfer, without_a_selected_package_or_an_open_output_nothing_is_
     // whose "MIDI ports" poll finds nothing and lets the time-out run.
     auto folder = createTemporaryFolder ("nooutput");
     writePackage (folder, "1.0.0", { { "test-fw-1.0.0.syx", makeImage (600) } });
-    EngineHarness harness (makeDocument (downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI ports\">"
-                                                        "<PollingState value=\"No device\" gotoState=\"Gone\"/></SendSysEx>")),
-                           200.0, { folder });
+    EngineHarness harness (
+        makeDocument (downloadState ("<SendSysEx messageKind=\"test-fw-$(version)\" endPollingMode=\"MIDI ports\">"
+                                     "<PollingState value=\"No device\" gotoState=\"Gone\"/></SendSysEx>")),
+        200.0, { folder });
     harness.layer.addDevice ("Unchosen", std::make_unique<RecordingDevice>());
     harness.updater->setFirmwareVersion ("1.0.0");
     harness.updater->startThread();
@@ -314,7 +320,7 @@ public:
 
     juce::StringArray getInputNames() override
     {
-        if (! vanished && ! device.getMessages().empty())
+        if (!vanished && !device.getMessages().empty())
         {
             vanished = true;
             juce::Thread::sleep (pauseMilliseconds * 3); // the sender's first pause ends meanwhile
@@ -334,7 +340,7 @@ private:
     vfu::VirtualMidiLayer& layer;
     RecordingDevice& device;
     const int pauseMilliseconds;
-    std::atomic<bool> vanished { false };
+    std::atomic<bool> vanished{ false };
 };
 } // namespace
 

@@ -174,8 +174,9 @@ TEST (GuardedPhase, the_time_left_falls_with_each_step_to_zero_in_seconds_of_the
         }
 
     ASSERT_GT (left.size(), 50);
-    const auto whole = (double) vfu::SysexSender::getTotalPauseMilliseconds (
-                           (int) vfu::DeliveredPackage::imageSize, 256, 0.082f) / 1000.0;
+    const auto whole =
+        (double) vfu::SysexSender::getTotalPauseMilliseconds ((int) vfu::DeliveredPackage::imageSize, 256, 0.082f) /
+        1000.0;
     EXPECT_NEAR (left.getFirst(), whole, 0.001); // 137.532 s, whatever the clock's speed
     EXPECT_EQ (left.getLast(), 0.0);
     for (int i = 1; i < left.size(); ++i)

@@ -299,11 +299,12 @@ TEST (HeadlessUpdate, an_error_state_ends_the_run_at_once_with_its_instructions_
         // after the erase was sent, before any transfer. A person has to restart it. No simulated
         // restart into the bootloader: were it quick enough, the updater might never see the
         // instrument in its firmware and go on to a whole update (seen under Wine's slower steps).
-        HeadlessRun run ([] (SimulatorSession::Options& options)
-                         {
-                             options.instrument.startInBootloader = true;
-                             options.autoBootloaderMs = -1;
-                         });
+        HeadlessRun run (
+            [] (SimulatorSession::Options& options)
+            {
+                options.instrument.startInBootloader = true;
+                options.autoBootloaderMs = -1;
+            });
         HeadlessUpdate::Hooks hooks;
         hooks.pressed = [&] (const juce::String&) { run.simulator->getInstrument().powerCycle(); };
         auto& update = run.create (hooks);

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-using vfu::SysexSender;
 using vfu::MidiSendResult;
+using vfu::SysexSender;
 
 namespace
 {
@@ -43,11 +43,11 @@ public:
         std::mutex lock;
         std::vector<int> packetLengths;
         juce::MemoryBlock bytes;
-        std::atomic<bool> blocking { false };
+        std::atomic<bool> blocking{ false };
         std::atomic<int> refuseFromPacket{ -1 }; // the first packet answered `refused`, -1 for none
-        juce::WaitableEvent release { true };
-        std::atomic<bool> destroyed { false };
-        std::atomic<bool> destroyedOnTestThread { false };
+        juce::WaitableEvent release{ true };
+        std::atomic<bool> destroyed{ false };
+        std::atomic<bool> destroyedOnTestThread{ false };
     };
 
     explicit TestOutput (std::shared_ptr<Shared> s) : shared (std::move (s)) {}

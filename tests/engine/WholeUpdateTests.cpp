@@ -46,7 +46,8 @@ double testClockSpeed (double speed)
 class WholeUpdate
 {
 public:
-    WholeUpdate (Model model, const juce::File& package, double speed, std::function<void (InstrumentSettings&)> adjust = {})
+    WholeUpdate (Model model, const juce::File& package, double speed,
+                 std::function<void (InstrumentSettings&)> adjust = {})
         : clock (testClockSpeed (speed)), callback (clock)
     {
         InstrumentSettings settings;
@@ -81,7 +82,10 @@ public:
         return runMessageLoopUntil ([&] { return callback.hasEntered (state); }, timeoutMs);
     }
 
-    bool waitFor (const std::function<bool()>& condition, int timeoutMs = updateTimeoutMs) { return runMessageLoopUntil (condition, timeoutMs); }
+    bool waitFor (const std::function<bool()>& condition, int timeoutMs = updateTimeoutMs)
+    {
+        return runMessageLoopUntil (condition, timeoutMs);
+    }
 
     bool waitForLine (const juce::String& line, int timeoutMs = updateTimeoutMs)
     {
@@ -127,16 +131,18 @@ void expectWholePercentProgressToTheEnd (const RecordingCallback& callback, cons
 
 TEST (WholeUpdate, a_Quillbox_with_2_1_0_is_updated_to_2_2_1_and_shows_success)
 {
-    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0, [] (InstrumentSettings& s) { s.firmwareVersion = "2.1.0"; });
+    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0,
+                     [] (InstrumentSettings& s) { s.firmwareVersion = "2.1.0"; });
     run.start();
 
     ASSERT_TRUE (run.waitForState ("Download complete"));
     ASSERT_TRUE (run.waitFor ([&] { return run.showsInstructions ("Update completed successfully."); }));
     run.updater().stopThread (5000);
 
-    const juce::StringArray expectedOrder { "Idle, no device", "Idle, device detected", "Firmware erase",
-                                            "Erase, waiting for reattach", "Firmware download", "Waiting for new firmware",
-                                            "Download complete" };
+    const juce::StringArray expectedOrder{ "Idle, no device",   "Idle, device detected",
+                                           "Firmware erase",    "Erase, waiting for reattach",
+                                           "Firmware download", "Waiting for new firmware",
+                                           "Download complete" };
     // Whether a poll catches the instrument while it restarts into its bootloader depends on timing.
     auto states = run.callback.getStates();
     states.removeString ("Waiting");
@@ -154,7 +160,8 @@ TEST (WholeUpdate, a_Quillbox_with_2_1_0_is_updated_to_2_2_1_and_shows_success)
 TEST (WholeUpdate, a_Lumostrel_is_updated_with_its_own_package)
 {
     const auto image = vfu::FirmwareImage::generate (0x000B, "1.1.0", 20000);
-    WholeUpdate run (Model::lumostrel, writeImagesPackage ("lmstr-fw-1.1.0", { { "lmstr-fw-1.1.0.syx", image, true } }), 50.0);
+    WholeUpdate run (Model::lumostrel, writeImagesPackage ("lmstr-fw-1.1.0", { { "lmstr-fw-1.1.0.syx", image, true } }),
+                     50.0);
     run.start();
 
     ASSERT_TRUE (run.waitFor ([&] { return run.showsInstructions ("Update successful."); }));
@@ -165,21 +172,25 @@ TEST (WholeUpdate, a_Lumostrel_is_updated_with_its_own_package)
 TEST (WholeUpdate, an_Orb_26_goes_through_both_installation_phases)
 {
     const juce::String version = "1.1.0p1";
-    WholeUpdate run (Model::orb26,
-                     writeImagesPackage ("orb26-fw-" + version,
-                                         { { "orb26-fw2-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 6000), true },
-                                           { "orb26-fw3-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 3000), true },
-                                           { "orb26-fw4-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 4000), true } }),
-                     50.0,
-                     // An Orb 26 poll takes up to 3.5 s: a restart must last longer to be seen at all.
-                     [] (InstrumentSettings& s) { s.restartMs = 8000; });
+    WholeUpdate run (
+        Model::orb26,
+        writeImagesPackage (
+            "orb26-fw-" + version,
+            { { "orb26-fw2-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 6000), true },
+              { "orb26-fw3-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 3000), true },
+              { "orb26-fw4-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 4000), true } }),
+        50.0,
+        // An Orb 26 poll takes up to 3.5 s: a restart must last longer to be seen at all.
+        [] (InstrumentSettings& s) { s.restartMs = 8000; });
     run.start();
 
-    ASSERT_TRUE (run.waitFor ([&] { return run.showsInstructions ("Installation successful."); })) << run.callback.getStates().joinIntoString (" > ");
+    ASSERT_TRUE (run.waitFor ([&] { return run.showsInstructions ("Installation successful."); }))
+        << run.callback.getStates().joinIntoString (" > ");
 
     const auto states = run.callback.getStates();
-    for (auto* state : { "Waiting for erase", "DSP download", "Waiting for reattach, DSP", "Waiting for reattach, DSP check",
-                         "Panel erase", "Panel download", "Waiting for reattach, panel", "Download complete" })
+    for (auto* state :
+         { "Waiting for erase", "DSP download", "Waiting for reattach, DSP", "Waiting for reattach, DSP check",
+           "Panel erase", "Panel download", "Waiting for reattach, panel", "Download complete" })
         EXPECT_TRUE (states.contains (state)) << state << " in " << states.joinIntoString (" > ");
 
     EXPECT_LT (states.indexOf ("DSP download"), states.indexOf ("Panel erase"));
@@ -194,12 +205,14 @@ TEST (WholeUpdate, an_Orb_26_whose_panel_rejects_its_image_does_not_end_in_succe
     const juce::String version = "1.1.0p1";
     auto panelImage = vfu::FirmwareImage::generate (0x000C, version, 4000);
     panelImage[2000] = (char) (panelImage[2000] ^ 0x01);
-    WholeUpdate run (Model::orb26,
-                     writeImagesPackage ("orb26-fw-" + version,
-                                         { { "orb26-fw2-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 6000), true },
-                                           { "orb26-fw3-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 3000), true },
-                                           { "orb26-fw4-" + version + ".syx", panelImage, true } }),
-                     50.0, [] (InstrumentSettings& s) { s.restartMs = 8000; });
+    WholeUpdate run (
+        Model::orb26,
+        writeImagesPackage (
+            "orb26-fw-" + version,
+            { { "orb26-fw2-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 6000), true },
+              { "orb26-fw3-" + version + ".syx", vfu::FirmwareImage::generate (0x000C, version, 3000), true },
+              { "orb26-fw4-" + version + ".syx", panelImage, true } }),
+        50.0, [] (InstrumentSettings& s) { s.restartMs = 8000; });
     run.start();
 
     ASSERT_TRUE (run.waitForState ("Error, device detected")) << run.callback.getStates().joinIntoString (" > ");
@@ -210,7 +223,8 @@ TEST (WholeUpdate, an_Orb_26_whose_panel_rejects_its_image_does_not_end_in_succe
 
 TEST (WholeUpdate, an_instrument_already_in_its_bootloader_is_installed_after_a_click_on_Install)
 {
-    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0, [] (InstrumentSettings& s) { s.startInBootloader = true; });
+    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 50.0,
+                     [] (InstrumentSettings& s) { s.startInBootloader = true; });
     run.start();
 
     ASSERT_TRUE (run.waitForLine ("buttonChanged|InstallCancel|Install|true"));
@@ -233,7 +247,8 @@ TEST (WholeUpdate, Cancel_during_the_erase_wait_returns_to_idle_at_the_next_slee
     run.start();
 
     ASSERT_TRUE (run.waitForState ("Firmware erase"));
-    ASSERT_TRUE (run.waitFor ([&] { return run.callback.indexOf ("stateChanged|Firmware erase|Idle, no device") >= 0; }));
+    ASSERT_TRUE (
+        run.waitFor ([&] { return run.callback.indexOf ("stateChanged|Firmware erase|Idle, no device") >= 0; }));
 
     const auto entered = run.callback.getTime (run.callback.indexOfEntry ("Firmware erase"));
     const auto left = run.callback.getTime (run.callback.indexOf ("stateChanged|Firmware erase|Idle, no device"));
@@ -246,9 +261,9 @@ TEST (WholeUpdate, Cancel_during_the_download_stops_the_transfer_and_shows_Updat
     bool clicked = false;
     run.callback.onReport = [&] (const juce::String& line)
     {
-        if (! clicked && line == "progressChanged|" + juce::String (0.1))
+        if (!clicked && line == "progressChanged|" + juce::String (0.1))
             clicked = true;
-        if (line.startsWith ("progressChanged|0.1") && ! clicked)
+        if (line.startsWith ("progressChanged|0.1") && !clicked)
             clicked = true;
     };
     run.start();
@@ -261,7 +276,8 @@ TEST (WholeUpdate, Cancel_during_the_download_stops_the_transfer_and_shows_Updat
 
     // The button of "Update cancelled" has no target: a click there changes nothing.
     run.updater().buttonPressed ("InstallCancel");
-    ASSERT_TRUE (run.waitFor ([&] { return run.callback.indexOf ("stateChanged|Update cancelled|Idle, no device") >= 0; }));
+    ASSERT_TRUE (
+        run.waitFor ([&] { return run.callback.indexOf ("stateChanged|Update cancelled|Idle, no device") >= 0; }));
 
     const auto cancelled = run.callback.getTime (run.callback.indexOfEntry ("Update cancelled"));
     const auto idle = run.callback.getTime (run.callback.indexOf ("stateChanged|Update cancelled|Idle, no device"));
@@ -293,7 +309,8 @@ TEST (WholeUpdate, a_corrupt_image_leaves_the_bootloader_waiting_and_leads_to_th
     auto image = vfu::FirmwareImage::generate (0x0008, "2.2.1", 20000);
     image[1000] = (char) (image[1000] ^ 0x01);
 
-    WholeUpdate run (Model::quillbox, writeImagesPackage ("quillbox-fw-2.2.1", { { "quillbox-fw-2.2.1.syx", image, true } }), 50.0);
+    WholeUpdate run (Model::quillbox,
+                     writeImagesPackage ("quillbox-fw-2.2.1", { { "quillbox-fw-2.2.1.syx", image, true } }), 50.0);
     run.start();
 
     ASSERT_TRUE (run.waitForLine ("stateChanged|Firmware download|Error, bootloader detected"));
@@ -303,7 +320,8 @@ TEST (WholeUpdate, a_corrupt_image_leaves_the_bootloader_waiting_and_leads_to_th
 
 TEST (WholeUpdate, an_instrument_that_never_comes_back_times_out_to_idle_after_45_seconds)
 {
-    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 100.0, [] (InstrumentSettings& s) { s.faults.neverComeBack = true; });
+    WholeUpdate run (Model::quillbox, writeDeliveredPackage(), 100.0,
+                     [] (InstrumentSettings& s) { s.faults.neverComeBack = true; });
     run.start();
 
     ASSERT_TRUE (run.waitForLine ("stateChanged|Idle, device detected|Waiting"));

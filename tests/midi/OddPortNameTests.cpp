@@ -11,8 +11,12 @@ namespace
 {
 const juce::StringArray& oddNames()
 {
-    static const juce::StringArray names { "\"Quoted\" port", "[Bracketed] (1) {x} <y>", juce::CharPointer_UTF8 ("Ünïcødé ポート 🎹"),
-                                           "", "back\\slash / tab\there", "  spaces  " };
+    static const juce::StringArray names{ "\"Quoted\" port",
+                                          "[Bracketed] (1) {x} <y>",
+                                          juce::CharPointer_UTF8 ("Ünïcødé ポート 🎹"),
+                                          "",
+                                          "back\\slash / tab\there",
+                                          "  spaces  " };
     return names;
 }
 
@@ -26,9 +30,9 @@ struct OddPorts
     }
 
     vfu::RealClock clock;
-    vfu::VirtualMidiLayer layer { clock };
+    vfu::VirtualMidiLayer layer{ clock };
     vfu::simulation::SimulatedInstrument* instrument = nullptr;
-    MIDIPortsSelector selector { layer, clock };
+    MIDIPortsSelector selector{ layer, clock };
 };
 } // namespace
 
@@ -61,7 +65,9 @@ TEST (OddPortNames, replies_from_oddly_named_sources_are_classified_without_harm
 {
     OddPorts ports;
     const auto reply = juce::MidiMessage::createSysExMessage (
-        std::array<juce::uint8, 13> { 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x08, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00 }.data(), 13);
+        std::array<juce::uint8, 13>{ 0x7E, 0x7F, 0x06, 0x02, 0x04, 0x00, 0x08, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00 }
+            .data(),
+        13);
 
     for (auto& name : oddNames())
     {

@@ -203,8 +203,9 @@ TEST (HostilePackages, reads_a_checksum_list_that_is_not_utf8_as_single_byte_or_
     }
 
     // A list holding only a byte order mark is empty text (JUCE would read past it).
-    EXPECT_EQ (rejectionOf (makeArchive ({ { "p-1.0.0.sha", juce::MemoryBlock ("\xef\xbb\xbf", 3) }, { "a.syx", image } })),
-               "image missing from the checksum list: a.syx");
+    EXPECT_EQ (
+        rejectionOf (makeArchive ({ { "p-1.0.0.sha", juce::MemoryBlock ("\xef\xbb\xbf", 3) }, { "a.syx", image } })),
+        "image missing from the checksum list: a.syx");
 
     // Valid UTF-8 beyond ASCII (a comment line, say) is still text.
     const auto package = makeArchive (
@@ -232,7 +233,8 @@ TEST (HostilePackages, checks_method_and_encryption_only_on_the_entries_it_reads
         return package;
     };
 
-    for (const auto& [method, encrypted] : std::vector<std::pair<int, bool>>{ { 12, false }, { 14, false }, { 0, true } })
+    for (const auto& [method, encrypted] :
+         std::vector<std::pair<int, bool>>{ { 12, false }, { 14, false }, { 0, true } })
     {
         EXPECT_EQ (check (marked (2, method, encrypted)), 1000099) << method << encrypted;
         EXPECT_EQ (rejectionOf (marked (1, method, encrypted)), "damaged archive") << method << encrypted;
@@ -253,8 +255,10 @@ TEST (HostilePackages, refuses_entry_names_that_are_not_utf8_or_hold_a_NUL)
         EXPECT_EQ (rejectionOf (package), "damaged archive") << (int) last;
     }
 
-    const auto named = makeArchive ({ { "p-1.0.0.sha", textBlock (digestOf (makeImage (1, 200)) + juce::String::fromUTF8 (" *\xc3\xa9t\xc3\xa9.syx\n")) },
-                                      { juce::String::fromUTF8 ("\xc3\xa9t\xc3\xa9.syx"), makeImage (1, 200) } });
+    const auto named =
+        makeArchive ({ { "p-1.0.0.sha", textBlock (digestOf (makeImage (1, 200)) +
+                                                   juce::String::fromUTF8 (" *\xc3\xa9t\xc3\xa9.syx\n")) },
+                       { juce::String::fromUTF8 ("\xc3\xa9t\xc3\xa9.syx"), makeImage (1, 200) } });
     EXPECT_EQ (check (named), 1000099);
 }
 

@@ -12,7 +12,8 @@ using vfu::FirmwarePackageStore;
 TEST (MissingSearchFolder, a_desktop_that_does_not_exist_is_noted_and_the_other_folders_still_count)
 {
     const auto folder = vfu::test::createTemporaryFolder ("program-folder");
-    vfu::test::packages::writeFile (folder.getChildFile (vfu::DeliveredPackage::packageFileName), vfu::DeliveredPackage::createPackage());
+    vfu::test::packages::writeFile (folder.getChildFile (vfu::DeliveredPackage::packageFileName),
+                                    vfu::DeliveredPackage::createPackage());
     const auto desktop = vfu::test::createTemporaryFolder ("home").getChildFile ("Desktop");
     ASSERT_FALSE (desktop.exists());
 
@@ -31,7 +32,8 @@ TEST (MissingSearchFolder, no_existing_folder_at_all_leaves_an_empty_store)
 {
     const auto home = vfu::test::createTemporaryFolder ("no-folders");
     FirmwarePackageStore store;
-    store.collect (home.getChildFile ("no-such-program"), { home.getChildFile ("Desktop"), home.getChildFile ("a/b/c") });
+    store.collect (home.getChildFile ("no-such-program"),
+                   { home.getChildFile ("Desktop"), home.getChildFile ("a/b/c") });
 
     EXPECT_TRUE (store.getFirmwareVersions().isEmpty());
     EXPECT_TRUE (store.getLatestFirmwareVersion().isEmpty());

@@ -57,12 +57,13 @@ TEST (PackageSignature, a_signed_package_is_accepted_and_named_by_its_key_in_the
 {
     Maker maker;
     juce::MemoryBlock signedPackage;
-    ASSERT_TRUE (sig::signPackage (makePackage ("quillbox-fw-2.2.1", syxName, makeImage (1)), maker.key, signedPackage)
-                     .wasOk());
+    ASSERT_TRUE (
+        sig::signPackage (makePackage ("quillbox-fw-2.2.1", syxName, makeImage (1)), maker.key, signedPackage).wasOk());
 
     sig::Verdict verdict;
     juce::String reason;
-    EXPECT_EQ (FirmwarePackageStore::checkPackageData (signedPackage, maker.trust, &reason, &verdict), 2020199) << reason;
+    EXPECT_EQ (FirmwarePackageStore::checkPackageData (signedPackage, maker.trust, &reason, &verdict), 2020199)
+        << reason;
     EXPECT_EQ (verdict.status, sig::Verdict::Status::valid);
 
     const auto keyId = maker.key.getPublicKey().keyId;
@@ -80,8 +81,8 @@ TEST (PackageSignature, a_signed_package_is_accepted_and_named_by_its_key_in_the
     EXPECT_EQ (store.readSelectedImage ("quillbox-fw-$(version)", image, entryName, versionText),
                FirmwarePackageStore::ImageReadResult::ok);
     EXPECT_EQ (image, makeImage (1));
-    EXPECT_TRUE (log.contains ("Firmware package 2.2.1 (" + file.getFullPathName() + "): '" + syxName + "', signed by " +
-                               keyId + " (maker)"))
+    EXPECT_TRUE (log.contains ("Firmware package 2.2.1 (" + file.getFullPathName() + "): '" + syxName +
+                               "', signed by " + keyId + " (maker)"))
         << log.getLines().joinIntoString ("\n");
 }
 
@@ -94,7 +95,8 @@ TEST (PackageSignature, refuses_each_failing_signature_with_its_own_reason)
     ASSERT_EQ (signature.getSize(), sig::maximumSignatureEntrySize);
 
     // The untouched package passes: every refusal below comes from the one change.
-    EXPECT_EQ (FirmwarePackageStore::checkPackageData (packageWith (list, { signature }), maker.trust, nullptr), 2020199);
+    EXPECT_EQ (FirmwarePackageStore::checkPackageData (packageWith (list, { signature }), maker.trust, nullptr),
+               2020199);
 
     // A changed byte in the list, even one that the digest check would never read.
     auto changedList = list;
@@ -109,7 +111,8 @@ TEST (PackageSignature, refuses_each_failing_signature_with_its_own_reason)
     // A changed image: the signature holds, the digest does not.
     auto changedImage = image;
     static_cast<juce::uint8*> (changedImage.getData())[100] ^= 1;
-    EXPECT_EQ (rejectionOf (packageWith (list, { signature }, changedImage), maker.trust), "digest mismatch: " + syxName);
+    EXPECT_EQ (rejectionOf (packageWith (list, { signature }, changedImage), maker.trust),
+               "digest mismatch: " + syxName);
 
     Maker stranger;
     const auto strangersSignature = sig::createSignatureEntry (shaName, list, stranger.key);
@@ -127,10 +130,11 @@ TEST (PackageSignature, refuses_each_failing_signature_with_its_own_reason)
     juce::MemoryBlock huge (1024 * 1024, true);
     EXPECT_EQ (rejectionOf (packageWith (list, { huge }), maker.trust), "signature entry too large: " + sigName);
 
-    EXPECT_EQ (rejectionOf (packageWith (list, { signature, signature }), maker.trust), "more than one signature entry");
+    EXPECT_EQ (rejectionOf (packageWith (list, { signature, signature }), maker.trust),
+               "more than one signature entry");
 
     // The right length, but not the right form: upper-case hex, a NUL, a missing separator.
-    for (auto change : { std::pair<int, char> { 40, 'A' }, { 40, '\0' }, { 34, 'x' }, { 0, 'E' } })
+    for (auto change : { std::pair<int, char>{ 40, 'A' }, { 40, '\0' }, { 34, 'x' }, { 0, 'E' } })
     {
         auto malformed = signature;
         static_cast<char*> (malformed.getData())[change.first] = change.second;
@@ -148,10 +152,11 @@ TEST (PackageSignature, an_unsigned_package_is_accepted_and_marked_unless_signat
 {
     Maker maker;
     const auto folder = vfu::test::createTemporaryFolder ("unsigned");
-    const auto unsignedFile = writeFile (folder.getChildFile ("a.vfw"), makePackage ("quillbox-fw-1.0.0", "quillbox-fw-1.0.0.syx", makeImage (2)));
+    const auto unsignedFile = writeFile (folder.getChildFile ("a.vfw"),
+                                         makePackage ("quillbox-fw-1.0.0", "quillbox-fw-1.0.0.syx", makeImage (2)));
     juce::MemoryBlock signedPackage;
-    ASSERT_TRUE (sig::signPackage (makePackage ("quillbox-fw-2.2.1", syxName, makeImage (1)), maker.key, signedPackage)
-                     .wasOk());
+    ASSERT_TRUE (
+        sig::signPackage (makePackage ("quillbox-fw-2.2.1", syxName, makeImage (1)), maker.key, signedPackage).wasOk());
     writeFile (folder.getChildFile ("b.vfw"), signedPackage);
 
     FirmwarePackageStore store;
@@ -224,7 +229,8 @@ TEST (PackageSignature, key_files_round_trip_and_refuse_keys_that_do_not_fit_the
     const auto publicKey = key.getPublicKey();
 
     sig::SecretKey secretRead;
-    ASSERT_TRUE (sig::parseSecretKeyFile (sig::formatSecretKeyFile (key, "a comment\nover two lines"), secretRead).wasOk());
+    ASSERT_TRUE (
+        sig::parseSecretKeyFile (sig::formatSecretKeyFile (key, "a comment\nover two lines"), secretRead).wasOk());
     EXPECT_EQ (secretRead.bytes, key.bytes);
 
     sig::PublicKey publicRead;
@@ -234,8 +240,9 @@ TEST (PackageSignature, key_files_round_trip_and_refuse_keys_that_do_not_fit_the
     EXPECT_EQ (publicKey.keyId.length(), 16);
 
     const auto otherId = sig::generateKey().getPublicKey().keyId;
-    EXPECT_TRUE (sig::parsePublicKeyFile (sig::formatPublicKeyFile (publicKey).replace (publicKey.keyId, otherId), publicRead)
-                     .failed());
+    EXPECT_TRUE (
+        sig::parsePublicKeyFile (sig::formatPublicKeyFile (publicKey).replace (publicKey.keyId, otherId), publicRead)
+            .failed());
     EXPECT_TRUE (sig::parseSecretKeyFile (sig::formatSecretKeyFile (key).replace (publicKey.keyId, otherId), secretRead)
                      .failed());
 

@@ -23,7 +23,7 @@ juce::File copyOfThisProgram (const juce::String& folderPrefix)
     const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile);
     const auto copy = vfu::test::createTemporaryFolder (folderPrefix).getChildFile (self.getFileName());
     EXPECT_TRUE (self.copyFileTo (copy));
-#if ! JUCE_WINDOWS
+#if !JUCE_WINDOWS
     // Windows runs a program by its name's extension; it has no execute permission to set.
     EXPECT_TRUE (copy.setExecutePermission (true));
 #endif
@@ -210,8 +210,8 @@ TEST (DeliveredPackage, holds_the_generated_quillbox_image_and_its_checksum)
     // Signed at build time by a key built into the program; apart from the signature, the
     // generated package itself.
     vfu::PackageSignature::Verdict signature;
-    EXPECT_EQ (FirmwarePackageStore::checkPackageData (contentsOf (file), vfu::PackageSignature::Trust::builtIn(), nullptr,
-                                                       &signature),
+    EXPECT_EQ (FirmwarePackageStore::checkPackageData (contentsOf (file), vfu::PackageSignature::Trust::builtIn(),
+                                                       nullptr, &signature),
                2020199);
     EXPECT_EQ (signature.status, vfu::PackageSignature::Verdict::Status::valid);
 

@@ -59,7 +59,7 @@ public:
 
     const juce::String success;
     juce::StringArray states; // message thread only
-    std::atomic<bool> eraseEntered { false }, successShown { false };
+    std::atomic<bool> eraseEntered{ false }, successShown{ false };
 };
 } // namespace
 
@@ -118,12 +118,14 @@ TEST (VanishingPackage, an_update_whose_package_is_emptied_during_the_erase_neve
 
     // The transfer has nothing to send. The ports stay present, so "Firmware download" neither moves
     // on nor times out: it must never show success, and Cancel must still lead out of it.
-    ASSERT_TRUE (vfu::test::runMessageLoopUntil ([&] { return watcher.states.contains ("Firmware download"); }, 120000));
+    ASSERT_TRUE (
+        vfu::test::runMessageLoopUntil ([&] { return watcher.states.contains ("Firmware download"); }, 120000));
     vfu::test::runMessageLoopFor (1000);
     EXPECT_FALSE (watcher.successShown.load()) << watcher.states.joinIntoString (" > ");
 
     update.getUpdater().buttonPressed ("InstallCancel");
-    const bool cancelled = vfu::test::runMessageLoopUntil ([&] { return watcher.states.contains ("Update cancelled"); }, 120000);
+    const bool cancelled =
+        vfu::test::runMessageLoopUntil ([&] { return watcher.states.contains ("Update cancelled"); }, 120000);
     update.getUpdater().stopThread (5000);
 
     EXPECT_TRUE (cancelled) << watcher.states.joinIntoString (" > ");

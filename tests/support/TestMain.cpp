@@ -36,8 +36,9 @@ juce::File getTestDataFolder()
 int main (int argc, char** argv)
 {
     // A fresh home (and application-data folder) before JUCE or the tests look at the user's folders.
-    auto home = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                    .getChildFile ("vfu-test-home-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
+    auto home =
+        juce::File::getSpecialLocation (juce::File::tempDirectory)
+            .getChildFile ("vfu-test-home-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
     home.createDirectory();
     home.getChildFile ("Desktop").createDirectory();
     vfu::test::temporaryHome() = home;

@@ -172,9 +172,10 @@ TEST (MainComponent, alerts_and_quits_when_no_firmware_package_is_found_naming_w
     const auto places = folder.getFullPathName() + "\n" + desktop;
     ASSERT_EQ (fixture.failureTitles, juce::StringArray ("Error..."));
     EXPECT_EQ (fixture.failureMessages[0], "No firmware file was found.\n\nThe application will quit.\n\n"
-                                           "Looked for quillbox-fw-VERSION.vfw in:\n" + places);
-    EXPECT_TRUE (log.contains ("No firmware file was found: looked for quillbox-fw-VERSION.vfw in "
-                               + places.replace ("\n", ", ")))
+                                           "Looked for quillbox-fw-VERSION.vfw in:\n" +
+                                               places);
+    EXPECT_TRUE (log.contains ("No firmware file was found: looked for quillbox-fw-VERSION.vfw in " +
+                               places.replace ("\n", ", ")))
         << log.getLines().joinIntoString ("\n");
     EXPECT_EQ (fixture.quitRequests, 1);
     ASSERT_NE (panel.getEngine(), nullptr);
@@ -387,9 +388,9 @@ TEST (MainComponent, a_port_choice_restarts_the_engine_only_in_advanced_mode)
 
     // The entry line is logged before the engine takes the state as current; a restart asked for
     // in between is merged into that entry. Each choice below waits until the entry is taken.
-    const auto enteredAgain = [&] (int times)
-    {
-        return countLines (log, firstStateLine) == times && panel.getEngine()->getCurrentStateName() == "Idle, no device";
+    const auto enteredAgain = [&] (int times) {
+        return countLines (log, firstStateLine) == times &&
+               panel.getEngine()->getCurrentStateName() == "Idle, no device";
     };
 
     panel.setAdvancedMode (true);

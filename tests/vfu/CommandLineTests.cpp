@@ -24,16 +24,16 @@ TEST (VfuCommandLine, takes_an_option_value_in_either_form)
     const auto document = writeBrokenDocument().getFullPathName();
 
     // Both forms reach the loader, which rejects this document (exit 1), instead of a usage error.
-    for (auto arguments : { juce::StringArray { "run", "--simulate", "quillbox", "--definitions", document },
-                            juce::StringArray { "run", "--simulate=quillbox", "--definitions=" + document } })
+    for (auto arguments : { juce::StringArray{ "run", "--simulate", "quillbox", "--definitions", document },
+                            juce::StringArray{ "run", "--simulate=quillbox", "--definitions=" + document } })
     {
         const auto outcome = runVfu (arguments);
         EXPECT_EQ (outcome.exitCode, 1) << outcome.output;
         EXPECT_TRUE (outcome.output.contains ("The app will quit.")) << outcome.output;
     }
 
-    for (auto arguments : { juce::StringArray { "check-definitions", "--device", "Orb 26" },
-                            juce::StringArray { "check-definitions", "--device=Orb 26" } })
+    for (auto arguments : { juce::StringArray{ "check-definitions", "--device", "Orb 26" },
+                            juce::StringArray{ "check-definitions", "--device=Orb 26" } })
     {
         const auto outcome = runVfu (arguments);
         EXPECT_EQ (outcome.exitCode, 0) << outcome.output;
@@ -46,8 +46,8 @@ TEST (VfuCommandLine, gives_help_with_options_and_exit_codes_for_every_command)
     const auto overview = runVfu ({ "--help" });
     ASSERT_EQ (overview.exitCode, 0);
 
-    for (auto command : { "check-definitions", "dump-definitions", "decode-reply", "version-number",
-                          "format-version", "poll", "ports", "make-image", "pack", "packages", "run", "lint", "graph" })
+    for (auto command : { "check-definitions", "dump-definitions", "decode-reply", "version-number", "format-version",
+                          "poll", "ports", "make-image", "pack", "packages", "run", "lint", "graph" })
     {
         SCOPED_TRACE (command);
         EXPECT_TRUE (overview.output.contains (command));
@@ -92,18 +92,25 @@ TEST (VfuCommandLine, number_options_show_their_kind_and_range_and_refuse_other_
     };
 
     // Text, out of range, a fraction where a count is wanted, trailing junk: each named, nothing run.
-    for (const auto& c : { Case { { "run", "--simulate", "quillbox", "--speed", "fast" }, "--speed: takes a number from 0.01 to 10000, not \"fast\"" },
-                           Case { { "run", "--simulate", "quillbox", "--speed", "0" }, "--speed: takes a number from 0.01 to 10000" },
-                           Case { { "poll", "--simulate", "quillbox", "--mode", "none", "--times", "1.5" }, "--times: takes a whole number from 1 to 999999" },
-                           Case { { "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000x", "-o", "x.syx" }, "--size: takes a whole number from 14" },
-                           Case { { "update", "--timeout=-5" }, "--timeout: takes a number from 0 to 1000000" },
-                           // Plain decimals only: the commands read what was checked, and strtod alone
-                           // would take an exponent, hexadecimal or a sign.
-                           Case { { "run", "--simulate", "quillbox", "--speed", "1e1" }, "--speed: takes a number from 0.01 to 10000, not \"1e1\"" },
-                           Case { { "simulate", "quillbox", "--speed", "0x10" }, "--speed: takes a number from 0.01 to 10000, not \"0x10\"" },
-                           Case { { "poll", "--simulate", "quillbox", "--mode", "none", "--extra-ports", "+1" }, "--extra-ports: takes a whole number from 0 to 999999" },
-                           // The one bound the range does not say.
-                           Case { { "update", "--timeout", "0" }, "--timeout takes a number of seconds above 0, not \"0\"" } })
+    for (const auto& c :
+         { Case{ { "run", "--simulate", "quillbox", "--speed", "fast" },
+                 "--speed: takes a number from 0.01 to 10000, not \"fast\"" },
+           Case{ { "run", "--simulate", "quillbox", "--speed", "0" }, "--speed: takes a number from 0.01 to 10000" },
+           Case{ { "poll", "--simulate", "quillbox", "--mode", "none", "--times", "1.5" },
+                 "--times: takes a whole number from 1 to 999999" },
+           Case{ { "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000x", "-o", "x.syx" },
+                 "--size: takes a whole number from 14" },
+           Case{ { "update", "--timeout=-5" }, "--timeout: takes a number from 0 to 1000000" },
+           // Plain decimals only: the commands read what was checked, and strtod alone
+           // would take an exponent, hexadecimal or a sign.
+           Case{ { "run", "--simulate", "quillbox", "--speed", "1e1" },
+                 "--speed: takes a number from 0.01 to 10000, not \"1e1\"" },
+           Case{ { "simulate", "quillbox", "--speed", "0x10" },
+                 "--speed: takes a number from 0.01 to 10000, not \"0x10\"" },
+           Case{ { "poll", "--simulate", "quillbox", "--mode", "none", "--extra-ports", "+1" },
+                 "--extra-ports: takes a whole number from 0 to 999999" },
+           // The one bound the range does not say.
+           Case{ { "update", "--timeout", "0" }, "--timeout takes a number of seconds above 0, not \"0\"" } })
     {
         const auto outcome = runVfu (c.arguments);
         EXPECT_EQ (outcome.exitCode, 2) << c.arguments.joinIntoString (" ") << "\n" << outcome.output;
@@ -120,8 +127,8 @@ TEST (VfuCommandLine, keeps_an_empty_argument_and_repeated_options)
     // An empty text is a version text like any other: one line out for each one in. ChildProcess
     // drops empty arguments, so this one goes through the shell.
     const auto output = vfu::test::createTemporaryFolder ("vfu-cli-empty").getChildFile ("out.txt");
-    auto command = "\"" + juce::File (VFU_TOOL_FILE).getFullPathName() + "\" version-number \"\" 2.2.1 > \""
-                   + output.getFullPathName() + "\"";
+    auto command = "\"" + juce::File (VFU_TOOL_FILE).getFullPathName() + "\" version-number \"\" 2.2.1 > \"" +
+                   output.getFullPathName() + "\"";
 #if JUCE_WINDOWS
     // cmd.exe drops the first and the last quote of a command that holds more than two.
     command = "\"" + command + "\"";
@@ -132,11 +139,11 @@ TEST (VfuCommandLine, keeps_an_empty_argument_and_repeated_options)
     // A repeated option takes one value each time and leaves the positional arguments alone.
     const auto folder = vfu::test::createTemporaryFolder ("vfu-cli-pack");
     const auto image = folder.getChildFile ("q.syx").getFullPathName();
-    ASSERT_EQ (runVfu ({ "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000", "-o", image })
-                   .exitCode,
-               0);
-    const auto pack = runVfu ({ "pack", "--name", "quillbox-fw-2.2.1", image, "-o",
-                                folder.getChildFile ("q.vfw").getFullPathName() });
+    ASSERT_EQ (
+        runVfu ({ "make-image", "--model", "quillbox", "--version", "2.2.1", "--size", "1000", "-o", image }).exitCode,
+        0);
+    const auto pack = runVfu (
+        { "pack", "--name", "quillbox-fw-2.2.1", image, "-o", folder.getChildFile ("q.vfw").getFullPathName() });
     EXPECT_EQ (pack.exitCode, 0) << pack.output;
     EXPECT_TRUE (pack.output.contains ("1 image(s); version 2.2.1")) << pack.output;
 }

@@ -94,7 +94,8 @@ TEST (VfuDefinitionFrontEnds, refuse_entities_fifos_and_devices_with_the_loaders
 
     const auto listed = runVfu ({ "packages", "--device", "Quillbox", "--definition", "/dev/zero" });
     EXPECT_EQ (listed.exitCode, 1);
-    EXPECT_TRUE (listed.output.contains ("The definition document '/dev/zero' is not a regular file.")) << listed.output;
+    EXPECT_TRUE (listed.output.contains ("The definition document '/dev/zero' is not a regular file."))
+        << listed.output;
 #endif
 }
 

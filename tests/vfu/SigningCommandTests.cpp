@@ -24,7 +24,9 @@ TEST (VfuSigning, keygen_pack_sign_and_verify_name_the_key_and_refuse_a_tampered
     const auto keyId = keygen.output.fromFirstOccurrenceOf ("Key id ", false, false).substring (0, 16);
     ASSERT_TRUE (keyId.containsOnly ("0123456789abcdef") && keyId.length() == 16) << keygen.output;
 
-    struct stat status{};
+    struct stat status
+    {
+    };
     ASSERT_EQ (::stat (path ("maker.key").toRawUTF8(), &status), 0);
 #if !JUCE_WINDOWS
     // Windows has no mode bits to check (stat copies the owner's to group and others); access
@@ -41,9 +43,10 @@ TEST (VfuSigning, keygen_pack_sign_and_verify_name_the_key_and_refuse_a_tampered
                                 path ("signed.vfw"), path ("quillbox-fw-2.2.1.syx") });
     ASSERT_EQ (pack.exitCode, 0) << pack.output;
     EXPECT_TRUE (pack.output.contains ("signed by " + keyId)) << pack.output;
-    ASSERT_EQ (runVfu ({ "pack", "--name", "quillbox-fw-2.2.1", "-o", path ("unsigned.vfw"), path ("quillbox-fw-2.2.1.syx") })
-                   .exitCode,
-               0);
+    ASSERT_EQ (
+        runVfu ({ "pack", "--name", "quillbox-fw-2.2.1", "-o", path ("unsigned.vfw"), path ("quillbox-fw-2.2.1.syx") })
+            .exitCode,
+        0);
 
     // The tampered copy: a renamed checksum list (another version) under the same signature.
     juce::MemoryBlock bytes;

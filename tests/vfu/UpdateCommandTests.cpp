@@ -91,8 +91,7 @@ TEST (VfuUpdate, ends_at_once_in_an_error_state_with_its_instructions_on_one_lin
     EXPECT_EQ (finished.exitCode, 1) << output;
     EXPECT_LT (finished.seconds, 30.0) << output; // not at the time limit
     EXPECT_TRUE (output.contains ("instructions: Reconnect it. / Then try again.\n")) << output;
-    EXPECT_TRUE (
-        output.contains ("result: failed: reached \"Error, no device\": Reconnect it. / Then try again."))
+    EXPECT_TRUE (output.contains ("result: failed: reached \"Error, no device\": Reconnect it. / Then try again."))
         << output;
     EXPECT_FALSE (output.containsChar ('\r')) << output;
 
@@ -113,10 +112,12 @@ TEST (VfuUpdate, json_lines_keep_their_keys_in_order_as_scripts_read_them)
     const auto lines = juce::StringArray::fromLines (finished.output.replace ("\r\n", "\n"));
 
     EXPECT_EQ (finished.exitCode, 1) << finished.output;
-    for (const auto* line : { R"({"report": "stateChanged", "previous": "Start", "state": "Error, no device"})",
-                              R"({"report": "progressChanged", "fraction": 0.0, "secondsLeft": 0.0})",
-                              R"({"report": "textFieldChanged", "name": "InstructionsField", "text": "Reconnect it.\r\nThen try again.", "visible": true})",
-                              R"({"report": "buttonChanged", "name": "InstallCancel", "text": "Cancel", "enabled": false})" })
+    for (
+        const auto* line :
+        { R"({"report": "stateChanged", "previous": "Start", "state": "Error, no device"})",
+          R"({"report": "progressChanged", "fraction": 0.0, "secondsLeft": 0.0})",
+          R"({"report": "textFieldChanged", "name": "InstructionsField", "text": "Reconnect it.\r\nThen try again.", "visible": true})",
+          R"({"report": "buttonChanged", "name": "InstallCancel", "text": "Cancel", "enabled": false})" })
         EXPECT_TRUE (lines.contains (line)) << line << "\n" << finished.output;
     juce::String result;
     for (const auto& line : lines)

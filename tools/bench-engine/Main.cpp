@@ -16,13 +16,13 @@
 #include <juce_events/juce_events.h>
 
 #if JUCE_WINDOWS
- #ifndef NOMINMAX
-  #define NOMINMAX
- #endif
- #include <windows.h>
- #include <psapi.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <psapi.h>
 #else
- #include <sys/resource.h>
+#include <sys/resource.h>
 #endif
 
 #include <atomic>
@@ -35,15 +35,15 @@ namespace
 double processCpuMilliseconds()
 {
 #if JUCE_WINDOWS
-    FILETIME creation {}, exit {}, kernel {}, user {};
-    if (! GetProcessTimes (GetCurrentProcess(), &creation, &exit, &kernel, &user))
+    FILETIME creation{}, exit{}, kernel{}, user{};
+    if (!GetProcessTimes (GetCurrentProcess(), &creation, &exit, &kernel, &user))
         return 0.0;
     // FILETIME counts 100 ns steps.
     auto ms = [] (const FILETIME& t)
     { return (double) ((juce::uint64) t.dwHighDateTime << 32 | t.dwLowDateTime) / 10000.0; };
     return ms (kernel) + ms (user);
 #else
-    rusage usage {};
+    rusage usage{};
     getrusage (RUSAGE_SELF, &usage);
     auto ms = [] (const timeval& t) { return (double) t.tv_sec * 1000.0 + (double) t.tv_usec / 1000.0; };
     return ms (usage.ru_utime) + ms (usage.ru_stime);
@@ -54,18 +54,18 @@ double processCpuMilliseconds()
 long long peakResidentKiB()
 {
 #if JUCE_WINDOWS
-    PROCESS_MEMORY_COUNTERS counters {};
-    if (! GetProcessMemoryInfo (GetCurrentProcess(), &counters, sizeof (counters)))
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (!GetProcessMemoryInfo (GetCurrentProcess(), &counters, sizeof (counters)))
         return 0;
     return (long long) counters.PeakWorkingSetSize / 1024;
 #else
-    rusage usage {};
+    rusage usage{};
     getrusage (RUSAGE_SELF, &usage);
-   #if JUCE_MAC
+#if JUCE_MAC
     return (long long) usage.ru_maxrss / 1024; // bytes on macOS
-   #else
+#else
     return (long long) usage.ru_maxrss; // KiB on Linux
-   #endif
+#endif
 #endif
 }
 
@@ -85,7 +85,7 @@ class CountingDevice final : public vfu::VirtualMidiLayer::Device
 {
 public:
     void receiveFromHost (const juce::MidiMessage& message) override { bytes += (size_t) message.getRawDataSize(); }
-    std::atomic<size_t> bytes { 0 };
+    std::atomic<size_t> bytes{ 0 };
 };
 
 // Notes the real time and CPU time at the first and the last progress log line of the transfer.
@@ -96,7 +96,7 @@ public:
 
     void logLineWritten (const juce::String& text) override
     {
-        if (! text.startsWith (prefix))
+        if (!text.startsWith (prefix))
             return;
 
         if (text == prefix + "0 %%")
@@ -115,7 +115,7 @@ public:
 
     const juce::String prefix;
     double startWall = 0, endWall = 0, startCpu = 0, endCpu = 0;
-    std::atomic<bool> finished { false };
+    std::atomic<bool> finished{ false };
 };
 
 juce::MemoryBlock makeImage (int size)
@@ -139,21 +139,25 @@ int main (int argc, char* argv[])
 
     if (imageSize < 2 || imageSize > 16 * 1024 * 1024)
     {
-        std::cerr << "Usage: vfu_bench_engine [IMAGE_BYTES (2 to 16 MiB, default 20000)] [PACKET_SIZE] [WAIT_TIME]" << std::endl;
+        std::cerr << "Usage: vfu_bench_engine [IMAGE_BYTES (2 to 16 MiB, default 20000)] [PACKET_SIZE] [WAIT_TIME]"
+                  << std::endl;
         return 2;
     }
 
     auto folder = juce::File::createTempFile ("vfu-bench-engine");
     folder.createDirectory();
     const auto image = makeImage (imageSize);
-    const auto package = vfu::ArchiveWriter::createPackage ("bench-fw-1.0.0", { { "bench-fw-1.0.0.syx", image, true } });
+    const auto package =
+        vfu::ArchiveWriter::createPackage ("bench-fw-1.0.0", { { "bench-fw-1.0.0.syx", image, true } });
     folder.getChildFile ("bench-fw-1.0.0.vfw").replaceWithData (package.getData(), package.getSize());
 
     const juce::String document =
         "<FirmwareUpdaters><FirmwareUpdater deviceName=\"Bench\" communicationMode=\"MIDI\" MIDIDeviceID=\"0008\""
         " fileNamePattern=\"bench-fw-\" initialState=\"Download\" timeout=\"45\" timeoutState=\"Download\">"
         "<State name=\"Download\" pollingMode=\"none\">"
-        "<SendSysEx messageKind=\"bench-fw-$(version)\" packetSize=\"" + juce::String (packetSize) + "\" waitTime=\"" + waitTime + "\"/>"
+        "<SendSysEx messageKind=\"bench-fw-$(version)\" packetSize=\"" +
+        juce::String (packetSize) + "\" waitTime=\"" + waitTime +
+        "\"/>"
         "</State></FirmwareUpdater></FirmwareUpdaters>";
 
     auto& clock = vfu::Clock::getRealClock();
@@ -175,7 +179,7 @@ int main (int argc, char* argv[])
     {
         CountingCallback callback;
         FirmwareUpdater updater (document, "Bench", false, &callback, { folder }, environment);
-        if (! updater.setFirmwareVersion ("1.0.0"))
+        if (!updater.setFirmwareVersion ("1.0.0"))
         {
             std::cerr << "The benchmark package was not accepted." << std::endl;
             result = 1;
@@ -189,16 +193,18 @@ int main (int argc, char* argv[])
                         [&instruction] (const FirmwareUpdater::State::SendSysExInstruction& send)
                         { instruction = &send; });
             jassert (instruction != nullptr); // the benchmark's own document starts with its SendSysEx
-            const auto expectedMs = vfu::SysexSender::getTotalPauseMilliseconds (imageSize, instruction->packetSize, instruction->waitTime);
+            const auto expectedMs =
+                vfu::SysexSender::getTotalPauseMilliseconds (imageSize, instruction->packetSize, instruction->waitTime);
 
             // The message loop blocks as the app's does (reports arrive through it) until the
             // transfer ends or a generous deadline passes.
-            juce::Timer::callAfterDelay ((int) (expectedMs * 2 + 30000), [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+            juce::Timer::callAfterDelay ((int) (expectedMs * 2 + 30000),
+                                         [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
             updater.startThread();
             juce::MessageManager::getInstance()->runDispatchLoop();
             updater.stopThread (5000);
 
-            if (! timer.finished)
+            if (!timer.finished)
             {
                 std::cerr << "The transfer did not finish." << std::endl;
                 result = 1;
@@ -207,10 +213,12 @@ int main (int argc, char* argv[])
             {
                 const auto wallMs = timer.endWall - timer.startWall;
                 const auto cpuMs = timer.endCpu - timer.startCpu;
-                std::printf ("image bytes:            %d (packet size %d, wait time %.3f)\n", imageSize, instruction->packetSize, (double) instruction->waitTime);
+                std::printf ("image bytes:            %d (packet size %d, wait time %.3f)\n", imageSize,
+                             instruction->packetSize, (double) instruction->waitTime);
                 std::printf ("bytes received:         %zu\n", device.bytes.load());
                 std::printf ("specified pauses:       %lld ms\n", (long long) expectedMs);
-                std::printf ("transfer wall time:     %.1f ms (%+.3f %%)\n", wallMs, (wallMs - (double) expectedMs) * 100.0 / (double) expectedMs);
+                std::printf ("transfer wall time:     %.1f ms (%+.3f %%)\n", wallMs,
+                             (wallMs - (double) expectedMs) * 100.0 / (double) expectedMs);
                 std::printf ("process CPU time:       %.1f ms (%.3f %% of one core)\n", cpuMs, cpuMs * 100.0 / wallMs);
                 std::printf ("peak resident memory:   %lld KiB\n", peakResidentKiB());
                 std::printf ("reports received:       %d\n", callback.reports);

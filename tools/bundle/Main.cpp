@@ -119,7 +119,8 @@ int verifyProgram (const juce::File& program, const Signing& signing)
                 reasons.add (finding.source.fromLastOccurrenceOf ("!", false, false) + ": " + finding.reason);
 
         return fail ("the bundled program lists the versions \"" + store.getFirmwareVersions().joinIntoString (", ") +
-                     "\" instead of " + vfu::DeliveredPackage::versionText + " (" + reasons.joinIntoString ("; ") + ")");
+                     "\" instead of " + vfu::DeliveredPackage::versionText + " (" + reasons.joinIntoString ("; ") +
+                     ")");
     }
 
     if (signing.sign)

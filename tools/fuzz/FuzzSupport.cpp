@@ -11,7 +11,8 @@ void initialiseOnce()
     static const bool done = []
     {
         // Anything the code writes under HOME goes into a throw-away folder.
-        const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("vfu-fuzz-home", {}, false);
+        const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                              .getNonexistentChildFile ("vfu-fuzz-home", {}, false);
         home.createDirectory();
         setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
         juce::MessageManager::getInstance();

@@ -18,4 +18,4 @@ namespace vfu::fuzz
 // juce::String requires valid UTF-8; invalid bytes reach the program only through its readers
 // (files, archives), which the targets feed with the raw bytes.
 juce::String textOf (const uint8_t* data, size_t size);
-}
+} // namespace vfu::fuzz

@@ -14,9 +14,10 @@ namespace
 struct Fixture
 {
     vfu::RealClock clock;
-    vfu::VirtualMidiLayer layer { clock };
-    MIDIPortsSelector selector { layer, clock };
-    juce::File file = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("vfu-fuzz-definition", ".xml", false);
+    vfu::VirtualMidiLayer layer{ clock };
+    MIDIPortsSelector selector{ layer, clock };
+    juce::File file = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                          .getNonexistentChildFile ("vfu-fuzz-definition", ".xml", false);
 
     vfu::UpdaterEnvironment environment()
     {
@@ -57,7 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     const bool consoleMode = (selectorByte & 0x40) != 0;
 
     const auto text = vfu::fuzz::textOf (data, size);
-    load ([&] { return std::make_unique<FirmwareUpdater> (text, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()); });
+    load (
+        [&]
+        {
+            return std::make_unique<FirmwareUpdater> (text, device, consoleMode, nullptr, juce::Array<juce::File>(),
+                                                      fixture.environment());
+        });
 
     // What vfu lint and vfu graph make of a document the loader accepts.
     const auto lint = vfu::definitions::lintDefinitionText (text, device, consoleMode);
@@ -66,9 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
             __builtin_trap();
 
     if (lint.isLoaded())
-        (void) vfu::definitions::writeDefinitionGraph (FirmwareUpdater (text, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()));
+        (void) vfu::definitions::writeDefinitionGraph (
+            FirmwareUpdater (text, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()));
 
     fixture.file.replaceWithData (data, size);
-    load ([&] { return std::make_unique<FirmwareUpdater> (fixture.file, device, consoleMode, nullptr, juce::Array<juce::File>(), fixture.environment()); });
+    load (
+        [&]
+        {
+            return std::make_unique<FirmwareUpdater> (fixture.file, device, consoleMode, nullptr,
+                                                      juce::Array<juce::File>(), fixture.environment());
+        });
     return 0;
 }

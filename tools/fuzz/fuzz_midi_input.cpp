@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 
     static vfu::RealClock clock;
     static vfu::VirtualMidiLayer layer (clock);
-    static const juce::String sources[] = { "Quillbox", "Lumostrel", "Orb 26", "Silent port 1", "", "\"odd\" [port] \xc3\xa9" };
+    static const juce::String sources[] = { "Quillbox",      "Lumostrel", "Orb 26",
+                                            "Silent port 1", "",          "\"odd\" [port] \xc3\xa9" };
     static const juce::uint16 ids[] = { 0xFFFF, 0x0000, 0x0012, 0x0040, 0x007F, 0x0101, 0x3F00, 0x0410 };
 
     MIDIPortsSelector selector (layer, clock);

@@ -37,10 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     }();
 
     const juce::MemoryBlock input (data, size);
-    const auto package = vfu::ArchiveWriter::createArchive ({ { "quillbox-fw-2.2.1.sha", input, true },
-                                                              { "quillbox-2.2.1.syx", image, true } });
+    const auto package = vfu::ArchiveWriter::createArchive (
+        { { "quillbox-fw-2.2.1.sha", input, true }, { "quillbox-2.2.1.syx", image, true } });
     (void) vfu::FirmwarePackageStore::checkPackageData (package, &reason);
-    (void) vfu::FirmwarePackageStore::versionFromChecksumEntryName (vfu::fuzz::textOf (data, juce::jmin<size_t> (size, 200)));
+    (void) vfu::FirmwarePackageStore::versionFromChecksumEntryName (
+        vfu::fuzz::textOf (data, juce::jmin<size_t> (size, 200)));
 
     // The signature path: the input as the one signature entry beside a well-formed list, directly
     // and inside a package.
@@ -48,8 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
         vfu::ArchiveWriter::createChecksumList ({ { "quillbox-fw-2.2.1.syx", image, true } });
     static const juce::MemoryBlock list (listText.toRawUTF8(), listText.getNumBytesAsUTF8());
 
-    const auto verdict = sig::verify ("quillbox-fw-2.2.1.sha", list, { { "quillbox-fw-2.2.1.sig", (juce::int64) size, input } },
-                                      sig::Trust::builtIn());
+    const auto verdict =
+        sig::verify ("quillbox-fw-2.2.1.sha", list, { { "quillbox-fw-2.2.1.sig", (juce::int64) size, input } },
+                     sig::Trust::builtIn());
     trapUnless (verdict.status != sig::Verdict::Status::invalid || verdict.reason.isNotEmpty());
     trapUnless (verdict.status != sig::Verdict::Status::valid || size >= sig::signatureLineLength);
 

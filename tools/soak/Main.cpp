@@ -32,7 +32,8 @@ namespace
 {
 using vfu::simulation::Model;
 
-juce::File writePackage (const juce::File& folder, const juce::String& baseName, const std::vector<vfu::ArchiveWriter::Entry>& images)
+juce::File writePackage (const juce::File& folder, const juce::String& baseName,
+                         const std::vector<vfu::ArchiveWriter::Entry>& images)
 {
     folder.createDirectory();
     auto file = folder.getChildFile (baseName + ".vfw");
@@ -68,9 +69,12 @@ vfu::soak::ModelPackages makePackages (const juce::File& folder, Model model)
         p.version = "1.1.0p1";
         p.successText = "Installation successful.";
         baseName = "orb26-fw-" + p.version;
-        images.push_back ({ "orb26-fw2-" + p.version + ".syx", vfu::FirmwareImage::generate (id, p.version, 6000), true });
-        images.push_back ({ "orb26-fw3-" + p.version + ".syx", vfu::FirmwareImage::generate (id, p.version, 3000), true });
-        images.push_back ({ "orb26-fw4-" + p.version + ".syx", vfu::FirmwareImage::generate (id, p.version, 4000), true });
+        images.push_back (
+            { "orb26-fw2-" + p.version + ".syx", vfu::FirmwareImage::generate (id, p.version, 6000), true });
+        images.push_back (
+            { "orb26-fw3-" + p.version + ".syx", vfu::FirmwareImage::generate (id, p.version, 3000), true });
+        images.push_back (
+            { "orb26-fw4-" + p.version + ".syx", vfu::FirmwareImage::generate (id, p.version, 4000), true });
     }
 
     p.firstImage = images.back().data;
@@ -112,7 +116,8 @@ juce::String starvationOf (const vfu::soak::RunResult& result, double speed)
     if (result.failures.isEmpty())
         return {};
 
-    return vfu::simulation::describeStarvation (result.longestLagMilliseconds, speed, vfu::simulation::getUpdateTimeouts());
+    return vfu::simulation::describeStarvation (result.longestLagMilliseconds, speed,
+                                                vfu::simulation::getUpdateTimeouts());
 }
 
 struct SoakSettings
@@ -258,8 +263,9 @@ void shutDown (vfu::soak::FailureList& failures)
 void printReport (const vfu::soak::Tally& tally, const juce::StringArray& failed, double seconds, int stillInconclusive,
                   size_t starvedRuns)
 {
-    std::cout << "updates run: " << tally.updates << " (succeeded at once " << tally.successes << ", retried " << tally.retries
-              << ", retries finished " << tally.retriesFinished << ") in " << juce::String (seconds, 1) << " s" << std::endl;
+    std::cout << "updates run: " << tally.updates << " (succeeded at once " << tally.successes << ", retried "
+              << tally.retries << ", retries finished " << tally.retriesFinished << ") in " << juce::String (seconds, 1)
+              << " s" << std::endl;
     std::cout << "faults injected:" << std::endl;
     for (auto& [kind, count] : tally.faults)
         std::cout << "  " << kind << ": " << count << std::endl;

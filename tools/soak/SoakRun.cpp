@@ -74,8 +74,10 @@ public:
         if (corrupt)
             failures.fail (name + ": success shown for a corrupt image");
         else if (!instrument.holdsValidFirmware() || instrument.getInstalledVersion() != packages.version)
-            failures.fail (name + ": success shown while the instrument holds " + instrument.getInstalledVersion().quoted() + " (valid "
-                        + juce::String ((int) instrument.holdsValidFirmware()) + ", problem " + instrument.getLastImageProblem().quoted() + ")");
+            failures.fail (name + ": success shown while the instrument holds " +
+                           instrument.getInstalledVersion().quoted() + " (valid " +
+                           juce::String ((int) instrument.holdsValidFirmware()) + ", problem " +
+                           instrument.getLastImageProblem().quoted() + ")");
         else if (instrument.getReceivedImage() != packages.firstImage)
             failures.fail (name + ": success shown but the last image differs from the package's");
     }
@@ -95,8 +97,8 @@ public:
         return states.joinIntoString (" > ");
     }
 
-    std::atomic<bool> successSeen { false };
-    std::atomic<bool> installOffered { false };
+    std::atomic<bool> successSeen{ false };
+    std::atomic<bool> installOffered{ false };
 
 private:
     const ModelPackages& packages;
@@ -112,8 +114,8 @@ struct Phase
 {
     simulation::InstrumentSettings settings;
     bool corrupt = false;
-    int budgetMs = 0;                 // clock time the phase may take
-    juce::int64 cancelAt = -1;        // clock times (from the start) of the events, -1 for none
+    int budgetMs = 0;          // clock time the phase may take
+    juce::int64 cancelAt = -1; // clock times (from the start) of the events, -1 for none
     juce::int64 portsAt = -1;
     juce::int64 stopRestartAt = -1;
     juce::int64 shutdownAt = -1;
@@ -122,9 +124,9 @@ struct Phase
     bool hasFaults() const
     {
         const auto& f = settings.faults;
-        return f.dropReplies || f.garbleReplies || f.shortReplies || f.neverComeBack || f.unrelatedSysExFirst
-               || f.vanishAfterTransferBytes >= 0 || f.extraReplyDelayMs != 0 || corrupt || cancelAt >= 0 || portsAt >= 0
-               || stopRestartAt >= 0 || shutdownAt >= 0;
+        return f.dropReplies || f.garbleReplies || f.shortReplies || f.neverComeBack || f.unrelatedSysExFirst ||
+               f.vanishAfterTransferBytes >= 0 || f.extraReplyDelayMs != 0 || corrupt || cancelAt >= 0 ||
+               portsAt >= 0 || stopRestartAt >= 0 || shutdownAt >= 0;
     }
 };
 
@@ -147,7 +149,8 @@ bool timedStop (FirmwareUpdater& updater, FailureList& failures, const juce::Str
     const auto took = juce::Time::getMillisecondCounterHiRes() - start;
     if (!stopped || took > stopTimeoutMs + stopSlackMs)
     {
-        failures.fail (name + ": " + what + " took " + juce::String (took, 0) + " ms (stopped " + juce::String ((int) stopped) + ")");
+        failures.fail (name + ": " + what + " took " + juce::String (took, 0) + " ms (stopped " +
+                       juce::String ((int) stopped) + ")");
         return false;
     }
     return true;
@@ -439,7 +442,8 @@ void cycleLog (FailureList& failures)
     for (int i = first; i < lines.size(); ++i)
     {
         const auto& line = lines[i];
-        const bool stamped = line.length() > 22 && line.substring (0, 19).containsOnly ("0123456789-T:") && line.substring (19, 22) == " - ";
+        const bool stamped = line.length() > 22 && line.substring (0, 19).containsOnly ("0123456789-T:") &&
+                             line.substring (19, 22) == " - ";
         if (!stamped)
         {
             failures.fail ("log line without a time: " + line.quoted());

@@ -56,8 +56,8 @@ std::vector<CLI::Option*>& getRequiredOptions()
 CLI::Option* findMissingOption (CLI::App& command)
 {
     for (auto* option : command.get_options())
-        if (option->count() == 0 && std::find (getRequiredOptions().begin(), getRequiredOptions().end(), option)
-                                        != getRequiredOptions().end())
+        if (option->count() == 0 &&
+            std::find (getRequiredOptions().begin(), getRequiredOptions().end(), option) != getRequiredOptions().end())
             return option;
     return nullptr;
 }
@@ -136,11 +136,11 @@ int runCommandLine (int argc, char* argv[])
         return std::any_of (commands.begin(), commands.end(), [&word] (auto& c) { return c.name == word; });
     };
 
-    if (argc > 1 && argv[1][0] != '-' && ! isCommand (argv[1]))
+    if (argc > 1 && argv[1][0] != '-' && !isCommand (argv[1]))
         return reportUsageError (std::string ("Unknown command: ") + argv[1], {});
 
     // CLI11 would first complain that no command was given.
-    if (argc > 1 && argv[1][0] == '-' && ! isTopLevelOption (argv[1]))
+    if (argc > 1 && argv[1][0] == '-' && !isTopLevelOption (argv[1]))
         return reportUsageError (std::string ("unknown option ") + argv[1], {});
 
     try
@@ -177,14 +177,17 @@ int runCommandLine (int argc, char* argv[])
 
 int runWithMessageLoop (std::function<int()> work)
 {
-    std::atomic<bool> done { false };
+    std::atomic<bool> done{ false };
     int result = 1;
 
     // The worker is a juce::Thread so that code polling Thread::currentThreadShouldExit works.
     class Worker final : public juce::Thread
     {
     public:
-        Worker (std::function<int()>& w, int& r, std::atomic<bool>& d) : Thread ("vfu worker"), work (w), result (r), done (d) {}
+        Worker (std::function<int()>& w, int& r, std::atomic<bool>& d)
+            : Thread ("vfu worker"), work (w), result (r), done (d)
+        {
+        }
 
         void run() override
         {
@@ -208,10 +211,10 @@ int runWithMessageLoop (std::function<int()> work)
     // millisecond as runDispatchLoopUntil does: an idle `vfu update` polling for an instrument
     // spent most of its time there.
     juce::ignoreUnused (mm);
-    while (! done)
+    while (!done)
         juce::dispatchNextMessageOnSystemQueue (false);
 #else
-    while (! done)
+    while (!done)
         mm->runDispatchLoopUntil (10);
 #endif
 
@@ -254,24 +257,24 @@ CLI::Option* addRangeOption (CLI::App& app, const std::string& name, std::string
             const double number = whole ? (double) std::strtoll (start, &end, 10) : std::strtod (start, &end);
             // Plain decimals only: no sign, exponent, hexadecimal or spaces, which strtod would take.
             const bool plain = input.find_first_not_of (whole ? "0123456789" : "0123456789.") == std::string::npos;
-            const bool isNumber = plain && !input.empty() && end == start + input.size() && errno == 0
-                                  && std::isfinite (number);
+            const bool isNumber =
+                plain && !input.empty() && end == start + input.size() && errno == 0 && std::isfinite (number);
             if (isNumber && number >= minimum && number <= maximum)
                 return {};
-            return std::string (whole ? "takes a whole number" : "takes a number") + " from " + range + ", not \"" + input
-                   + "\"";
+            return std::string (whole ? "takes a whole number" : "takes a number") + " from " + range + ", not \"" +
+                   input + "\"";
         },
         std::string());
 
     return app.add_option (name, value, description)
-        ->type_name (std::string (whole ? "INT" : "FLOAT") + " in [" + formatBound (minimum) + " - "
-                     + formatBound (maximum) + "]")
+        ->type_name (std::string (whole ? "INT" : "FLOAT") + " in [" + formatBound (minimum) + " - " +
+                     formatBound (maximum) + "]")
         ->check (check);
 }
 } // namespace
 
-CLI::Option* addNumberOption (CLI::App& app, const std::string& name, std::string& value, const std::string& description,
-                              double minimum, double maximum)
+CLI::Option* addNumberOption (CLI::App& app, const std::string& name, std::string& value,
+                              const std::string& description, double minimum, double maximum)
 {
     return addRangeOption (app, name, value, description, false, minimum, maximum);
 }

@@ -49,7 +49,9 @@ struct UsageError : std::runtime_error
 struct CommandFailure : std::runtime_error
 {
     CommandFailure (const juce::String& message, int code = exitFailure)
-        : std::runtime_error (message.toStdString()), exitCode (code) {}
+        : std::runtime_error (message.toStdString()), exitCode (code)
+    {
+    }
     int exitCode;
 };
 
@@ -78,8 +80,8 @@ CLI::Option* addRepeatableOption (CLI::App& app, const std::string& name, std::v
 // ("--speed FLOAT in [0.01 - 10000]"), and CLI11 rejects anything else before the command runs,
 // as a usage error that names the option ("--speed: takes a number from 0.01 to 10000, not \"fast\"").
 // The command need not check the value again.
-CLI::Option* addNumberOption (CLI::App& app, const std::string& name, std::string& value, const std::string& description,
-                              double minimum, double maximum);
+CLI::Option* addNumberOption (CLI::App& app, const std::string& name, std::string& value,
+                              const std::string& description, double minimum, double maximum);
 
 // The same for a whole number ("--times INT in [1 - 999999]").
 CLI::Option* addWholeNumberOption (CLI::App& app, const std::string& name, std::string& value,
@@ -94,5 +96,8 @@ void printLine (const juce::String& text);
 // A path given on the command line, relative to the working directory.
 juce::File resolvePath (const juce::String& path);
 
-inline juce::String toJuce (const std::string& text) { return juce::String::fromUTF8 (text.c_str()); }
+inline juce::String toJuce (const std::string& text)
+{
+    return juce::String::fromUTF8 (text.c_str());
+}
 } // namespace vfu::tool

@@ -31,13 +31,12 @@ std::function<int()> defineDefinitionCommand (CLI::App& app, DefinitionCommand c
         juce::File definitionFile;
 
         // The app would fall back to the inbuilt document; a checker asked for a file must not.
-        if (! options->file.empty())
+        if (!options->file.empty())
             definitionFile = vfu::tool::resolveDefinitionFile (options->file);
         vfu::tool::requireDeviceModel (definitionFile, vfu::tool::toJuce (options->device));
 
-        const auto result = vfu::definitions::runDefinitionCommand (command, definitionFile,
-                                                                    vfu::tool::toJuce (options->device),
-                                                                    options->consoleMode);
+        const auto result = vfu::definitions::runDefinitionCommand (
+            command, definitionFile, vfu::tool::toJuce (options->device), options->consoleMode);
         vfu::tool::printLine (result.output);
 
         if (result.exitCode != 0)

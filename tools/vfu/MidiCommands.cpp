@@ -227,7 +227,8 @@ const tool::CommandRegistration decodeReplyCommand ({
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<DecodeOptions>();
-        vfu::tool::required (app.add_option ("--device-id", options->deviceId, "The device ID polled for, four hex digits"));
+        vfu::tool::required (
+            app.add_option ("--device-id", options->deviceId, "The device ID polled for, four hex digits"));
         vfu::tool::required (app.add_option ("BYTES", options->messages, "One MIDI message in hex (repeatable)"));
         return [options] { return decodeReply (*options); };
     },
@@ -276,12 +277,15 @@ const tool::CommandRegistration pollCommand ({
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<PollOptions>();
-        vfu::tool::required (app.add_option ("--simulate", options->simulate, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
+        vfu::tool::required (app.add_option ("--simulate", options->simulate,
+                                             "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]"));
         vfu::tool::required (app.add_option ("--mode", options->mode, "The polling mode"));
         tool::addWholeNumberOption (app, "--times", options->times, "How many polls", 1, 999999)->default_str ("1");
-        tool::addWholeNumberOption (app, "--extra-ports", options->extraPorts, "Silent ports listed before the instrument", 0, 999999)
+        tool::addWholeNumberOption (app, "--extra-ports", options->extraPorts,
+                                    "Silent ports listed before the instrument", 0, 999999)
             ->default_str ("0");
-        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 1000.0)->default_str ("1");
+        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 1000.0)
+            ->default_str ("1");
         return [options] { return poll (*options); };
     },
 });

@@ -143,11 +143,10 @@ int pack (const PackOptions& options)
 
     writeOrFail (out, package);
 
-    vfu::tool::printLine ("Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) +
-                          " image(s); version " +
-                          (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")")
-                                       : vfu::formatVersionNumber (version)) +
-                          (signedBy.isEmpty() ? juce::String ("; unsigned") : signedBy));
+    vfu::tool::printLine (
+        "Wrote " + out.getFullPathName() + " with " + juce::String ((int) images.size()) + " image(s); version " +
+        (version < 0 ? juce::String ("none (the name has no \"-\" or \"fw.\")") : vfu::formatVersionNumber (version)) +
+        (signedBy.isEmpty() ? juce::String ("; unsigned") : signedBy));
     return vfu::tool::exitSuccess;
 }
 
@@ -258,7 +257,8 @@ const vfu::tool::CommandRegistration makeImageCommand ({
     {
         auto options = std::make_shared<MakeImageOptions>();
         vfu::tool::required (app.add_option ("--model", options->model, "quillbox, lumostrel or orb26"));
-        vfu::tool::required (app.add_option ("--version", options->version, "The firmware version the image carries, e.g. 2.2.1"));
+        vfu::tool::required (
+            app.add_option ("--version", options->version, "The firmware version the image carries, e.g. 2.2.1"));
         vfu::tool::required (vfu::tool::addWholeNumberOption (app, "--size", options->size, "The image's size in bytes",
                                                               (long long) vfu::FirmwareImage::minimumSize,
                                                               vfu::FirmwarePackageStore::maximumImageSize));
@@ -280,7 +280,8 @@ const vfu::tool::CommandRegistration packCommand ({
     [] (CLI::App& app) -> std::function<int()>
     {
         auto options = std::make_shared<PackOptions>();
-        vfu::tool::required (app.add_option ("--name", options->name, "The checksum list's base name, e.g. quillbox-fw-2.2.1"));
+        vfu::tool::required (
+            app.add_option ("--name", options->name, "The checksum list's base name, e.g. quillbox-fw-2.2.1"));
         vfu::tool::required (app.add_option ("-o,--output", options->output, "The package file to write (OUT.vfw)"));
         vfu::tool::required (app.add_option ("IMAGE", options->images, "A firmware image (.syx) to pack"));
         app.add_option ("--sign", options->signingKey, "Sign the package with this secret key file (NAME.key)");

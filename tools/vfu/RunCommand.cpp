@@ -27,8 +27,7 @@ namespace
 {
 // --until and --click name states of the machine that runs; one it does not have would be
 // ignored or waited for until --limit.
-void checkStateNames (const FirmwareUpdater& updater, const juce::String& untilState,
-                      const tool::Clicks& clicks)
+void checkStateNames (const FirmwareUpdater& updater, const juce::String& untilState, const tool::Clicks& clicks)
 {
     const auto machineName = updater.getDeviceName().quoted();
     if (tool::RunVerdict::findUnknownStates (updater, { untilState }).size() > 0)
@@ -191,14 +190,14 @@ public:
     std::optional<RunEnd> look()
     {
         if (printer.isDone() || verdict.restsInErrorState (statesClicked))
-            return RunEnd { 0, stopReason };
+            return RunEnd{ 0, stopReason };
 
         // A replay that differs answers nothing more: waiting on would only reach the limit.
         if (engine.replay != nullptr && engine.replay->getReplay().hasDiverged())
-            return RunEnd { 1, stopReason };
+            return RunEnd{ 1, stopReason };
 
         if (engine.getClock().now() - start > limitMilliseconds)
-            return RunEnd { 1, stopReason };
+            return RunEnd{ 1, stopReason };
 
         // A request held back until the verdict lets the verdict state run its instructions
         // (2 s of real time at most), so that the run still ends as it came out.
@@ -207,11 +206,11 @@ public:
         {
             stopReason = answer.stopReason;
             if (!answer.afterVerdict)
-                return RunEnd { 1, stopReason };
+                return RunEnd{ 1, stopReason };
             stopDeadline = juce::Time::getMillisecondCounterHiRes() + 2000.0;
         }
         if (stopDeadline > 0.0 && juce::Time::getMillisecondCounterHiRes() > stopDeadline)
-            return RunEnd { 1, stopReason };
+            return RunEnd{ 1, stopReason };
         return std::nullopt;
     }
 
@@ -358,15 +357,20 @@ const tool::CommandRegistration runCommand ({
         app.add_option ("--record", options->record, "Record what the updater exchanges with the MIDI system to FILE");
         app.add_option ("--definitions", options->definitions, "A definition document instead of the inbuilt one");
         app.add_option ("--device", options->device, "The device model to load")->default_str ("Quillbox");
-        tool::addRepeatableOption (app, "--package", options->packages, "A package file or folder to collect (repeatable)");
+        tool::addRepeatableOption (app, "--package", options->packages,
+                                   "A package file or folder to collect (repeatable)");
         app.add_option ("--firmware", options->firmware, "The package version to select (default: the newest)");
         app.add_option ("--until", options->until, "The state that ends the run")->default_str ("Download complete");
-        tool::addNumberOption (app, "--limit", options->limit, "Clock seconds before the run gives up", 0.0, 1.0e7)->default_str ("600");
-        tool::addRepeatableOption (app, "--click", options->clicks, "Press InstallCancel SECONDS after STATE is entered: STATE[+SECONDS]");
+        tool::addNumberOption (app, "--limit", options->limit, "Clock seconds before the run gives up", 0.0, 1.0e7)
+            ->default_str ("600");
+        tool::addRepeatableOption (app, "--click", options->clicks,
+                                   "Press InstallCancel SECONDS after STATE is entered: STATE[+SECONDS]");
         tool::addRepeatableOption (app, "--connected", options->connected,
                                    "A program connected to the instrument's ports besides the updater (repeatable)");
-        tool::addRepeatableOption (app, "--fault", options->faults, "A fault of the instrument: NAME[=VALUE] (repeatable)");
-        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)->default_str ("1");
+        tool::addRepeatableOption (app, "--fault", options->faults,
+                                   "A fault of the instrument: NAME[=VALUE] (repeatable)");
+        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)
+            ->default_str ("1");
         app.add_flag ("--log", options->log, "Print the log lines too");
         return [options] { return run (*options); };
     },

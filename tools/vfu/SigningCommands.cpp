@@ -8,8 +8,8 @@
 #include "packages/ZipArchiveLayout.h"
 
 #if JUCE_LINUX || JUCE_MAC || JUCE_BSD
- #include <fcntl.h>
- #include <unistd.h>
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -51,8 +51,8 @@ int keygen (const std::string& out)
 
     writeSecretFile (secretFile, sig::formatSecretKeyFile (key, "Secret package signing key " + publicKey.keyId +
                                                                     ". Keep it off every repository."));
-    if (!publicFile.replaceWithText (sig::formatPublicKeyFile (publicKey, "Public package signing key " + publicKey.keyId),
-                                     false, false, "\n"))
+    if (!publicFile.replaceWithText (
+            sig::formatPublicKeyFile (publicKey, "Public package signing key " + publicKey.keyId), false, false, "\n"))
         vfu::tool::fail ("Cannot write " + publicFile.getFullPathName());
 
     vfu::tool::printLine ("Key id " + publicKey.keyId + ": wrote " + secretFile.getFullPathName() + " (secret) and " +

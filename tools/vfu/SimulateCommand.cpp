@@ -123,8 +123,7 @@ int simulate (const SimulateOptions& given)
     }
 
     if (!given.autoBootloader.empty())
-        options.autoBootloaderMs =
-            (int) (tool::readNumber (given.autoBootloader) * 1000.0);
+        options.autoBootloaderMs = (int) (tool::readNumber (given.autoBootloader) * 1000.0);
 
     if (!given.imageSize.empty())
         options.imageSize = (juce::int64) tool::readNumber (given.imageSize);
@@ -190,10 +189,12 @@ const tool::CommandRegistration simulateCommand ({
         auto options = std::make_shared<SimulateOptions>();
         app.add_option ("SPEC", options->spec, "The simulated instrument: MODEL[:VERSION|:bootloader][:panel=B]");
         app.add_option ("--replay", options->replay, "A recording to play as the instrument, instead of SPEC");
-        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)->default_str ("1");
+        tool::addNumberOption (app, "--speed", options->speed, "Clock speed against real time", 0.01, 10000.0)
+            ->default_str ("1");
         tool::addNumberOption (
             app, "--auto-bootloader", options->autoBootloader,
-            "Restart into the bootloader SECONDS after the first identity request answered in the firmware", 0.0, 86400.0);
+            "Restart into the bootloader SECONDS after the first identity request answered in the firmware", 0.0,
+            86400.0);
         tool::addRepeatableOption (
             app, "--fault", options->faults,
             "A fault of the instrument: drop-replies, reply-delay=MS, garble-replies, short-replies, "

@@ -73,7 +73,10 @@ HeadlessUpdate::Hooks makeHooks (tool::UpdatePrinter& printer, bool yes)
     hooks.reports = &printer;
     hooks.interrupts = [] { return getTerminationSignalCount (TerminationSignal::interrupt); };
     hooks.terminations = []
-    { return getTerminationSignalCount (TerminationSignal::terminate) + getTerminationSignalCount (TerminationSignal::hangUp); };
+    {
+        return getTerminationSignalCount (TerminationSignal::terminate) +
+               getTerminationSignalCount (TerminationSignal::hangUp);
+    };
     hooks.told = [&printer] (const juce::String& text) { printer.told (text); };
     hooks.pressed = [&printer] (const juce::String& text) { printer.pressed (text); };
     if (!yes)
@@ -142,8 +145,7 @@ int update (const UpdateOptions& given)
 
     // Counted instead of ending the process: the run stops cleanly, or holds them back while the
     // update is guarded (GuardedSignals).
-    catchTerminationSignals (
-        { TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
+    catchTerminationSignals ({ TerminationSignal::interrupt, TerminationSignal::terminate, TerminationSignal::hangUp });
 
     tool::UpdatePrinter printer (given.json, given.log);
     const auto hooks = makeHooks (printer, given.yes);
@@ -226,7 +228,8 @@ const tool::CommandRegistration updateCommand ({
         app.add_flag ("--yes", options->yes, "Press every offered button (other than Cancel) without asking");
         app.add_flag ("--json", options->json, "One JSON object a line");
         app.add_flag ("--log", options->log, "Print the log lines too");
-        tool::addNumberOption (app, "--timeout", options->timeout, "Seconds before giving up (exit 3)", 0.0, 1.0e6)->default_str ("600");
+        tool::addNumberOption (app, "--timeout", options->timeout, "Seconds before giving up (exit 3)", 0.0, 1.0e6)
+            ->default_str ("600");
         app.add_option ("--record", options->record, "Record what the updater exchanges with the MIDI system to FILE");
         return [options] { return update (*options); };
     },

@@ -368,7 +368,8 @@ juce::StringArray SequencerConnection::otherProgramsConnectedTo (const juce::Str
             {
                 const int client = snd_seq_query_subscribe_get_addr (query)->client;
                 // The instrument's own client (its ports connected to each other) is no other program.
-                if (client != ownClient && client != port.client && snd_seq_get_any_client_info (handle, client, clientInfo) >= 0)
+                if (client != ownClient && client != port.client &&
+                    snd_seq_get_any_client_info (handle, client, clientInfo) >= 0)
                     names.addIfNotAlreadyThere (juce::String (snd_seq_client_info_get_name (clientInfo)));
                 snd_seq_query_subscribe_set_index (query, snd_seq_query_subscribe_get_index (query) + 1);
             }

@@ -34,8 +34,8 @@ private:
 class AlsaSequencerOutput final : public MidiOutputConnection
 {
 public:
-    AlsaSequencerOutput (std::shared_ptr<alsa::SequencerConnection> c, alsa::PortAddress to,
-                         juce::uint64 subscription, const juce::String& name)
+    AlsaSequencerOutput (std::shared_ptr<alsa::SequencerConnection> c, alsa::PortAddress to, juce::uint64 subscription,
+                         const juce::String& name)
         : connection (std::move (c)), destination (to), generation (subscription), listedName (name)
     {
         snd_midi_event_new (64, &encoder);
@@ -117,9 +117,8 @@ juce::Array<juce::MidiDeviceInfo> AlsaSequencerSystem::getOutputs()
     return connection->listPorts (false);
 }
 
-std::unique_ptr<MidiInputConnection> AlsaSequencerSystem::openInput (const juce::String& identifier,
-                                                                     const juce::String& listedName,
-                                                                     MidiReceiver& receiver)
+std::unique_ptr<MidiInputConnection>
+AlsaSequencerSystem::openInput (const juce::String& identifier, const juce::String& listedName, MidiReceiver& receiver)
 {
     alsa::PortAddress source;
     if (!alsa::PortAddress::parse (identifier, source))
