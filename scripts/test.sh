@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 # tests), desktop-file-validate and appstreamcli (the packaging checks), a D-Bus daemon with
 # python3-dbusmock's logind (the power hold tests).
 bash scripts/install-deps.sh graphviz desktop-file-utils appstream dbus python3-dbusmock
+# The project's own C++ files stay as .clang-format lays them out (fails first, and fast).
+bash scripts/check-format.sh
 bash scripts/build.sh
 
 build_dir="${VFU_BUILD_DIR:-build}"
