@@ -277,6 +277,12 @@ PollResult MIDIPortsSelector::pollDevice (juce::uint16 deviceId, bool checkPanel
     if (outcome.stopped)
         return Aborted;
 
+    // A reply handled after its port had left the lists (the instrument restarting) chose no
+    // input: there is nothing to talk to yet, and judging the instrument by the confirmation that
+    // follows would send the firmware nowhere.
+    if (isFinding (outcome.result) && inputPortIndex.load() == -1)
+        return NoDevice;
+
     if (outcome.result == DeviceDetected && getDeviceID() == vfu::protocol::orb26Id)
         return confirmApplicationFirmware (checkPanelMode);
 
